@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# One entry point for setting up, building, testing and demonstrating zellogdb.
+#
+#   ./build.sh demo    install what is missing, build, and query the sample logs
+#   ./build.sh test    install what is missing, build both trees, run every test
+#
+# Finer steps: deps | native | windows | test-native | test-windows | fuzz [seconds] | bench [args]
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+NATIVE_DIR="${ROOT}/build/native"
+WIN_DIR="${ROOT}/build/win"
+JOBS="$(nproc 2>/dev/null || echo 2)"
+FUZZ_SECONDS="${ZELLOG_FUZZ_SECONDS:-60}"
+
+PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest clang libclang-rt-14-dev tzdata python3)
+
+log() { printf '==> %s\n' "$*"; }
+
+ensure_packages() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  log "installing ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq </dev/null
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+}
+
+build_native() {
+  log "native build (clang, AddressSanitizer + UBSan, libFuzzer)"
+  cmake -S "$ROOT" -B "$NATIVE_DIR" -G Ninja \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DZELLOG_SANITIZE=ON -DZELLOG_FUZZ=ON >/dev/null
+  cmake --build "$NATIVE_DIR" -j "$JOBS"
+}
+
+build_windows() {
+  log "Windows x64 build (mingw-w64 posix)"
+  cmake -S "$ROOT" -B "$WIN_DIR" -G Ninja \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  cmake --build "$WIN_DIR" -j "$JOBS"
+}
+
+# One wineserver is kept alive for the whole run so that every test process
+# starts fast; it is stopped again when this script exits.
+WINE_STARTED=0
+wine_env() {
+  export WINEPREFIX="$WIN_DIR/wineprefix"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+}
+wine_start() {
+  wine_env
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    log "creating wine prefix $WINEPREFIX"
+    /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 || true
+    wineserver -w
+  fi
+  wineserver -p
+  WINE_STARTED=1
+}
+wine_stop() {
+  if [ "$WINE_STARTED" = 1 ]; then
+    wineserver -k 2>/dev/null || true
+    WINE_STARTED=0
+  fi
+}
+trap wine_stop EXIT
+
+test_native() {
+  log "native tests"
+  ctest --test-dir "$NATIVE_DIR" --output-on-failure
+}
+
+test_windows() {
+  wine_start
+  log "Windows tests under wine"
+  ctest --test-dir "$WIN_DIR" --output-on-failure
+}
+
+run_fuzz() {
+  local seconds="${1:-$FUZZ_SECONDS}"
+  local fuzzer="$NATIVE_DIR/logs/fuzz/logline_fuzzer"
+  [ -x "$fuzzer" ] || { log "no fuzz target built"; return 0; }
+  log "fuzzing the log reader for ${seconds}s"
+  local corpus="$NATIVE_DIR/fuzz-corpus"
+  mkdir -p "$corpus"
+  cp -n "$ROOT"/logs/fuzz/corpus/* "$corpus"/ 2>/dev/null || true
+  "$fuzzer" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 "$corpus" </dev/null
+}
+
+run_demo() {
+  wine_start
+  if [ -f "$ROOT/Tools/OleDbLogProvider/demo.sh" ]; then
+    bash "$ROOT/Tools/OleDbLogProvider/demo.sh" "$WIN_DIR" "$ROOT/examples/logs"
+  else
+    log "zellogcat (native) over examples/logs"
+    "$NATIVE_DIR/Tools/zellogcat/zellogcat" "$ROOT"/examples/logs/*.log
+    log "zellogcat.exe (Windows, under wine) over examples/logs"
+    "$ROOT/cmake/wine-run.sh" "$WINEPREFIX" "$WIN_DIR/Tools/zellogcat/zellogcat.exe" "$ROOT"/examples/logs/*.log
+  fi
+}
+
+cmd="${1:-help}"
+shift || true
+case "$cmd" in
+  deps)         ensure_packages ;;
+  native)       ensure_packages; build_native ;;
+  windows)      ensure_packages; build_windows ;;
+  test-native)  ensure_packages; build_native; test_native ;;
+  test-windows) ensure_packages; build_windows; test_windows ;;
+  fuzz)         ensure_packages; build_native; run_fuzz "${1:-}" ;;
+  bench)
+    ensure_packages
+    log "native release build for benchmarks"
+    cmake -S "$ROOT" -B "$ROOT/build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZELLOG_TESTS=OFF >/dev/null
+    cmake --build "$ROOT/build/release" -j "$JOBS"
+    build_windows
+    wine_start
+    bash "$ROOT/bench/run.sh" "$ROOT/build/release" "$WIN_DIR" "$@"
+    ;;
+  test)
+    ensure_packages
+    build_native
+    build_windows
+    test_native
+    run_fuzz
+    test_windows
+    log "all tests passed"
+    ;;
+  demo)
+    ensure_packages
+    build_native
+    build_windows
+    run_demo
+    ;;
+  *)
+    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    [ "$cmd" = help ] || exit 2
+    ;;
+esac
