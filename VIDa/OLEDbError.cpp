@@ -1,0 +1,59 @@
+#include "OLEDbError.h"
+
+#include <oledberr.h>
+
+#include <cstring>
+#include <cwchar>
+
+namespace {
+std::string NarrowForWhat(const std::wstring& text) {
+  if (text.empty()) return {};
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string result(size > 0 ? size : 0, '\0');
+  if (size > 0)
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
+  return result;
+}
+}  // namespace
+
+EOleError::EOleError(std::wstring message, HRESULT code, std::wstring source, std::wstring helpFile,
+                     DWORD helpContext)
+    : message_(std::move(message)),
+      narrow_(NarrowForWhat(message_)),
+      code_(code),
+      source_(std::move(source)),
+      helpFile_(std::move(helpFile)),
+      helpContext_(helpContext) {}
+
+void OleDbError(HRESULT code, const std::wstring& message, const std::wstring& source, const std::wstring& helpFile,
+                DWORD helpContext) {
+  if (code == S_OK) return;
+  if (!message.empty()) throw EOleError(message, code, source, helpFile, helpContext);
+  throw EOleDbException(code);
+}
+
+void OleDbCheck(HRESULT code) {
+  if (FAILED(code)) throw EOleDbException(code);
+}
+
+void NotImplemented(const wchar_t* name) {
+  throw EOleError(std::wstring(L"This operation is not implemented.\r") + name, E_FAIL);
+}
+
+void CheckAggregation(IUnknown* outer, REFIID riid) {
+  if (outer && !IsEqualGUID(riid, IID_IUnknown)) throw EOleDbException(DB_E_NOAGGREGATION);
+}
+
+void* OleDbAlloc(size_t size) {
+  void* p = CoTaskMemAlloc(size ? size : 1);
+  if (!p) throw EOleDbException(E_OUTOFMEMORY);
+  return p;
+}
+
+wchar_t* OleDbStrDup(const wchar_t* text) {
+  if (!text) return nullptr;
+  size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
+  auto* copy = static_cast<wchar_t*>(OleDbAlloc(bytes));
+  memcpy(copy, text, bytes);
+  return copy;
+}
