@@ -1,0 +1,152 @@
+#include "FastTextReader_un.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "MappedFile_un.h"
+
+namespace {
+
+[[noreturn]] void RaiseSystemError(std::string_view action, std::uint32_t errorCode) {
+  throw EFastTextReaderError(FormatSystemError(action, errorCode));
+}
+
+TFileSharing SharingOfOpenMode(std::uint32_t openMode) {
+  switch ((openMode >> 4) & 0x0F) {
+  case 0:
+  case 1:
+    return TFileSharing::None;
+  case 2:
+    return TFileSharing::Read;
+  case 3:
+    return TFileSharing::Write;
+  case 4:
+    return TFileSharing::ReadWrite;
+  default:
+    throw ERangeError();
+  }
+}
+
+std::unique_ptr<TMappedFile> OpenFile(const TNativePath& path, std::uint32_t openMode) {
+  const TFileSharing sharing = SharingOfOpenMode(openMode);
+  auto file = std::make_unique<TMappedFile>();
+  if (const std::uint32_t error = file->Open(path, sharing))
+    RaiseSystemError("open file", error);
+  return file;
+}
+
+} // namespace
+
+TFastTextReader::TFastTextReader(const std::u16string& fileName, std::uint32_t openMode,
+                                 const TFastTextReaderOptions& options)
+    : File(OpenFile(NativePath(fileName), openMode)) {
+  Initialize(options);
+}
+
+TFastTextReader::TFastTextReader(const std::string& fileName, std::uint32_t openMode,
+                                 const TFastTextReaderOptions& options)
+    : File(OpenFile(NativePath(fileName), openMode)) {
+  Initialize(options);
+}
+
+TFastTextReader::~TFastTextReader() = default;
+
+std::uint32_t TFastTextReader::ViewSizeForGranularity(std::uint32_t granularity) noexcept {
+  if (granularity == 0)
+    return MaxViewSize;
+  if (granularity >= MaxViewSize)
+    return granularity;
+  return MaxViewSize / granularity * granularity;
+}
+
+void TFastTextReader::Initialize(const TFastTextReaderOptions& options) {
+  FullViewSize = options.ViewSize != 0 ? options.ViewSize : ViewSizeForGranularity(AllocationGranularity());
+  FailViewMappingAt = options.FailViewMappingAt;
+  if (const std::uint32_t error = File->QuerySize(Size)) {
+    char code[16];
+    std::snprintf(code, sizeof code, "%08lX", static_cast<unsigned long>(error));
+    throw EFastTextReaderError(std::string("Could query file size. Error ") + code + " (" +
+                               SystemErrorText(error) + ").");
+  }
+  if (Size == 0)
+    return;
+  if (const std::uint32_t error = File->CreateMapping(Size))
+    RaiseSystemError("create file mapping", error);
+  CurrentPosition = 0;
+  MapNextView();
+}
+
+void TFastTextReader::MapNextView() {
+  File->UnmapView();
+  ViewBase = ViewEnd = ReadPtr = nullptr;
+  const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(FullViewSize, Size - CurrentPosition));
+  const char* base = nullptr;
+  const std::uint32_t error = CurrentPosition == FailViewMappingAt ? TMappedFile::InjectedFailureCode
+                                                                   : File->MapView(CurrentPosition, count, base);
+  if (error != 0) {
+    ViewFailed = true;
+    RaiseSystemError("map next view of file", error);
+  }
+  ViewBase = base;
+  ViewEnd = base + count;
+  ReadPtr = base;
+}
+
+bool TFastTextReader::Eof() const noexcept { return Size == 0 || CurrentPosition == Size || ViewFailed; }
+
+std::string_view TFastTextReader::ReadLineView() {
+  if (Eof())
+    throw EFastTextReaderError("Cannot read over EOF.");
+  // A line within one view is returned in place; only a line that crosses a
+  // view boundary is collected in SpanningLine.
+  bool spanning = false;
+  const char* start = ReadPtr;
+  for (;;) {
+    if (ReadPtr == ViewEnd) {
+      if (CurrentPosition == Size) {
+        if (!spanning)
+          return std::string_view(start, static_cast<std::size_t>(ReadPtr - start));
+        SpanningLine.append(start, ReadPtr);
+        return SpanningLine;
+      }
+      if (!spanning)
+        SpanningLine.clear();
+      SpanningLine.append(start, ReadPtr);
+      spanning = true;
+      MapNextView();
+      start = ReadPtr;
+    }
+    const auto* lineFeed =
+        static_cast<const char*>(std::memchr(ReadPtr, '\n', static_cast<std::size_t>(ViewEnd - ReadPtr)));
+    if (lineFeed == nullptr) {
+      CurrentPosition += static_cast<std::uint64_t>(ViewEnd - ReadPtr);
+      ReadPtr = ViewEnd;
+      continue;
+    }
+    CurrentPosition += static_cast<std::uint64_t>(lineFeed + 1 - ReadPtr);
+    ReadPtr = lineFeed + 1;
+    const bool carriageReturnBefore =
+        lineFeed > start ? lineFeed[-1] == '\r' : spanning && !SpanningLine.empty() && SpanningLine.back() == '\r';
+    if (!carriageReturnBefore)
+      continue;
+    if (!spanning)
+      return std::string_view(start, static_cast<std::size_t>(lineFeed - 1 - start));
+    if (lineFeed == start)
+      SpanningLine.pop_back();
+    else
+      SpanningLine.append(start, lineFeed - 1);
+    return SpanningLine;
+  }
+}
+
+void TFastTextReader::Close() {
+  ViewBase = ViewEnd = ReadPtr = nullptr;
+  ViewFailed = true;
+  if (const std::uint32_t error = File->Close())
+    RaiseSystemError("close file", error);
+}
+
+void TFastTextReader::ReadLine(std::string& line) { line.assign(ReadLineView()); }
+
+std::string TFastTextReader::ReadLine() { return std::string(ReadLineView()); }

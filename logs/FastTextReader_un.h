@@ -1,0 +1,95 @@
+#pragma once
+// Reads a text file front to back, line by line, straight out of mapped views
+// of the file. Lines end with CR LF only; a lone CR or LF is line content.
+// The file size is taken once at creation: bytes appended later are not seen.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "LogDefs_un.h"
+
+class EFastTextReaderError : public ELogError {
+public:
+  using ELogError::ELogError;
+  std::string_view ClassName() const noexcept override { return "EFastTextReaderError"; }
+};
+
+// Open modes: bits 4-7 select the sharing granted to other processes. The file
+// is always opened for reading only.
+inline constexpr std::uint32_t fmShareCompat = 0x00;
+inline constexpr std::uint32_t fmShareExclusive = 0x10;
+inline constexpr std::uint32_t fmShareDenyWrite = 0x20; // others may read
+inline constexpr std::uint32_t fmShareDenyRead = 0x30;  // others may write
+inline constexpr std::uint32_t fmShareDenyNone = 0x40;  // others may read and write
+
+struct TFastTextReaderOptions {
+  // Bytes per view; 0 takes the production size derived from the system's
+  // allocation granularity. Tests pass small sizes to put view boundaries
+  // inside small files; any size works because views are mapped at the
+  // granularity below their offset.
+  std::uint32_t ViewSize = 0;
+  // Test hook: mapping the view that starts at this file offset fails as if
+  // the system had refused it.
+  std::uint64_t FailViewMappingAt = UINT64_MAX;
+};
+
+class TMappedFile;
+
+class TFastTextReader {
+public:
+  static constexpr std::uint32_t MaxViewSize = 131072;
+
+  // fileName: UTF-16 (u16string) or the system's narrow file name encoding
+  // (std::string: the ANSI code page on Windows, bytes on POSIX).
+  // Raises EFastTextReaderError when the file cannot be opened, sized or
+  // mapped, ERangeError for a sharing selector above 4.
+  TFastTextReader(const std::u16string& fileName, std::uint32_t openMode,
+                  const TFastTextReaderOptions& options = {});
+  TFastTextReader(const std::string& fileName, std::uint32_t openMode,
+                  const TFastTextReaderOptions& options = {});
+  ~TFastTextReader();
+  TFastTextReader(const TFastTextReader&) = delete;
+  TFastTextReader& operator=(const TFastTextReader&) = delete;
+
+  // True for an empty file, at the end of the file, after Close and after a
+  // view could not be mapped (the reader never touches a released view again).
+  bool Eof() const noexcept;
+
+  // The next line without its CR LF. Raises EFastTextReaderError at the end
+  // ("Cannot read over EOF.") or when the next view cannot be mapped.
+  std::string ReadLine();
+  // The same into a caller's buffer, reusing its capacity.
+  void ReadLine(std::string& line);
+  // The same as a view: into the mapping when the line lies within one view,
+  // otherwise into the reader's own buffer. Valid until the next read.
+  std::string_view ReadLineView();
+
+  // Releases the view, the mapping and the file now, reporting a failure of
+  // the system as EFastTextReaderError; the reader is at its end afterwards.
+  // Destruction releases them too, silently.
+  void Close();
+
+  std::uint64_t Position() const noexcept { return CurrentPosition; }
+  std::uint64_t FileSize() const noexcept { return Size; }
+  std::uint32_t ViewSize() const noexcept { return FullViewSize; }
+
+  // The largest multiple of the granularity not above 128 KiB, or the
+  // granularity itself when that is larger.
+  static std::uint32_t ViewSizeForGranularity(std::uint32_t granularity) noexcept;
+
+private:
+  void Initialize(const TFastTextReaderOptions& options);
+  void MapNextView();
+
+  std::unique_ptr<TMappedFile> File;
+  const char* ViewBase = nullptr;
+  const char* ViewEnd = nullptr;
+  const char* ReadPtr = nullptr;
+  std::uint64_t CurrentPosition = 0;
+  std::uint64_t Size = 0;
+  std::uint32_t FullViewSize = 0;
+  std::uint64_t FailViewMappingAt = UINT64_MAX;
+  bool ViewFailed = false; // or closed
+  std::string SpanningLine;
+};

@@ -1,0 +1,121 @@
+#include "LocalTime_un.h"
+
+#include <cmath>
+#include <ctime>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <mutex>
+#endif
+
+namespace {
+
+constexpr std::int64_t SecondsPerDay = 86400;
+constexpr std::int64_t SecondsPerHour = 3600;
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) noexcept {
+  const std::int64_t q = a / b;
+  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+#ifdef _WIN32
+// 1601-01-01, the FILETIME epoch, in days since 1899-12-30.
+constexpr std::int64_t FileTimeEpochDays = -109205;
+constexpr std::int64_t FileTimeTicksPerSecond = 10000000;
+#else
+// 1970-01-01 in days since 1899-12-30.
+constexpr std::int64_t UnixEpochDays = 25569;
+#endif
+
+// The offset in force now; used for instants the platform cannot convert.
+std::int32_t CurrentOffset() {
+  const std::time_t now = std::time(nullptr);
+  std::int32_t offset = 0;
+  constexpr std::int64_t AutomationSecondsOfUnixEpoch = 25569 * SecondsPerDay;
+  return LocalOffsetAt(static_cast<std::int64_t>(now) + AutomationSecondsOfUnixEpoch, offset) ? offset : 0;
+}
+
+std::int32_t OffsetAt(std::int64_t utcSeconds) {
+  std::int32_t offset = 0;
+  return LocalOffsetAt(utcSeconds, offset) ? offset : CurrentOffset();
+}
+
+} // namespace
+
+#ifdef _WIN32
+
+bool LocalOffsetAt(std::int64_t utcSeconds, std::int32_t& offsetSeconds) {
+  const std::int64_t fileTimeSeconds = utcSeconds - FileTimeEpochDays * SecondsPerDay;
+  if (fileTimeSeconds < 0)
+    return false;
+  const auto ticks = static_cast<std::uint64_t>(fileTimeSeconds) * FileTimeTicksPerSecond;
+  FILETIME utcFileTime{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  SYSTEMTIME utc{}, local{};
+  DYNAMIC_TIME_ZONE_INFORMATION zone{};
+  if (!FileTimeToSystemTime(&utcFileTime, &utc) || GetDynamicTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID ||
+      !SystemTimeToTzSpecificLocalTimeEx(&zone, &utc, &local))
+    return false;
+  FILETIME localFileTime{};
+  if (!SystemTimeToFileTime(&local, &localFileTime))
+    return false;
+  const std::uint64_t localTicks =
+      (static_cast<std::uint64_t>(localFileTime.dwHighDateTime) << 32) | localFileTime.dwLowDateTime;
+  offsetSeconds = static_cast<std::int32_t>(
+      (static_cast<std::int64_t>(localTicks) - static_cast<std::int64_t>(ticks)) / FileTimeTicksPerSecond);
+  return true;
+}
+
+#else
+
+bool LocalOffsetAt(std::int64_t utcSeconds, std::int32_t& offsetSeconds) {
+  static std::once_flag zoneLoaded;
+  std::call_once(zoneLoaded, [] { tzset(); });
+  const auto unixSeconds = static_cast<std::time_t>(utcSeconds - UnixEpochDays * SecondsPerDay);
+  std::tm local{};
+  if (localtime_r(&unixSeconds, &local) == nullptr)
+    return false;
+  offsetSeconds = static_cast<std::int32_t>(local.tm_gmtoff);
+  return true;
+}
+
+#endif
+
+void TLocalTimeConverter::Reset() noexcept { CachedStart = CachedEnd = 0; }
+
+// Zones change their offset at most once within an hour, so one hour of UTC
+// whose two ends agree has one offset; an hour whose ends differ is bisected
+// to the second of its transition. Logs run forward in time, so this costs
+// about two platform calls per hour of log.
+double TLocalTimeConverter::UtcToLocal(double utcTime) {
+  const auto utcSeconds = static_cast<std::int64_t>(std::llround(utcTime * SecondsPerDay));
+  if (utcSeconds < CachedStart || utcSeconds >= CachedEnd) {
+    const std::int64_t hourStart = FloorDiv(utcSeconds, SecondsPerHour) * SecondsPerHour;
+    const std::int64_t hourEnd = hourStart + SecondsPerHour;
+    const std::int32_t startOffset = OffsetAt(hourStart);
+    const std::int32_t endOffset = OffsetAt(hourEnd);
+    std::int64_t transition = hourEnd;
+    if (startOffset != endOffset) {
+      std::int64_t before = hourStart;
+      while (transition - before > 1) {
+        const std::int64_t middle = before + (transition - before) / 2;
+        if (OffsetAt(middle) == startOffset)
+          before = middle;
+        else
+          transition = middle;
+      }
+    }
+    if (utcSeconds < transition) {
+      CachedStart = hourStart;
+      CachedEnd = transition;
+      CachedOffset = startOffset;
+    } else {
+      CachedStart = transition;
+      CachedEnd = hourEnd;
+      CachedOffset = endOffset;
+    }
+  }
+  const std::int64_t localSeconds = utcSeconds + CachedOffset;
+  const std::int64_t days = FloorDiv(localSeconds, SecondsPerDay);
+  return static_cast<double>(days) + static_cast<double>(localSeconds - days * SecondsPerDay) / SecondsPerDay;
+}

@@ -1,0 +1,23 @@
+#pragma once
+// Moves UTC instants to the local time of this machine with the zone rules in
+// force at each instant (summer and winter times of past events included).
+#include <cstdint>
+
+class TLocalTimeConverter {
+public:
+  // Both in automation date form (days since 1899-12-30), whole seconds.
+  double UtcToLocal(double utcTime);
+
+  // Forgets the cached offset, so that a changed zone is picked up.
+  void Reset() noexcept;
+
+private:
+  // The local offset holds for the UTC seconds [CachedStart, CachedEnd).
+  std::int64_t CachedStart = 0;
+  std::int64_t CachedEnd = 0;
+  std::int32_t CachedOffset = 0;
+};
+
+// The local zone's offset (local minus UTC, seconds) at a UTC instant given in
+// seconds since 1899-12-30; false when the platform cannot convert it.
+bool LocalOffsetAt(std::int64_t utcSeconds, std::int32_t& offsetSeconds);

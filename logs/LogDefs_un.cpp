@@ -1,0 +1,229 @@
+#include "LogDefs_un.h"
+
+#include <limits>
+
+#include "LogText_un.h"
+
+bool TryStrToInt(std::string_view text, std::int32_t& value) noexcept {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ')
+    ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  if (i == text.size())
+    return false;
+  // Accumulate negatively so that the minimum value fits.
+  std::int64_t result = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '9')
+      return false;
+    result = result * 10 - (c - '0');
+    if (result < std::numeric_limits<std::int32_t>::min())
+      return false;
+  }
+  if (!negative) {
+    result = -result;
+    if (result > std::numeric_limits<std::int32_t>::max())
+      return false;
+  }
+  value = static_cast<std::int32_t>(result);
+  return true;
+}
+
+std::int32_t StrToInt(std::string_view text) {
+  std::int32_t value = 0;
+  if (!TryStrToInt(text, value))
+    throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
+  return value;
+}
+
+namespace {
+
+// Days from 1970-01-01 of a proleptic Gregorian date.
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) noexcept {
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const std::int64_t yearOfEra = year - era * 400;
+  const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+constexpr std::int64_t AutomationEpochToUnixEpochDays = 25569;
+
+bool IsLeapYear(int year) noexcept { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int year, int month) noexcept {
+  static constexpr int Days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : Days[month - 1];
+}
+
+template <typename T, std::size_t N>
+bool FindText(const std::array<std::string_view, N>& texts, std::string_view text, T& value) noexcept {
+  for (std::size_t i = 0; i < N; ++i)
+    if (SameTextAscii(texts[i], text)) {
+      value = static_cast<T>(i);
+      return true;
+    }
+  return false;
+}
+
+constexpr std::array<std::string_view, 5> EventClassLogTexts = {"System", "Pass", "Whitelist", "Blacklist",
+                                                                 "Intermediate"};
+constexpr std::array<std::string_view, 7> ActionLogTexts = {"Reject", "TagSubject", "TagHeader", "Redirect",
+                                                             "ReplaceAttachment", "RemoveRecipient",
+                                                             "WhitelistRecipient"};
+constexpr std::array<std::string_view, 4> SeverityLogTexts = {"Info", "Warning", "Error", "Critical"};
+
+constexpr std::array<std::string_view, 5> EventClassDisplayTexts = {"System Message", "Pass", "Whitelist",
+                                                                     "Blacklist", "Intermediate"};
+constexpr std::array<std::string_view, 4> SeverityDisplayTexts = {"Information", "Warning", "Error",
+                                                                   "Critical Error"};
+constexpr std::array<std::string_view, 3> FilteringPointDisplayTexts = {"Non-filtering", "Before Arrival",
+                                                                         "On Arrival"};
+
+struct TLegacyClass {
+  std::string_view Text;
+  TLogEventClass Class;
+  std::uint8_t Actions;
+};
+
+constexpr std::uint8_t NoActions = 0;
+
+constexpr TLegacyClass LegacyClasses[] = {
+    {"Block", TLogEventClass::Blacklist, LogActionMask(TLogAction::Reject)},
+    {"RejectRecipient", TLogEventClass::Blacklist, LogActionMask(TLogAction::Reject)},
+    {"Accept", TLogEventClass::Pass, NoActions},
+    {"AcceptRecipient", TLogEventClass::Pass, NoActions},
+    {"Ignore", TLogEventClass::Whitelist, NoActions},
+    {"IgnoreRecipient", TLogEventClass::Whitelist, NoActions},
+    {"ServiceMsg", TLogEventClass::System, NoActions},
+    {"IgnoreMail", TLogEventClass::Whitelist, NoActions},
+    {"AcceptMail", TLogEventClass::Pass, NoActions},
+    {"RejectMail", TLogEventClass::Blacklist, LogActionMask(TLogAction::Reject)},
+    {"TagMailHeader", TLogEventClass::Blacklist, LogActionMask(TLogAction::TagHeader)},
+    {"TagMailSubject", TLogEventClass::Blacklist, LogActionMask(TLogAction::TagSubject)},
+    {"RedirectMail", TLogEventClass::Blacklist, LogActionMask(TLogAction::Redirect)},
+    {"RemoveMailRecipient", TLogEventClass::Intermediate, LogActionMask(TLogAction::RemoveRecipient)},
+    {"IgnoreMailRecipient", TLogEventClass::Intermediate, LogActionMask(TLogAction::WhitelistRecipient)},
+    {"ReplaceMailAttachment", TLogEventClass::Intermediate, LogActionMask(TLogAction::ReplaceAttachment)},
+    {"AddToAutoSenderWhitelist", TLogEventClass::System, NoActions},
+};
+
+template <std::size_t N>
+std::string_view DisplayText(const std::array<std::string_view, N>& texts, std::uint8_t value) noexcept {
+  return value < N ? texts[value] : std::string_view();
+}
+
+} // namespace
+
+bool StrToLogDateTime(std::string_view text, double& value) {
+  if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':')
+    return false;
+  std::int32_t day = 0, month = 0, year = 0, second = 0, minute = 0, hour = 0;
+  if (!TryStrToInt(text.substr(8, 2), day) || !TryStrToInt(text.substr(5, 2), month) ||
+      !TryStrToInt(text.substr(0, 4), year) || !TryStrToInt(text.substr(17, 2), second) ||
+      !TryStrToInt(text.substr(14, 2), minute) || !TryStrToInt(text.substr(11, 2), hour))
+    return false;
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
+    return false;
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+    return false;
+  const double date = static_cast<double>(
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + AutomationEpochToUnixEpochDays);
+  const double time = (hour * 3600 + minute * 60 + second) / 86400.0;
+  value = date + time;
+  return true;
+}
+
+bool StrToIPv4Value(std::string_view text, std::uint32_t& value) {
+  if (text.empty() || text == "-") {
+    value = 0;
+    return true;
+  }
+  std::size_t dots = 0;
+  for (char c : text)
+    dots += c == '.' ? 1 : 0;
+  if (dots != 3)
+    return false;
+  std::uint32_t result = 0;
+  std::uint32_t first = 0, last = 0;
+  std::size_t begin = 0;
+  for (int part = 0; part < 4; ++part) {
+    const std::size_t end = part < 3 ? text.find('.', begin) : text.size();
+    const std::int32_t octet = StrToInt(text.substr(begin, end - begin));
+    if (octet < 0 || octet > 255)
+      throw ERangeError();
+    result = (result << 8) | static_cast<std::uint32_t>(octet);
+    if (part == 0)
+      first = static_cast<std::uint32_t>(octet);
+    last = static_cast<std::uint32_t>(octet);
+    begin = end + 1;
+  }
+  value = result;
+  return first != 0 && last != 0;
+}
+
+bool StrToEventClass(std::string_view text, TLogEventClass& value) { return FindText(EventClassLogTexts, text, value); }
+
+bool StrToAction(std::string_view text, TLogAction& value) { return FindText(ActionLogTexts, text, value); }
+
+bool StrToActions(std::string_view text, TLogActions& value) {
+  value.Clear();
+  if (text.empty() || text == "-")
+    return true;
+  if (text.back() == '+')
+    text.remove_suffix(1);
+  for (;;) {
+    const std::size_t plus = text.find('+');
+    TLogAction action{};
+    if (!StrToAction(text.substr(0, plus), action))
+      return false;
+    value.Include(action);
+    if (plus == std::string_view::npos)
+      return true;
+    text.remove_prefix(plus + 1);
+  }
+}
+
+bool StrToLegacyEventClass(std::string_view text, TLogEventClass& eventClass, TLogActions& actions) {
+  actions.Clear();
+  for (const TLegacyClass& legacy : LegacyClasses)
+    if (SameTextAscii(legacy.Text, text)) {
+      eventClass = legacy.Class;
+      actions.Bits = legacy.Actions;
+      return true;
+    }
+  return false;
+}
+
+bool StrToFilteringPoint(std::string_view text, TFilteringPoint& value) {
+  if (SameTextAscii(text, "BeforeArrival"))
+    value = TFilteringPoint::BeforeArrival;
+  else if (SameTextAscii(text, "OnArrival"))
+    value = TFilteringPoint::OnArrival;
+  else if (text.empty() || text == "-")
+    value = TFilteringPoint::NonFiltering;
+  else
+    return false;
+  return true;
+}
+
+bool StrToSeverity(std::string_view text, TLogSeverity& value) { return FindText(SeverityLogTexts, text, value); }
+
+std::string_view EventClassToDisplayText(TLogEventClass value) noexcept {
+  return DisplayText(EventClassDisplayTexts, static_cast<std::uint8_t>(value));
+}
+
+std::string_view SeverityToDisplayText(TLogSeverity value) noexcept {
+  return DisplayText(SeverityDisplayTexts, static_cast<std::uint8_t>(value));
+}
+
+std::string_view FilteringPointToDisplayText(TFilteringPoint value) noexcept {
+  return DisplayText(FilteringPointDisplayTexts, static_cast<std::uint8_t>(value));
+}

@@ -1,0 +1,396 @@
+#include "LogFileReader_un.h"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+
+#include "LogDebugOutput_un.h"
+#include "LogText_un.h"
+#include "MappedFile_un.h"
+
+namespace {
+
+enum : int {
+  FieldSource = 1,
+  FieldDateTime,
+  FieldClass,
+  FieldSeverity,
+  FieldFilteringPoint,
+  FieldIP,
+  FieldSender,
+  FieldRecipients,
+  FieldMessage,
+  FieldServer,
+  FieldMessageID,
+  FieldAction,
+  FieldSubject,
+  FieldHeloDomain
+};
+
+// The column from which a field runs to the end of the line.
+constexpr std::int32_t LastColumn = 14;
+
+struct TFieldName {
+  std::string_view Name;
+  int Field;
+};
+
+constexpr TFieldName FieldNames[] = {
+    {"x-event-source", FieldSource},     {"x-event-datetime", FieldDateTime},
+    {"x-event-class", FieldClass},       {"x-event-severity", FieldSeverity},
+    {"x-filtering-point", FieldFilteringPoint}, {"x-ip", FieldIP},
+    {"c-ip", FieldIP},                   {"x-sender", FieldSender},
+    {"x-recipients", FieldRecipients},   {"x-event-msg", FieldMessage},
+    {"x-server-name", FieldServer},      {"x-msg-id", FieldMessageID},
+    {"x-event-action", FieldAction},     {"x-msg-subject", FieldSubject},
+    {"x-helo-domain", FieldHeloDomain},
+};
+
+int FieldOfName(std::string_view name) noexcept {
+  for (const TFieldName& entry : FieldNames)
+    if (SameTextAscii(entry.Name, name))
+      return entry.Field;
+  return 0;
+}
+
+// The directive's offset in days to add to a log time to get UTC.
+double TimeZoneOffsetOf(std::string_view value) {
+  if (SameTextAscii(value, "UTC") || value.size() < 8 || !StartsWithTextAscii(value, "GMT"))
+    return 0;
+  const std::string_view sign = value.substr(3, 1);
+  std::int32_t hours = -1, minutes = -1;
+  if (!TryStrToInt(value.substr(4, 2), hours))
+    hours = -1;
+  if (!TryStrToInt(value.substr(6, 2), minutes))
+    minutes = -1;
+  if (hours < 0 || minutes < 0)
+    return 0;
+  if (hours > 23 || minutes > 59)
+    throw EConvertError("Invalid argument to time encode");
+  const double offset = (hours * 3600 + minutes * 60) / 86400.0;
+  return sign == "+" ? -offset : offset;
+}
+
+bool IsLegacyVersion(std::string_view version) noexcept {
+  if (version.empty() || version[0] != '1')
+    return false;
+  const int minor = version.size() >= 3 && version[2] >= '0' && version[2] <= '9' ? version[2] - '0' : 10;
+  return minor < 5;
+}
+
+int HexDigit(char c) noexcept {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  return -1;
+}
+
+void PercentDecode(std::string_view text, std::string& bytes) {
+  bytes.clear();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '+') {
+      bytes += ' ';
+    } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
+      bytes += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+      i += 2;
+    } else {
+      bytes += c;
+    }
+  }
+}
+
+// Strict UTF-8: overlong forms, encoded surrogates and values above U+10FFFF
+// are ill-formed. Characters above U+FFFF become surrogate pairs.
+bool Utf8ToUtf16(std::string_view bytes, std::u16string& text) {
+  text.clear();
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* const end = p + bytes.size();
+  while (p < end) {
+    const unsigned char lead = *p++;
+    if (lead < 0x80) {
+      text += static_cast<char16_t>(lead);
+      continue;
+    }
+    int continuations = 0;
+    char32_t c = 0;
+    unsigned char low = 0x80, high = 0xBF; // allowed range of the first continuation byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      continuations = 1;
+      c = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      continuations = 2;
+      c = lead & 0x0F;
+      if (lead == 0xE0)
+        low = 0xA0;
+      else if (lead == 0xED)
+        high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      continuations = 3;
+      c = lead & 0x07;
+      if (lead == 0xF0)
+        low = 0x90;
+      else if (lead == 0xF4)
+        high = 0x8F;
+    } else {
+      return false;
+    }
+    if (end - p < continuations)
+      return false;
+    for (int k = 0; k < continuations; ++k, ++p) {
+      const unsigned char next = *p;
+      if (k == 0 ? (next < low || next > high) : (next < 0x80 || next > 0xBF))
+        return false;
+      c = (c << 6) | (next & 0x3F);
+    }
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      text += static_cast<char16_t>(0xD800 + (c >> 10));
+      text += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      text += static_cast<char16_t>(c);
+    }
+  }
+  return true;
+}
+
+// Runs action, turning anything it raises into "<prefix><class>/<message>".
+template <typename TAction>
+bool Guarded(std::string_view prefix, std::string& errorText, TAction&& action) {
+  std::string_view className;
+  std::string message;
+  try {
+    action();
+    return true;
+  } catch (const ELogError& error) {
+    className = error.ClassName();
+    message = error.what();
+  } catch (const std::bad_alloc&) {
+    className = "EOutOfMemory";
+    message = "Out of memory";
+  } catch (const std::exception& error) {
+    className = "Exception";
+    message = error.what();
+  }
+  errorText.assign(prefix);
+  errorText.append(className);
+  errorText += '/';
+  errorText.append(message);
+  return false;
+}
+
+std::string ProcessErrorPrefix(std::string_view fileName) {
+  return "Could not process log file " + std::string(fileName) + ". ";
+}
+
+template <typename TPath>
+bool CheckFingerprintOf(const TPath& path, const std::string& displayName) {
+  constexpr std::size_t MaxFingerprintLength =
+      std::max({LogFileFingerprints[0].size(), LogFileFingerprints[1].size(), LogFileFingerprints[2].size()});
+  std::string error;
+  bool matches = false;
+  Guarded("", error, [&] {
+    TMappedFile file;
+    if (const std::uint32_t code = file.Open(NativePath(path), TFileSharing::ReadWrite))
+      throw EOSError(FormatSystemError("open file", code), code);
+    char head[MaxFingerprintLength];
+    std::uint32_t length = 0;
+    if (const std::uint32_t code = file.Read(head, MaxFingerprintLength, length))
+      throw EOSError(FormatSystemError("read file", code), code);
+    const std::string_view text(head, length);
+    matches = std::any_of(LogFileFingerprints.begin(), LogFileFingerprints.end(),
+                          [&](std::string_view fingerprint) { return StartsWithTextAscii(text, fingerprint); });
+  });
+  if (!error.empty())
+    LogDebugOutput("Could not verify fingerprint of file \"" + displayName + "\": " + error);
+  return matches;
+}
+
+} // namespace
+
+TLogFileReader::TLogFileReader() = default;
+
+TLogFileReader::TLogFileReader(const TFastTextReaderOptions& textReaderOptions)
+    : TextReaderOptions(textReaderOptions) {}
+
+TLogFileReader::~TLogFileReader() = default;
+
+bool TLogFileReader::CheckFingerprint(const std::string& path) { return CheckFingerprintOf(path, path); }
+
+bool TLogFileReader::CheckFingerprint(const std::u16string& path) {
+  return CheckFingerprintOf(path, NarrowFileName(path));
+}
+
+bool TLogFileReader::Open(const std::string& path, std::string& errorText) { return OpenPath(path, path, errorText); }
+
+bool TLogFileReader::Open(const std::u16string& path, std::string& errorText) {
+  return OpenPath(path, NarrowFileName(path), errorText);
+}
+
+template <typename TPath>
+bool TLogFileReader::OpenPath(const TPath& path, const std::string& displayName, std::string& errorText) {
+  TextReader.reset();
+  RecordsRead = 0;
+  FieldColumns.fill(0);
+  LocalTime.Reset();
+  StartHeaderBlock();
+  Verbose = true;
+  OpenedFileName = displayName;
+  return Guarded(ProcessErrorPrefix(displayName), errorText, [&] {
+    TextReader = std::make_unique<TFastTextReader>(path, fmShareDenyNone, TextReaderOptions);
+  });
+}
+
+bool TLogFileReader::Eof() const noexcept { return !TextReader || TextReader->Eof(); }
+
+bool TLogFileReader::ReadRecord(TLogRecord& record, std::string& errorText) {
+  errorText.clear();
+  if (Eof())
+    return false;
+  bool produced = false;
+  if (!Guarded(ProcessErrorPrefix(OpenedFileName), errorText,
+               [&] { produced = ParseLine(TextReader->ReadLineView(), record); }))
+    return false;
+  return produced;
+}
+
+bool TLogFileReader::ReadRecord(std::unique_ptr<TLogRecord>& record, std::string& errorText) {
+  record.reset();
+  auto fresh = std::make_unique<TLogRecord>();
+  if (!ReadRecord(*fresh, errorText))
+    return false;
+  record = std::move(fresh);
+  return true;
+}
+
+bool TLogFileReader::Close(std::string& errorText) {
+  if (!TextReader)
+    return true;
+  const bool closed = Guarded("Could not close log file " + OpenedFileName + ". ", errorText,
+                              [&] { TextReader->Close(); });
+  TextReader.reset();
+  return closed;
+}
+
+void TLogFileReader::StartHeaderBlock() {
+  Version.clear();
+  LegacyFormat = true;
+  TimeZoneOffset = 0;
+  ServerName.clear();
+}
+
+void TLogFileReader::ApplyDirective(std::string_view line) {
+  const std::size_t separator = line.find(": ");
+  if (separator == std::string_view::npos)
+    return;
+  const std::string_view name = line.substr(0, separator);
+  const std::string_view value = TrimText(line.substr(separator + 2));
+  if (SameTextAscii(name, "#Software")) {
+    StartHeaderBlock();
+  } else if (SameTextAscii(name, "#Version")) {
+    Version.assign(value);
+    LegacyFormat = IsLegacyVersion(value);
+  } else if (SameTextAscii(name, "#LogMode")) {
+    Verbose = SameTextAscii(value, "verbose");
+  } else if (SameTextAscii(name, "#Fields")) {
+    ApplyFields(value);
+  } else if (SameTextAscii(name, "#Timezone")) {
+    TimeZoneOffset = TimeZoneOffsetOf(value);
+  } else if (SameTextAscii(name, "#Server")) {
+    ServerName.assign(value);
+  }
+}
+
+void TLogFileReader::ApplyFields(std::string_view value) {
+  FieldColumns.fill(-1);
+  if (!value.empty() && value.back() == ' ')
+    value.remove_suffix(1);
+  std::int64_t column = 1;
+  for (;;) {
+    const std::size_t blank = value.find(' ');
+    if (const int field = FieldOfName(value.substr(0, blank)))
+      FieldColumns[static_cast<std::size_t>(field)] =
+          static_cast<std::int32_t>(std::min<std::int64_t>(column, std::numeric_limits<std::int32_t>::max()));
+    if (blank == std::string_view::npos)
+      return;
+    value.remove_prefix(blank + 1);
+    ++column;
+  }
+}
+
+std::string_view TLogFileReader::Field(int fieldNumber) const {
+  const std::int32_t column = FieldColumns[static_cast<std::size_t>(fieldNumber)];
+  if (column == -1)
+    return {};
+  if (column < 1 || column > LastColumn)
+    throw ERangeError();
+  std::size_t begin = 0;
+  if (column > 1) {
+    if (BlankCount < column - 1)
+      return {};
+    begin = BlankPositions[static_cast<std::size_t>(column - 2)] + 1;
+  }
+  std::size_t end = Line.size();
+  if (fieldNumber != FieldMessage && column != LastColumn && BlankCount >= column)
+    end = BlankPositions[static_cast<std::size_t>(column - 1)];
+  const std::string_view text = TrimText(Line.substr(begin, end - begin));
+  return text == "-" ? std::string_view() : text;
+}
+
+bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
+  if (line.empty())
+    throw ERangeError();
+  if (line[0] == '#') {
+    ApplyDirective(line);
+    return false;
+  }
+
+  Line = line;
+  BlankCount = 0;
+  for (std::size_t at = line.find(' '); at != std::string_view::npos && BlankCount < static_cast<int>(BlankPositions.size());
+       at = line.find(' ', at + 1))
+    BlankPositions[static_cast<std::size_t>(BlankCount++)] = at;
+
+  double time = 0;
+  if (!StrToLogDateTime(Field(FieldDateTime), time))
+    return false;
+  if (FieldColumns[FieldAction] != -1) {
+    if (!StrToEventClass(Field(FieldClass), record.Class) || !StrToActions(Field(FieldAction), record.Actions))
+      return false;
+  } else if (!StrToLegacyEventClass(Field(FieldClass), record.Class, record.Actions)) {
+    return false;
+  }
+  if (!StrToFilteringPoint(Field(FieldFilteringPoint), record.FilteringPoint) ||
+      !StrToSeverity(Field(FieldSeverity), record.Severity))
+    return false;
+  if (LegacyFormat)
+    record.FilteringPoint = TFilteringPoint::BeforeArrival;
+
+  record.Version = Version;
+  record.LogMode = Verbose;
+  if (FieldColumns[FieldServer] != -1)
+    record.Server.assign(Field(FieldServer));
+  else
+    record.Server = ServerName;
+  record.Source.assign(Field(FieldSource));
+  record.IP.assign(Field(FieldIP));
+  record.IPValue = 0;
+  StrToIPv4Value(record.IP, record.IPValue);
+  record.MessageID.assign(Field(FieldMessageID));
+  record.Sender.assign(Field(FieldSender));
+  record.Recipients.assign(Field(FieldRecipients));
+  PercentDecode(Field(FieldSubject), DecodedBytes);
+  if (!Utf8ToUtf16(DecodedBytes, record.Subject))
+    record.Subject.clear();
+  PercentDecode(Field(FieldHeloDomain), record.HeloDomain);
+  record.Message.assign(Field(FieldMessage));
+
+  record.LineNr = RecordsRead++;
+  // The log's zone gives the UTC instant; the local zone's rules at that
+  // instant give its local time.
+  record.Time = LegacyFormat ? time : LocalTime.UtcToLocal(time + TimeZoneOffset);
+  return true;
+}

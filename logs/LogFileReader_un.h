@@ -1,0 +1,115 @@
+#pragma once
+// Turns a log file of the mail filtering service into records: checks the
+// first line, follows the header directives as they come and parses each
+// data line. Errors never escape: they come back as texts.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "FastTextReader_un.h"
+#include "LocalTime_un.h"
+#include "LogDefs_un.h"
+
+// The accepted first lines of a log file (compared ASCII case-insensitively
+// with the file's first bytes).
+inline constexpr std::array<std::string_view, 3> LogFileFingerprints = {
+    "#Software: Tarnvel Zelwick Corvane Edition", "#Software: Tarnvel ZEL Valtrix",
+    "#Software: Tarnvel ZEL Corvane Edition"};
+
+// One parsed data line. Text fields are single-byte as in the file, except the
+// subject, which is decoded from percent-encoded UTF-8 into UTF-16.
+class TLogRecord {
+public:
+  std::string Version;
+  bool LogMode = false; // true = Verbose
+  std::string Server;
+  std::string Source;
+  double Time = 0;      // automation date, local time of the reading machine for current-format logs
+  TLogEventClass Class = TLogEventClass::System;
+  TLogActions Actions;
+  TLogSeverity Severity = TLogSeverity::Info;
+  TFilteringPoint FilteringPoint = TFilteringPoint::NonFiltering;
+  std::string IP;
+  std::uint32_t IPValue = 0;
+  std::string MessageID;
+  std::string Sender;
+  std::string Recipients;
+  std::string HeloDomain;
+  std::u16string Subject;
+  std::string Message;
+  std::int32_t LineNr = 0; // number of the record in its file, from 0
+};
+
+class TLogFileReader {
+public:
+  // Field numbers of the recognised "#Fields" names.
+  static constexpr int FieldCount = 14;
+
+  TLogFileReader();
+  // Test hook: the view size of the underlying text reader.
+  explicit TLogFileReader(const TFastTextReaderOptions& textReaderOptions);
+  ~TLogFileReader();
+  TLogFileReader(const TLogFileReader&) = delete;
+  TLogFileReader& operator=(const TLogFileReader&) = delete;
+
+  // True when the file begins with one of LogFileFingerprints. Never raises;
+  // a file that cannot be opened or read is reported to the debugger output
+  // (LogDebugOutput) and gives false. Paths as for TFastTextReader.
+  static bool CheckFingerprint(const std::string& path);
+  static bool CheckFingerprint(const std::u16string& path);
+
+  // Opens the file; on failure errorText becomes
+  // "Could not process log file <path>. <class>/<message>". True when
+  // errorText stayed empty. The caller passes an empty errorText.
+  bool Open(const std::string& path, std::string& errorText);
+  bool Open(const std::u16string& path, std::string& errorText);
+
+  // Reads the next line into record, reusing its storage. True exactly when
+  // the line gave a record; otherwise the record's content is unspecified.
+  // Directive lines and data lines that fail a value conversion give false
+  // with an empty errorText; a line that cannot be read or processed gives
+  // false with errorText set, and the next call reads the next line.
+  bool ReadRecord(TLogRecord& record, std::string& errorText);
+  // The same with a fresh record, or none when the result is false.
+  bool ReadRecord(std::unique_ptr<TLogRecord>& record, std::string& errorText);
+
+  // True when there is no more line to read (also before Open).
+  bool Eof() const noexcept;
+
+  // Releases the file; on failure errorText becomes
+  // "Could not close log file <path>. <class>/<message>" and the result is false.
+  bool Close(std::string& errorText);
+
+  const std::string& FileName() const noexcept { return OpenedFileName; }
+  std::int32_t RecordCount() const noexcept { return RecordsRead; }
+
+private:
+  template <typename TPath>
+  bool OpenPath(const TPath& path, const std::string& displayName, std::string& errorText);
+  void StartHeaderBlock();
+  // True when the line gave a record; raises for a line that cannot be processed.
+  bool ParseLine(std::string_view line, TLogRecord& record);
+  void ApplyDirective(std::string_view line);
+  void ApplyFields(std::string_view value);
+  std::string_view Field(int fieldNumber) const;
+
+  TFastTextReaderOptions TextReaderOptions;
+  std::unique_ptr<TFastTextReader> TextReader;
+  std::int32_t RecordsRead = 0;
+  std::string Version;
+  bool Verbose = true;
+  double TimeZoneOffset = 0;
+  std::string ServerName;
+  bool LegacyFormat = true;
+  std::array<std::int32_t, FieldCount + 1> FieldColumns{}; // indexed 1-14; -1 absent, 0 before "#Fields"
+  std::string OpenedFileName;
+  TLocalTimeConverter LocalTime;
+
+  // Per-line scratch, kept to reuse its storage.
+  std::string_view Line;
+  std::array<std::size_t, 13> BlankPositions{};
+  int BlankCount = 0;
+  std::string DecodedBytes;
+};
