@@ -36,6 +36,9 @@ std::uint64_t DecimalTextRank(std::int32_t key) noexcept;
 // kind makes a handle of one object unknown to every other object.
 class THandleSequence {
 public:
+  // last: the number issued before the first one.
+  explicit THandleSequence(std::uint32_t last = 0) noexcept : last_(last) {}
+
   // Thread-safe: objects of different apartments may share a sequence.
   std::uint32_t Next() noexcept {
     std::uint32_t number;
@@ -46,7 +49,7 @@ public:
   }
 
 private:
-  std::atomic<std::uint32_t> last_{0};
+  std::atomic<std::uint32_t> last_;
 };
 
 // The map key of a handle number and back. The handle value a consumer sees

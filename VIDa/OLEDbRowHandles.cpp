@@ -1,0 +1,120 @@
+#include "OLEDbRowHandles.h"
+
+#include <oledberr.h>
+
+#include <algorithm>
+
+#include "OLEDbError.h"
+
+namespace {
+// One sequence for every rowset, so an HROW is known only to the rowset that
+// issued it.
+THandleSequence& RowHandleSequence() {
+  static THandleSequence sequence;
+  return sequence;
+}
+}  // namespace
+
+std::int32_t TOleDbRowHandle::AddRef() {
+  const std::int32_t before = refCount_.fetch_add(1);
+  if (before == 0) handles_->NotifyStateChanged(*this, true);
+  return before + 1;
+}
+
+std::int32_t TOleDbRowHandle::Release() {
+  std::int32_t count = refCount_.load();
+  while (count > 0) {
+    if (refCount_.compare_exchange_weak(count, count - 1)) {
+      if (count - 1 != 0) return count - 1;
+      break;
+    }
+  }
+  // No reference left (or none was held): the handle goes unless a listener
+  // keeps it for a pending change.
+  if (handles_->QueryKeep(*this)) return 0;
+  handles_->NotifyStateChanged(*this, false);
+  handles_->DestroyHandle(*this);
+  return 0;
+}
+
+TOleDbRowHandle& TOleDbRowHandles::CreateHandle(std::int32_t rowValue) {
+  if (freeSlots_.empty()) {
+    freeSlots_.reserve(slots_.size() + 1);
+    slots_.emplace_back(*this, TOleDbRowHandle::TCreateKey());
+    freeSlots_.push_back(&slots_.back());
+  }
+  TOleDbRowHandle& handle = *freeSlots_.back();
+  const std::uintptr_t hRow = map_.AddNew(RowHandleSequence(), &handle);
+  handle.key_ = HandleKeyOf(static_cast<std::uint32_t>(hRow));
+  freeSlots_.pop_back();
+  handle.rowValue_ = rowValue;
+  handle.refCount_.store(0);
+  return handle;
+}
+
+void TOleDbRowHandles::DestroyHandle(TOleDbRowHandle& handle) noexcept {
+  if (handle.key_ == 0) return;
+  map_.Remove(handle.key_);
+  handle.key_ = 0;
+  handle.rowValue_ = -1;
+  handle.refCount_.store(0);
+  freeSlots_.push_back(&handle);
+}
+
+void TOleDbRowHandles::RemoveListener(TOleDbRowHandleEventsListener& listener) noexcept {
+  auto it = std::find(listeners_.begin(), listeners_.end(), &listener);
+  if (it != listeners_.end()) listeners_.erase(it);
+}
+
+void TOleDbRowHandles::Clear() noexcept {
+  SuspendEvents();
+  for (std::size_t i = 0; i < map_.Count(); ++i) {
+    TOleDbRowHandle& handle = *map_.ObjectAt(i);
+    handle.key_ = 0;
+    handle.rowValue_ = -1;
+    handle.refCount_.store(0);
+    freeSlots_.push_back(&handle);
+  }
+  map_.Clear();
+  ResumeEvents();
+}
+
+void TOleDbRowHandles::NotifyStateChanged(TOleDbRowHandle& handle, bool active) {
+  // By index: a listener may remove itself while it is called.
+  for (std::size_t i = 0; i < listeners_.size() && suspendCount_ <= 0; ++i)
+    listeners_[i]->RowHandleStateChanged(handle, active);
+}
+
+bool TOleDbRowHandles::QueryKeep(TOleDbRowHandle& handle) {
+  bool keep = false;
+  for (std::size_t i = 0; i < listeners_.size() && suspendCount_ <= 0 && !keep; ++i)
+    listeners_[i]->QueryKeepRowHandle(handle, keep);
+  return keep;
+}
+
+TOleDbRowHandleStorage::TOleDbRowHandleStorage(std::unique_ptr<TOleDbRowHandles> handles)
+    : handles_(std::move(handles)) {
+  if (!handles_) throw EOleError(L"RowHandles must be defined", E_FAIL);
+}
+
+HRESULT TOleDbRowHandleStorage::ChangeRowRefs(DBCOUNTITEM cRows, const HROW rghRows[], bool add,
+                                              DBROWSTATUS rgRowStatus[], DBREFCOUNT rgRefCounts[]) {
+  if (cRows == 0) return S_OK;
+  if (!rghRows) throw EOleDbException(E_INVALIDARG);
+  DBCOUNTITEM failed = 0;
+  for (DBCOUNTITEM i = 0; i < cRows; ++i) {
+    TOleDbRowHandle* handle = handles_->FindHandle(rghRows[i]);
+    std::int32_t count = 0;
+    DBROWSTATUS status = DBROWSTATUS_S_OK;
+    if (handle) {
+      count = add ? handle->AddRef() : handle->Release();
+    } else {
+      status = DBROWSTATUS_E_INVALID;
+      ++failed;
+    }
+    if (rgRefCounts) rgRefCounts[i] = static_cast<DBREFCOUNT>(count);
+    if (rgRowStatus) rgRowStatus[i] = status;
+  }
+  if (failed == 0) return S_OK;
+  return failed == cRows ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+}

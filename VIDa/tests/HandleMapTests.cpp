@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "OLEDbHandleMap.h"
+
+namespace {
+std::vector<std::int32_t> KeysInOrder(const THandleMap<int>& map) {
+  std::vector<std::int32_t> keys;
+  for (std::size_t i = 0; i < map.Count(); ++i) keys.push_back(map.KeyAt(i));
+  return keys;
+}
+}  // namespace
+
+TEST(HandleMap, EnumeratesInDecimalTextOrder) {
+  THandleMap<int> map;
+  int value = 0;
+  for (std::int32_t key : {2, 100, 10, 9, 0, -1, -10, -2, INT32_MAX, INT32_MIN, 1}) map.Add(key, &value);
+  const std::vector<std::int32_t> expected = {-1, -10, -2, INT32_MIN, 0, 1, 10, 100, 2, INT32_MAX, 9};
+  EXPECT_EQ(KeysInOrder(map), expected);
+}
+
+TEST(HandleMap, RankAgreesWithTextComparison) {
+  std::mt19937 random(7);
+  std::vector<std::int32_t> keys = {0, 1, -1, 9, 10, -9, -10, INT32_MIN, INT32_MAX, 999999999, 1000000000};
+  for (int i = 0; i < 20000; ++i) {
+    auto key = static_cast<std::int32_t>(random() >> (random() % 32));
+    keys.push_back(random() % 2 ? key : -key);
+  }
+  for (std::size_t i = 1; i < keys.size(); ++i) {
+    const std::int32_t a = keys[i - 1], b = keys[i];
+    const std::string ta = std::to_string(a), tb = std::to_string(b);
+    ASSERT_EQ(ta < tb, DecimalTextRank(a) < DecimalTextRank(b)) << a << " " << b;
+    ASSERT_EQ(ta == tb, DecimalTextRank(a) == DecimalTextRank(b)) << a << " " << b;
+  }
+}
+
+TEST(HandleMap, FindsPutsAndRemoves) {
+  THandleMap<int> map;
+  int a = 1, b = 2, c = 3;
+  map.Add(2, &a);
+  map.Add(100, &b);
+  map.Add(10, &c);
+  EXPECT_EQ(map.Find(10), &c);
+  EXPECT_EQ(map.Find(2), &a);
+  EXPECT_EQ(map.Find(1), nullptr);
+  EXPECT_EQ(map.IndexOf(2), 2);
+  EXPECT_EQ(map.IndexOf(3), -1);
+  EXPECT_EQ(map.ObjectAt(0), &c);
+
+  map.Put(10, &a);  // replaces
+  map.Put(5, &b);   // adds
+  EXPECT_EQ(map.Find(10), &a);
+  EXPECT_EQ(map.Find(5), &b);
+  EXPECT_EQ(map.Count(), 4u);
+
+  EXPECT_TRUE(map.Remove(100));
+  EXPECT_FALSE(map.Remove(100));
+  EXPECT_EQ(map.Find(100), nullptr);
+  EXPECT_EQ(map.Count(), 3u);
+  map.Clear();
+  EXPECT_EQ(map.Count(), 0u);
+  EXPECT_EQ(map.Find(10), nullptr);
+}
+
+TEST(HandleMap, RefusesDuplicatesAndBadIndexes) {
+  THandleMap<int> map;
+  int a = 1, b = 2;
+  map.Add(-7, &a);
+  try {
+    map.Add(-7, &b);
+    FAIL() << "duplicate accepted";
+  } catch (const EHandleMapError& e) {
+    EXPECT_STREQ(e.what(), "String list does not allow duplicates");
+  }
+  EXPECT_EQ(map.Find(-7), &a);
+  EXPECT_EQ(map.Count(), 1u);
+  EXPECT_THROW(map.KeyAt(1), EHandleMapError);
+  EXPECT_THROW(map.ObjectAt(5), EHandleMapError);
+}
+
+TEST(HandleMap, HandleValuesOutsideTheNumberRangeAreUnknown) {
+  THandleMap<int> map;
+  int a = 1;
+  map.Add(HandleKeyOf(0xFFFFFFFFu), &a);
+  map.Add(5, &a);
+  EXPECT_EQ(map.FindHandle(5), &a);
+  EXPECT_EQ(map.FindHandle(0xFFFFFFFFu), &a);  // a negative key, zero-extended
+  EXPECT_EQ(map.FindHandle(0), nullptr);
+  EXPECT_EQ(map.FindHandle(6), nullptr);
+  if constexpr (sizeof(std::uintptr_t) > 4) {
+    // A 64-bit value whose low half is a live number was never issued.
+    EXPECT_EQ(map.FindHandle((std::uintptr_t{1} << 32) | 5), nullptr);
+  }
+}
+
+TEST(HandleMap, NewHandlesSkipZeroAndNumbersInUse) {
+  THandleSequence sequence;
+  THandleMap<int> map;
+  int a = 1;
+  EXPECT_EQ(map.AddNew(sequence, &a), 1u);
+  EXPECT_EQ(map.AddNew(sequence, &a), 2u);
+
+  THandleSequence wrapping(0xFFFFFFFEu);
+  THandleMap<int> used;
+  used.Add(HandleKeyOf(1), &a);
+  used.Add(HandleKeyOf(2), &a);
+  EXPECT_EQ(used.AddNew(wrapping, &a), 0xFFFFFFFFu);
+  EXPECT_EQ(used.AddNew(wrapping, &a), 3u);  // past 0, 1 and 2
+}
