@@ -1,0 +1,395 @@
+#include "OLEDbPropertyStorage.h"
+
+#include "Diagnostics.h"
+#include "OLEDbError.h"
+
+#include <oledberr.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+template <class T>
+T* AllocZeroed(size_t count) {
+  if (count > SIZE_MAX / sizeof(T)) throw EOleDbException(E_OUTOFMEMORY);
+  auto* items = static_cast<T*>(OleDbAlloc(count * sizeof(T)));
+  memset(static_cast<void*>(items), 0, count * sizeof(T));
+  return items;
+}
+
+void FreePropInfoSets(DBPROPINFOSET* sets, ULONG count) noexcept {
+  if (!sets) return;
+  for (ULONG i = 0; i < count; ++i) {
+    DBPROPINFO* infos = sets[i].rgPropertyInfos;
+    if (!infos) continue;
+    for (ULONG j = 0; j < sets[i].cPropertyInfos; ++j) VariantClear(&infos[j].vValues);
+    CoTaskMemFree(infos);
+  }
+  CoTaskMemFree(sets);
+}
+
+void FreePropSets(DBPROPSET* sets, ULONG count) noexcept {
+  if (!sets) return;
+  for (ULONG i = 0; i < count; ++i) {
+    DBPROP* props = sets[i].rgProperties;
+    if (!props) continue;
+    for (ULONG j = 0; j < sets[i].cProperties; ++j) VariantClear(&props[j].vValue);
+    CoTaskMemFree(props);
+  }
+  CoTaskMemFree(sets);
+}
+
+// Owns an answer array until it is handed to the consumer.
+template <class TSet, void (*Free)(TSet*, ULONG) noexcept>
+class TAnswer {
+public:
+  explicit TAnswer(ULONG count) : items_(AllocZeroed<TSet>(count)), count_(count) {}
+  ~TAnswer() { Free(items_, count_); }
+  TAnswer(const TAnswer&) = delete;
+  TAnswer& operator=(const TAnswer&) = delete;
+  TSet& operator[](ULONG index) noexcept { return items_[index]; }
+  void HandTo(ULONG* count, TSet** items) noexcept {
+    *count = count_;
+    *items = items_;
+    items_ = nullptr;
+    count_ = 0;
+  }
+
+private:
+  TSet* items_;
+  ULONG count_;
+};
+
+using TPropInfoAnswer = TAnswer<DBPROPINFOSET, FreePropInfoSets>;
+using TPropAnswer = TAnswer<DBPROPSET, FreePropSets>;
+
+// Sets answered as a whole, or none: then the request is answered set by set.
+struct TSelection {
+  bool Selected = false;
+  std::vector<TOleDbPropertySet*> Sets;
+};
+
+void Collect(const TOleDbPropertySets& sets, DBPROPFLAGS mask, std::vector<TOleDbPropertySet*>& into) {
+  for (size_t i = 0; i < sets.Count(); ++i) {
+    TOleDbPropertySet& set = sets.Items(i);
+    if (set.State == TOleDbPropertySetState::Hidden || set.Count() == 0 ||
+        set.SetType == TOleDbPropertySetType::PropertiesInError)
+      continue;
+    if (mask && !(set.Items(0).Flags & mask)) continue;
+    into.push_back(&set);
+  }
+}
+
+TSelection Select(const TOleDbPropertySets& sets, ULONG count, const DBPROPIDSET requested[], bool errorSetAllowed) {
+  TSelection selection;
+  if (count == 0) {
+    selection.Selected = true;
+    Collect(sets, 0, selection.Sets);
+  } else if (PropertySetMaskOf(requested[0].guidPropertySet)) {
+    selection.Selected = true;
+    for (ULONG i = 0; i < count; ++i) Collect(sets, PropertySetMaskOf(requested[i].guidPropertySet), selection.Sets);
+  } else if (errorSetAllowed && count == 1 &&
+             IsEqualGUID(requested[0].guidPropertySet, DBPROPSET_PROPERTIESINERROR)) {
+    TOleDbPropertySet* errors = sets.FindSet(DBPROPSET_PROPERTIESINERROR);
+    if (!errors) throw EOleDbException(DB_E_ERRORSOCCURRED);
+    selection.Selected = true;
+    selection.Sets.push_back(errors);
+  }
+  return selection;
+}
+
+HRESULT SummedResult(ULONG succeeded, ULONG failed) {
+  if (succeeded == 0) return DB_E_ERRORSOCCURRED;
+  return failed ? DB_S_ERRORSOCCURRED : S_OK;
+}
+
+DBPROPID RequestedID(const DBPROPIDSET& request, const TOleDbPropertySet* set, ULONG index) {
+  return request.cPropertyIDs ? request.rgPropertyIDs[index] : set->Items(index).PropID;
+}
+
+void FillPropInfo(DBPROPINFO& info, const TOleDbProperty& property) {
+  info.dwPropertyID = property.PropID;
+  info.dwFlags = property.Flags;
+  info.vtType = property.VarType;
+  property.ValidValues.CopyTo(info.vValues);
+}
+
+std::string GuidText(REFGUID guid) {
+  wchar_t wide[40] = {};
+  StringFromGUID2(guid, wide, 40);
+  std::string text;
+  for (const wchar_t* c = wide; *c; ++c) text += static_cast<char>(*c);
+  return text;
+}
+
+std::string Narrow(const std::wstring& text) {
+  if (text.empty()) return {};
+  int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string result(size > 0 ? size : 0, '\0');
+  if (size > 0)
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
+  return result;
+}
+
+void ReportNotSupported(DBPROPID id) {
+  OleDbDebugOutput("This property is not supported. PropID=" + std::to_string(id));
+}
+
+bool IsAllRequest(REFGUID guid) { return PropertySetMaskOf(guid) != 0; }
+
+void CheckPropertyIDSets(ULONG count, const DBPROPIDSET sets[]) {
+  if (count && !sets) throw EOleDbException(E_INVALIDARG);
+  for (ULONG i = 0; i < count; ++i)
+    if (sets[i].cPropertyIDs && !sets[i].rgPropertyIDs) throw EOleDbException(E_INVALIDARG);
+  if (count && IsAllRequest(sets[0].guidPropertySet))
+    for (ULONG i = 1; i < count; ++i)
+      if (!IsAllRequest(sets[i].guidPropertySet)) throw EOleDbException(E_INVALIDARG);
+}
+
+// A DBPROP whose value is freed when it goes out of scope.
+struct TScopedDBProp {
+  TScopedDBProp() noexcept { memset(static_cast<void*>(&Prop), 0, sizeof Prop); }
+  ~TScopedDBProp() { VariantClear(&Prop.vValue); }
+  TScopedDBProp(const TScopedDBProp&) = delete;
+  TScopedDBProp& operator=(const TScopedDBProp&) = delete;
+  DBPROP Prop;
+};
+}  // namespace
+
+DBPROPFLAGS PropertySetMaskOf(REFGUID guid) {
+  if (IsEqualGUID(guid, DBPROPSET_DATASOURCEALL)) return DBPROPFLAGS_DATASOURCE;
+  if (IsEqualGUID(guid, DBPROPSET_DATASOURCEINFOALL)) return DBPROPFLAGS_DATASOURCEINFO;
+  if (IsEqualGUID(guid, DBPROPSET_ROWSETALL)) return DBPROPFLAGS_ROWSET;
+  if (IsEqualGUID(guid, DBPROPSET_DBINITALL)) return DBPROPFLAGS_DBINIT;
+  if (IsEqualGUID(guid, DBPROPSET_SESSIONALL)) return DBPROPFLAGS_SESSION;
+  return 0;
+}
+
+TOleDbPropertyStorage::TOleDbPropertyStorage(std::unique_ptr<TOleDbPropertySets> sets) : sets_(std::move(sets)) {
+  if (!sets_) throw EOleError(L"PropertySets must be defined", E_FAIL);
+}
+
+void TOleDbPropertyStorage::CheckPropertyInfoArgs(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[]) {
+  CheckPropertyIDSets(cPropertyIDSets, rgPropertyIDSets);
+}
+
+void TOleDbPropertyStorage::CheckGetPropertiesArgs(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[]) {
+  CheckPropertyIDSets(cPropertyIDSets, rgPropertyIDSets);
+  for (ULONG i = 0; i < cPropertyIDSets; ++i) {
+    const DBPROPIDSET& request = rgPropertyIDSets[i];
+    if (!IsEqualGUID(request.guidPropertySet, DBPROPSET_PROPERTIESINERROR)) continue;
+    if (request.cPropertyIDs != 0 || request.rgPropertyIDs || cPropertyIDSets != 1)
+      throw EOleDbException(E_INVALIDARG);
+  }
+}
+
+void TOleDbPropertyStorage::CheckSetPropertiesArgs(ULONG cPropertySets, const DBPROPSET rgPropertySets[]) {
+  if (cPropertySets && !rgPropertySets) throw EOleDbException(E_INVALIDARG);
+  for (ULONG i = 0; i < cPropertySets; ++i)
+    if (rgPropertySets[i].cProperties && !rgPropertySets[i].rgProperties) throw EOleDbException(E_INVALIDARG);
+}
+
+HRESULT TOleDbPropertyStorage::GetPropertyInfo(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
+                                               ULONG* pcPropertyInfoSets, DBPROPINFOSET** prgPropertyInfoSets,
+                                               OLECHAR** ppDescBuffer) {
+  if (pcPropertyInfoSets) *pcPropertyInfoSets = 0;
+  if (prgPropertyInfoSets) *prgPropertyInfoSets = nullptr;
+  if (ppDescBuffer) *ppDescBuffer = nullptr;
+  if (!pcPropertyInfoSets || !prgPropertyInfoSets) throw EOleDbException(E_INVALIDARG);
+  CheckPropertyInfoArgs(cPropertyIDSets, rgPropertyIDSets);
+
+  TSelection selection = Select(*sets_, cPropertyIDSets, rgPropertyIDSets, false);
+  ULONG count = selection.Selected ? static_cast<ULONG>(selection.Sets.size()) : cPropertyIDSets;
+  if (count == 0) throw EOleDbException(DB_E_ERRORSOCCURRED);
+
+  TPropInfoAnswer answer(count);
+  // Entries that get a description, with the text they get.
+  std::vector<std::pair<DBPROPINFO*, const std::wstring*>> described;
+  auto noteDescription = [&](DBPROPINFO& info, const TOleDbProperty& property) {
+    if (info.dwFlags != DBPROPFLAGS_NOTSUPPORTED && !property.Name.empty()) described.emplace_back(&info, &property.Name);
+  };
+  HRESULT result = S_OK;
+  if (selection.Selected) {
+    for (ULONG i = 0; i < count; ++i) {
+      const TOleDbPropertySet& set = *selection.Sets[i];
+      DBPROPINFOSET& entry = answer[i];
+      entry.guidPropertySet = set.Guid;
+      auto infoCount = static_cast<ULONG>(set.Count());
+      entry.rgPropertyInfos = AllocZeroed<DBPROPINFO>(infoCount);
+      entry.cPropertyInfos = infoCount;
+      for (ULONG j = 0; j < infoCount; ++j) {
+        FillPropInfo(entry.rgPropertyInfos[j], set.Items(j));
+        noteDescription(entry.rgPropertyInfos[j], set.Items(j));
+      }
+    }
+  } else {
+    ULONG supported = 0, unsupported = 0;
+    for (ULONG i = 0; i < count; ++i) {
+      const DBPROPIDSET& request = rgPropertyIDSets[i];
+      DBPROPINFOSET& entry = answer[i];
+      entry.guidPropertySet = request.guidPropertySet;
+      const TOleDbPropertySet* set = sets_->FindSet(request.guidPropertySet);
+      if (!set) continue;
+      ULONG infoCount = request.cPropertyIDs ? request.cPropertyIDs : static_cast<ULONG>(set->Count());
+      if (infoCount == 0) continue;
+      entry.rgPropertyInfos = AllocZeroed<DBPROPINFO>(infoCount);
+      entry.cPropertyInfos = infoCount;
+      for (ULONG j = 0; j < infoCount; ++j) {
+        DBPROPINFO& info = entry.rgPropertyInfos[j];
+        info.dwPropertyID = RequestedID(request, set, j);
+        if (set->IsSupported(info.dwPropertyID)) {
+          const TOleDbProperty& property = *set->FindByID(info.dwPropertyID);
+          FillPropInfo(info, property);
+          noteDescription(info, property);
+          ++supported;
+        } else {
+          info.dwFlags = DBPROPFLAGS_NOTSUPPORTED;
+          ++unsupported;
+        }
+      }
+    }
+    result = SummedResult(supported, unsupported);
+  }
+
+  if (result != DB_E_ERRORSOCCURRED && ppDescBuffer && !described.empty()) {
+    size_t characters = 0;
+    for (const auto& [info, name] : described) characters += name->size() + 1;
+    auto* buffer = AllocZeroed<OLECHAR>(characters);
+    OLECHAR* next = buffer;
+    for (const auto& [info, name] : described) {
+      memcpy(next, name->data(), name->size() * sizeof(OLECHAR));
+      info->pwszDescription = next;
+      next += name->size() + 1;
+    }
+    *ppDescBuffer = buffer;
+  }
+  answer.HandTo(pcPropertyInfoSets, prgPropertyInfoSets);
+  return result;
+}
+
+HRESULT TOleDbPropertyStorage::GetProperties(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
+                                             ULONG* pcPropertySets, DBPROPSET** prgPropertySets) {
+  if (pcPropertySets) *pcPropertySets = 0;
+  if (prgPropertySets) *prgPropertySets = nullptr;
+  if (!pcPropertySets || !prgPropertySets) throw EOleDbException(E_INVALIDARG);
+  CheckGetPropertiesArgs(cPropertyIDSets, rgPropertyIDSets);
+
+  TSelection selection = Select(*sets_, cPropertyIDSets, rgPropertyIDSets, true);
+  ULONG count = selection.Selected ? static_cast<ULONG>(selection.Sets.size()) : cPropertyIDSets;
+  if (count == 0) throw EOleDbException(DB_E_ERRORSOCCURRED);
+
+  TPropAnswer answer(count);
+  HRESULT result = S_OK;
+  if (selection.Selected) {
+    for (ULONG i = 0; i < count; ++i) {
+      const TOleDbPropertySet& set = *selection.Sets[i];
+      DBPROPSET& entry = answer[i];
+      entry.guidPropertySet = set.Guid;
+      auto propCount = static_cast<ULONG>(set.Count());
+      if (propCount == 0) continue;
+      entry.rgProperties = AllocZeroed<DBPROP>(propCount);
+      entry.cProperties = propCount;
+      for (ULONG j = 0; j < propCount; ++j) set.Items(j).FillDBProp(entry.rgProperties[j]);
+    }
+  } else {
+    ULONG supported = 0, unsupported = 0;
+    for (ULONG i = 0; i < count; ++i) {
+      const DBPROPIDSET& request = rgPropertyIDSets[i];
+      DBPROPSET& entry = answer[i];
+      entry.guidPropertySet = request.guidPropertySet;
+      const TOleDbPropertySet* set = sets_->FindSet(request.guidPropertySet);
+      ULONG propCount = request.cPropertyIDs;
+      if (propCount == 0 && set) propCount = static_cast<ULONG>(set->Count());
+      if (propCount == 0) continue;
+      entry.rgProperties = AllocZeroed<DBPROP>(propCount);
+      entry.cProperties = propCount;
+      for (ULONG j = 0; j < propCount; ++j) {
+        DBPROP& prop = entry.rgProperties[j];
+        prop.dwPropertyID = RequestedID(request, set, j);
+        if (set && set->IsSupported(prop.dwPropertyID)) {
+          set->FindByID(prop.dwPropertyID)->FillDBProp(prop);
+          ++supported;
+        } else {
+          prop.dwStatus = DBPROPSTATUS_NOTSUPPORTED;
+          ReportNotSupported(prop.dwPropertyID);
+          ++unsupported;
+        }
+      }
+    }
+    result = SummedResult(supported, unsupported);
+  }
+  answer.HandTo(pcPropertySets, prgPropertySets);
+  return result;
+}
+
+HRESULT TOleDbPropertyStorage::SetProperties(ULONG cPropertySets, DBPROPSET rgPropertySets[], bool failOnRequired) {
+  CheckSetPropertiesArgs(cPropertySets, rgPropertySets);
+  if (cPropertySets == 0) return S_OK;
+  ULONG succeeded = 0, failed = 0;
+  bool requiredFailed = false;
+  for (ULONG i = 0; i < cPropertySets; ++i) {
+    DBPROPSET& request = rgPropertySets[i];
+    TOleDbPropertySet* set = sets_->FindSet(request.guidPropertySet);
+    for (ULONG j = 0; j < request.cProperties; ++j) {
+      DBPROP& prop = request.rgProperties[j];
+      bool accepted = false;
+      if (!set || !set->IsSupported(prop.dwPropertyID)) {
+        prop.dwStatus = DBPROPSTATUS_NOTSUPPORTED;
+        ReportNotSupported(prop.dwPropertyID);
+      } else {
+        accepted = set->FindByID(prop.dwPropertyID)->SetValue(prop);
+        if (!accepted)
+          OleDbDebugOutput("Could not set property PropID:" + std::to_string(prop.dwPropertyID) +
+                           " Property:" + GuidText(request.guidPropertySet) +
+                           " PropSet.Items[0].Name:" + Narrow(set->Items(0).Name));
+      }
+      if (accepted) {
+        ++succeeded;
+      } else {
+        ++failed;
+        if (prop.dwOptions == DBPROPOPTIONS_REQUIRED) requiredFailed = true;
+      }
+    }
+  }
+  if (failOnRequired && requiredFailed) return DB_E_ERRORSOCCURRED;
+  return SummedResult(succeeded, failed);
+}
+
+HRESULT TOleDbPropertyStorage::ApplyPropertySets(TOleDbPropertySets& source, bool failOnRequired) {
+  bool sourceHasSets = false;
+  for (size_t i = 0; i < source.Count() && !sourceHasSets; ++i)
+    sourceHasSets = source.Items(i).SetType != TOleDbPropertySetType::PropertiesInError;
+  TOleDbPropertySet& errors = source.FindOrCreateSet(DBPROPSET_PROPERTIESINERROR);
+  errors.Clear();
+  // Only the source's own sets can make the result worse than S_OK; its
+  // error set from an earlier transfer is no request.
+  if (!sourceHasSets) return S_OK;
+
+  ULONG succeeded = 0, failed = 0;
+  bool requiredFailed = false;
+  for (size_t i = 0; i < source.Count(); ++i) {
+    const TOleDbPropertySet& sourceSet = source.Items(i);
+    if (&sourceSet == &errors) continue;
+    TOleDbPropertySet* set = sets_->FindSet(sourceSet.Guid);
+    for (size_t j = 0; j < sourceSet.Count(); ++j) {
+      const TOleDbProperty& sourceProperty = sourceSet.Items(j);
+      DBPROPSTATUS status = DBPROPSTATUS_NOTSUPPORTED;
+      if (set && set->IsSupported(sourceProperty.PropID)) {
+        TScopedDBProp scoped;
+        sourceProperty.FillDBProp(scoped.Prop);
+        if (set->FindByID(sourceProperty.PropID)->SetValue(scoped.Prop)) {
+          ++succeeded;
+          continue;
+        }
+        status = scoped.Prop.dwStatus;
+      }
+      errors.AddCopy(sourceProperty, status);
+      ++failed;
+      if (sourceProperty.Options == DBPROPOPTIONS_REQUIRED) requiredFailed = true;
+    }
+  }
+  if (failOnRequired && requiredFailed) return DB_E_ERRORSOCCURRED;
+  return SummedResult(succeeded, failed);
+}
