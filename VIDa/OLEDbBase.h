@@ -1,0 +1,187 @@
+#pragma once
+// The base of every COM-visible toolkit object (data source, session,
+// command, rowset): property storage, the link to its creator, the optional
+// interface scheme and the one guard every published method runs in.
+//
+//   HRESULT STDMETHODCALLTYPE TMyRowset::GetNextRows(...) {
+//     return Guard([&] {
+//       ...                      // raise EOleDbException / OleDbError freely
+//       OleDbError(status);      // a warning leaves as the return value
+//     });
+//   }
+// Objects not derived from TOleDbBase use OleDbGuard(*this, body). The body
+// returns void (S_OK) or an HRESULT.
+#include <windows.h>
+#include <oledb.h>
+
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <span>
+#include <type_traits>
+#include <utility>
+
+#include "ComObj.h"
+#include "ComPtr.h"
+#include "OLEDbError.h"
+#include "OLEDbProperties.h"
+#include "OLEDbPropertyStorage.h"
+
+// wingdi.h maps GetObject to GetObjectW; the toolkit's GetObject is its own.
+#ifdef GetObject
+#undef GetObject
+#endif
+
+class TOleDbBase;
+class TOleDbDatasource;
+
+// ---------------------------------------------------------------------------
+// The guard.
+
+// Converts the exception in flight (call only inside a catch block):
+// EOleDbException gives its code and no error object; std::bad_alloc gives
+// E_OUTOFMEMORY; anything else installs an error object (source = the
+// object's ProgID, description = the message) and gives the OLE error's
+// negative code or E_UNEXPECTED.
+HRESULT OleDbHandleException(const TComObject& self) noexcept;
+
+template <class F>
+HRESULT OleDbGuard(const TComObject& self, F&& body) noexcept {
+  try {
+    if constexpr (std::is_void_v<std::invoke_result_t<F&>>) {
+      body();
+      return S_OK;
+    } else {
+      return body();
+    }
+  } catch (...) {
+    return OleDbHandleException(self);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Private interfaces: toolkit objects find each other through them; they are
+// never called by consumers and report failures by raising.
+
+extern const IID IID_IOleDbClass;
+extern const IID IID_IOleDbParentClass;
+extern const IID IID_IOleDbChildClass;
+
+struct IOleDbClass : public IUnknown {
+  virtual TOleDbBase* GetObject() = 0;
+};
+
+struct IOleDbChildClass;
+
+struct IOleDbParentClass : public IOleDbClass {
+  virtual void AddChild(IOleDbChildClass* child) = 0;
+  virtual void RemoveChild(IOleDbChildClass* child) = 0;
+};
+
+struct IOleDbChildClass : public IOleDbClass {
+  virtual void SetParent(IOleDbParentClass* parent) = 0;
+  virtual TComPtr<IOleDbParentClass> GetParent() = 0;
+};
+
+VIDA_COM_INTERFACE(IOleDbClass)
+VIDA_COM_INTERFACE(IOleDbParentClass)
+VIDA_COM_INTERFACE(IOleDbChildClass)
+
+// ---------------------------------------------------------------------------
+// Class descriptors of toolkit classes: the class-level operations
+// GetSessionClass (data source), GetRowsetClass and GetCommmandClass
+// (session, command) are static member functions of the concrete classes,
+// returning const TOleDbClass*; OleDbClassOf picks up those that exist.
+
+struct TOleDbClass : public TComClass {
+  const TOleDbClass* (*SessionClassOf)() = nullptr;
+  const TOleDbClass* (*RowsetClassOf)() = nullptr;
+  const TOleDbClass* (*CommandClassOf)() = nullptr;
+
+  const TOleDbClass* GetSessionClass() const { return SessionClassOf ? SessionClassOf() : nullptr; }
+  const TOleDbClass* GetRowsetClass() const { return RowsetClassOf ? RowsetClassOf() : nullptr; }
+  const TOleDbClass* GetCommmandClass() const { return CommandClassOf ? CommandClassOf() : nullptr; }
+};
+
+template <class T>
+const TOleDbClass& OleDbClassOf() {
+  static const TOleDbClass cls = [] {
+    TOleDbClass c;
+    ComDetail::FillComClass<T>(c);
+    if constexpr (requires { T::GetSessionClass(); }) c.SessionClassOf = &T::GetSessionClass;
+    if constexpr (requires { T::GetRowsetClass(); }) c.RowsetClassOf = &T::GetRowsetClass;
+    if constexpr (requires { T::GetCommmandClass(); }) c.CommandClassOf = &T::GetCommmandClass;
+    return c;
+  }();
+  return cls;
+}
+
+// Finds the factory registered for cls (raises "Object factory for class %s
+// missing" when there is none) and creates an instance; a result other than
+// S_OK is raised.
+void CreateOleDbObject(const TComClass& cls, IUnknown* outer, REFIID riid, void** object);
+
+// ---------------------------------------------------------------------------
+// Optional interfaces: listed in the static table as TComEntry<I, PrivateId>
+// and described here; answered only while (capabilities & Mask) != 0.
+
+struct TOleDbOptionalInterface {
+  const IID* Published;
+  const IID* Private;
+  std::uint8_t Mask;
+};
+
+class TOleDbBase : public TComImpl<TComObject, IOleDbChildClass, IOleDbParentClass>,
+                   public IOleDbPropertyHandler {
+public:
+  TOleDbBase();
+  ~TOleDbBase() override;
+
+  // IOleDbClass, IOleDbParentClass, IOleDbChildClass
+  TOleDbBase* GetObject() override { return this; }
+  void AddChild(IOleDbChildClass* child) override;
+  void RemoveChild(IOleDbChildClass* child) override;
+  void SetParent(IOleDbParentClass* parent) override;
+  TComPtr<IOleDbParentClass> GetParent() override { return Parent; }
+
+  // Base initialisation, CreatePropertyStorage, InitProperties, then every
+  // property's OnSetValue handler bound to CheckPropertyValue.
+  void InitializeObject() override;
+  // The static table, then the optional interfaces by capability; an
+  // interface the class never offers logs QueryInterfaceFailPrefix + IID.
+  HRESULT ObjQueryInterface(REFIID riid, void** ppv) noexcept override;
+  void* FindStaticInterface(REFIID riid) noexcept override;
+
+  // Accepts every value (status stays DBPROPSTATUS_OK).
+  void CheckPropertyValue(TOleDbProperty& property, const VARIANT& value, DBPROPSTATUS& status) override;
+  virtual void CreatePropertyStorage();
+  virtual void InitProperties() {}
+  virtual bool HasChildren() const { return ChildCount > 0; }
+
+  // The sets of PropertyStorage.
+  TOleDbPropertySets& PropertySets() const;
+  // The data source at the top of the parent chain, or null.
+  TOleDbDatasource* FindDataSource() const;
+  // The descriptor of the object's class (null for objects made without one).
+  const TOleDbClass* OleDbClass() const noexcept;
+
+  template <class F>
+  HRESULT Guard(F&& body) const noexcept {
+    return OleDbGuard(*this, std::forward<F>(body));
+  }
+
+  // Counted: a child keeps its creator alive.
+  TComPtr<IOleDbParentClass> Parent;
+  LONG ChildCount = 0;
+  std::unique_ptr<TOleDbPropertyStorage> PropertyStorage;
+
+protected:
+  virtual std::span<const TOleDbOptionalInterface> OptionalInterfaces() const noexcept { return {}; }
+  virtual std::uint8_t CapabilityBits() const noexcept { return 0; }
+  // "Datasource QI Fail: " and the like; null for no debug line.
+  virtual const char* QueryInterfaceFailPrefix() const noexcept { return nullptr; }
+
+  // Creates an object of cls as this object's child straight into the
+  // consumer's out-parameter: aggregation check, creation, SetParent.
+  void CreateChildObject(const TComClass& cls, IUnknown* outer, REFIID riid, IUnknown** object);
+};
