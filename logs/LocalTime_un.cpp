@@ -52,9 +52,13 @@ bool LocalOffsetAt(std::int64_t utcSeconds, std::int32_t& offsetSeconds) {
   const auto ticks = static_cast<std::uint64_t>(fileTimeSeconds) * FileTimeTicksPerSecond;
   FILETIME utcFileTime{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
   SYSTEMTIME utc{}, local{};
-  DYNAMIC_TIME_ZONE_INFORMATION zone{};
-  if (!FileTimeToSystemTime(&utcFileTime, &utc) || GetDynamicTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID ||
-      !SystemTimeToTzSpecificLocalTimeEx(&zone, &utc, &local))
+  if (!FileTimeToSystemTime(&utcFileTime, &utc))
+    return false;
+  // The zone's rules for the event's year (historical rules where Windows
+  // has them); the current rules when it has none.
+  TIME_ZONE_INFORMATION zone{};
+  const bool haveYearRules = GetTimeZoneInformationForYear(utc.wYear, nullptr, &zone) != FALSE;
+  if (!SystemTimeToTzSpecificLocalTime(haveYearRules ? &zone : nullptr, &utc, &local))
     return false;
   FILETIME localFileTime{};
   if (!SystemTimeToFileTime(&local, &localFileTime))

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include "LogDefs_un.h"
+
+namespace {
+
+// 2012-02-29 in days since 1899-12-30.
+constexpr double LeapDay2012 = 40968;
+
+TEST(LogDefs, DateTimeAcceptsOnlyTheExactForm) {
+  double value = -1;
+  ASSERT_TRUE(StrToLogDateTime("2012-02-29T23:59:59", value));
+  EXPECT_DOUBLE_EQ(LeapDay2012 + 86399.0 / 86400.0, value);
+  ASSERT_TRUE(StrToLogDateTime("1899-12-30T12:00:00", value));
+  EXPECT_EQ(0.5, value);
+
+  for (const char* text : {"2011-02-29T10:00:00", "2012-02-29 23:59:59", "2012-02-29t23:59:59",
+                           "2012-02-29T23:59:590", "2012-02-29T24:00:00", "2012-02-29T23:60:00",
+                           "2012-13-01T00:00:00", "0000-01-01T00:00:00", "2012-02-29T23:59", "2012/02/29T23:59:59",
+                           "2012-0a-29T23:59:59", ""}) {
+    value = -1;
+    EXPECT_FALSE(StrToLogDateTime(text, value)) << text;
+    EXPECT_EQ(-1, value) << text;
+  }
+}
+
+TEST(LogDefs, IPv4ValueWritesOnlyWhenDotted) {
+  std::uint32_t value = 7;
+  EXPECT_TRUE(StrToIPv4Value("10.0.0.1", value));
+  EXPECT_EQ(0x0A000001u, value);
+  EXPECT_TRUE(StrToIPv4Value("255.254.253.252", value));
+  EXPECT_EQ(0xFFFEFDFCu, value);
+
+  value = 7;
+  EXPECT_FALSE(StrToIPv4Value("10.0.0.0", value));
+  EXPECT_EQ(0x0A000000u, value);
+  EXPECT_FALSE(StrToIPv4Value("0.1.2.3", value));
+  EXPECT_EQ(0x00010203u, value);
+
+  value = 7;
+  EXPECT_FALSE(StrToIPv4Value("10.0.0", value));
+  EXPECT_FALSE(StrToIPv4Value("fe80::1", value));
+  EXPECT_FALSE(StrToIPv4Value("1.2.3.4.5", value));
+  EXPECT_EQ(7u, value);
+
+  EXPECT_TRUE(StrToIPv4Value("-", value));
+  EXPECT_EQ(0u, value);
+  value = 7;
+  EXPECT_TRUE(StrToIPv4Value("", value));
+  EXPECT_EQ(0u, value);
+}
+
+TEST(LogDefs, IPv4ValueRaisesForBadParts) {
+  std::uint32_t value = 0;
+  EXPECT_THROW(StrToIPv4Value("10.0.0.300", value), ERangeError);
+  EXPECT_THROW(StrToIPv4Value("10.-1.0.1", value), ERangeError);
+  try {
+    StrToIPv4Value("::ffff:10.0.0.1", value);
+    FAIL() << "no error";
+  } catch (const EConvertError& error) {
+    EXPECT_STREQ("'::ffff:10' is not a valid integer value", error.what());
+    EXPECT_EQ("EConvertError", error.ClassName());
+  }
+  EXPECT_THROW(StrToIPv4Value("10..0.1", value), EConvertError);
+  EXPECT_THROW(StrToIPv4Value("10.0.0.99999999999", value), EConvertError);
+}
+
+TEST(LogDefs, EnumerationTextsAreCaseInsensitiveLogTexts) {
+  TLogEventClass eventClass{};
+  for (const char* text : {"PASS", "pass", "Pass"}) {
+    eventClass = TLogEventClass::System;
+    EXPECT_TRUE(StrToEventClass(text, eventClass));
+    EXPECT_EQ(TLogEventClass::Pass, eventClass);
+  }
+  EXPECT_TRUE(StrToEventClass("intermediate", eventClass));
+  EXPECT_EQ(TLogEventClass::Intermediate, eventClass);
+  EXPECT_FALSE(StrToEventClass("System Message", eventClass));
+  EXPECT_FALSE(StrToEventClass("Pass ", eventClass));
+
+  TLogSeverity severity{};
+  EXPECT_TRUE(StrToSeverity("critical", severity));
+  EXPECT_EQ(TLogSeverity::CriticalError, severity);
+  EXPECT_FALSE(StrToSeverity("Critical Error", severity));
+  EXPECT_FALSE(StrToSeverity("Information", severity));
+
+  TFilteringPoint point = TFilteringPoint::OnArrival;
+  EXPECT_TRUE(StrToFilteringPoint("-", point));
+  EXPECT_EQ(TFilteringPoint::NonFiltering, point);
+  EXPECT_TRUE(StrToFilteringPoint("onarrival", point));
+  EXPECT_EQ(TFilteringPoint::OnArrival, point);
+  EXPECT_TRUE(StrToFilteringPoint("", point));
+  EXPECT_EQ(TFilteringPoint::NonFiltering, point);
+  EXPECT_FALSE(StrToFilteringPoint("Non-filtering", point));
+}
+
+TEST(LogDefs, ActionsSplitAtPlus) {
+  TLogActions actions;
+  EXPECT_TRUE(StrToActions("Reject+TagSubject", actions));
+  EXPECT_EQ(0x03, actions.Bits);
+  EXPECT_TRUE(StrToActions("reject+", actions));
+  EXPECT_EQ(0x01, actions.Bits);
+  EXPECT_TRUE(StrToActions("WhitelistRecipient+ReplaceAttachment+RemoveRecipient", actions));
+  EXPECT_EQ(0x70, actions.Bits);
+  EXPECT_TRUE(StrToActions("-", actions));
+  EXPECT_TRUE(actions.Empty());
+
+  // A failing item keeps what came before it.
+  EXPECT_FALSE(StrToActions("Reject++", actions));
+  EXPECT_EQ(0x01, actions.Bits);
+  EXPECT_FALSE(StrToActions("Redirect++TagHeader", actions));
+  EXPECT_EQ(LogActionMask(TLogAction::Redirect), actions.Bits);
+  for (const char* text : {"+Reject", "+", "Reject+Bogus", "Reject TagSubject"}) {
+    EXPECT_FALSE(StrToActions(text, actions)) << text;
+  }
+}
+
+TEST(LogDefs, LegacyClassNamesClassAndAction) {
+  TLogEventClass eventClass{};
+  TLogActions actions;
+  actions.Bits = 0x7F;
+  ASSERT_TRUE(StrToLegacyEventClass("acceptmail", eventClass, actions));
+  EXPECT_EQ(TLogEventClass::Pass, eventClass);
+  EXPECT_TRUE(actions.Empty());
+
+  ASSERT_TRUE(StrToLegacyEventClass("TagMailSubject", eventClass, actions));
+  EXPECT_EQ(TLogEventClass::Blacklist, eventClass);
+  EXPECT_EQ(LogActionMask(TLogAction::TagSubject), actions.Bits);
+
+  ASSERT_TRUE(StrToLegacyEventClass("IgnoreMailRecipient", eventClass, actions));
+  EXPECT_EQ(TLogEventClass::Intermediate, eventClass);
+  EXPECT_EQ(LogActionMask(TLogAction::WhitelistRecipient), actions.Bits);
+
+  ASSERT_TRUE(StrToLegacyEventClass("AddToAutoSenderWhitelist", eventClass, actions));
+  EXPECT_EQ(TLogEventClass::System, eventClass);
+
+  actions.Bits = 0x7F;
+  eventClass = TLogEventClass::Pass;
+  EXPECT_FALSE(StrToLegacyEventClass("Blacklist", eventClass, actions));
+  EXPECT_TRUE(actions.Empty());
+  EXPECT_EQ(TLogEventClass::Pass, eventClass);
+}
+
+TEST(LogDefs, DisplayTexts) {
+  EXPECT_EQ("System Message", EventClassToDisplayText(TLogEventClass::System));
+  EXPECT_EQ("Critical Error", SeverityToDisplayText(TLogSeverity::CriticalError));
+  EXPECT_EQ("Before Arrival", FilteringPointToDisplayText(TFilteringPoint::BeforeArrival));
+  EXPECT_EQ("", SeverityToDisplayText(static_cast<TLogSeverity>(4)));
+  EXPECT_EQ("", EventClassToDisplayText(static_cast<TLogEventClass>(5)));
+  EXPECT_EQ("", FilteringPointToDisplayText(static_cast<TFilteringPoint>(255)));
+}
+
+TEST(LogDefs, ViewerDefaults) {
+  EXPECT_EQ(107, DefaultLogViewColumns.Column(0).Width);
+  EXPECT_EQ(8, DefaultLogViewColumns.Column(7).Position);
+  EXPECT_EQ(1, DefaultLogViewColumns.Column(13).Flag4);
+  EXPECT_EQ(9, DefaultLogViewColumns.Column(15).Position);
+  EXPECT_THROW(DefaultLogViewColumns.Column(16), ERangeError);
+
+  EXPECT_EQ(0x1010BEu, DefaultRowColors.Setting(2, 0).Color);
+  EXPECT_TRUE(DefaultRowColors.Setting(2, 1).UseCustomSetting);
+  EXPECT_EQ(TRowColorSettings::SystemWindowTextColor, DefaultRowColors.Setting(1, 1).Color);
+  EXPECT_FALSE(DefaultRowColors.Setting(1, 1).UseCustomSetting);
+  EXPECT_EQ(TRowColorSettings::SystemWindowColor, BasicRowColors.Setting(0, 0).Color);
+  EXPECT_FALSE(BasicRowColors.Setting(0, 0).UseCustomSetting);
+  EXPECT_EQ(0x000080u, BasicRowColors.Setting(3, 0).Color);
+  EXPECT_FALSE(BasicRowColors.Enabled);
+
+  TRowColorSettings settings;
+  try {
+    settings.SetColor(0, 2, 0);
+    FAIL() << "no error";
+  } catch (const ERowColorSettingsError& error) {
+    EXPECT_STREQ("Invalid index in SetColor()", error.what());
+  }
+  try {
+    settings.SetUseCustomSetting(3, -1, true);
+    FAIL() << "no error";
+  } catch (const ERowColorSettingsError& error) {
+    EXPECT_STREQ("Invalid index in SetUseCustomSetting()", error.what());
+  }
+  EXPECT_THROW(settings.SetColor(4, 0, 0), ERowColorSettingsError);
+}
+
+} // namespace

@@ -1,0 +1,368 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "LogDebugOutput_un.h"
+#include "LogFileReader_un.h"
+#include "MappedFile_un.h"
+#include "TestFiles.h"
+
+namespace {
+
+constexpr const char* CurrentHeader =
+    "#Software: Tarnvel ZEL Corvane Edition\r\n"
+    "#Version: 2.0\r\n"
+    "#LogMode: verbose\r\n"
+    "#Timezone: GMT+0100\r\n"
+    "#Server: MAIL1\r\n"
+    "#Fields: x-event-datetime x-event-class x-event-action x-filtering-point x-event-severity x-ip x-sender "
+    "x-recipients x-msg-subject x-event-msg\r\n";
+
+struct TReadResult {
+  std::vector<TLogRecord> Records;
+  std::vector<std::string> Errors; // one per failed line, in order
+};
+
+TReadResult ReadLog(const std::string& path, std::uint32_t viewSize = 0) {
+  TFastTextReaderOptions options;
+  options.ViewSize = viewSize;
+  TLogFileReader reader(options);
+  TReadResult result;
+  std::string error;
+  EXPECT_TRUE(reader.Open(path, error)) << error;
+  TLogRecord record;
+  while (!reader.Eof()) {
+    if (reader.ReadRecord(record, error))
+      result.Records.push_back(record);
+    else if (!error.empty())
+      result.Errors.push_back(error);
+  }
+  EXPECT_TRUE(reader.Close(error)) << error;
+  return result;
+}
+
+double AtUtc(const char* text, int hoursToAdd = 0) {
+  double value = 0;
+  EXPECT_TRUE(StrToLogDateTime(text, value)) << text;
+  return value + hoursToAdd / 24.0;
+}
+
+bool ZoneIsBerlin() {
+  const char* zone = std::getenv("TZ");
+  return zone != nullptr && std::string(zone) == "Europe/Berlin";
+}
+
+class LogFileReaderTest : public ::testing::Test {
+protected:
+  std::string WriteLog(const std::string& body, const char* header = CurrentHeader) {
+    return Dir.Write("test.log", std::string(header) + body);
+  }
+  TTempDir Dir;
+};
+
+TEST_F(LogFileReaderTest, CurrentFormatLine) {
+  const std::string path =
+      WriteLog("2010-04-01T10:15:30 Blacklist Reject+TagSubject OnArrival Info 10.0.0.1 - - Hello+World%21 Rejected "
+               "by local rule\r\n");
+  for (const std::uint32_t viewSize : {0u, 5u, 64u}) {
+    const TReadResult result = ReadLog(path, viewSize);
+    ASSERT_EQ(1u, result.Records.size());
+    EXPECT_TRUE(result.Errors.empty());
+    const TLogRecord& r = result.Records[0];
+    EXPECT_EQ(TLogEventClass::Blacklist, r.Class);
+    EXPECT_EQ(0x03, r.Actions.Bits);
+    EXPECT_EQ(TFilteringPoint::OnArrival, r.FilteringPoint);
+    EXPECT_EQ(TLogSeverity::Info, r.Severity);
+    EXPECT_EQ("10.0.0.1", r.IP);
+    EXPECT_EQ(0x0A000001u, r.IPValue);
+    EXPECT_EQ("", r.Sender);
+    EXPECT_EQ("", r.Recipients);
+    EXPECT_EQ(u"Hello World!", r.Subject);
+    EXPECT_EQ("Rejected by local rule", r.Message);
+    EXPECT_EQ("MAIL1", r.Server);
+    EXPECT_EQ("2.0", r.Version);
+    EXPECT_TRUE(r.LogMode);
+    EXPECT_EQ(0, r.LineNr);
+    if (ZoneIsBerlin()) { // 09:15:30 UTC is 11:15:30 summer time
+      EXPECT_DOUBLE_EQ(AtUtc("2010-04-01T11:15:30"), r.Time);
+    }
+  }
+}
+
+TEST_F(LogFileReaderTest, TimesFollowTheZoneRulesOfTheEvent) {
+  if (!ZoneIsBerlin())
+    GTEST_SKIP() << "needs TZ=Europe/Berlin";
+  const std::string path = WriteLog("2011-01-15T12:00:00 Pass - - Info - - - - winter\r\n"
+                                    "2011-07-15T12:00:00 Pass - - Info - - - - summer\r\n"
+                                    "#Timezone: UTC\r\n"
+                                    "2011-01-15T12:00:00 Pass - - Info - - - - winter utc\r\n"
+                                    "2011-07-15T12:00:00 Pass - - Info - - - - summer utc\r\n"
+                                    // Last hour of summer time: 00:59:59 UTC, then 01:00:00 UTC.
+                                    "2011-10-30T00:59:59 Pass - - Info - - - - before change\r\n"
+                                    "2011-10-30T01:00:00 Pass - - Info - - - - after change\r\n"
+                                    "2011-03-27T00:59:59 Pass - - Info - - - - before spring\r\n"
+                                    "2011-03-27T01:00:00 Pass - - Info - - - - after spring\r\n");
+  const TReadResult result = ReadLog(path);
+  ASSERT_EQ(8u, result.Records.size());
+  EXPECT_DOUBLE_EQ(AtUtc("2011-01-15T12:00:00"), result.Records[0].Time); // GMT+0100 = local winter time
+  EXPECT_DOUBLE_EQ(AtUtc("2011-07-15T13:00:00"), result.Records[1].Time);
+  EXPECT_DOUBLE_EQ(AtUtc("2011-01-15T13:00:00"), result.Records[2].Time);
+  EXPECT_DOUBLE_EQ(AtUtc("2011-07-15T14:00:00"), result.Records[3].Time);
+  EXPECT_DOUBLE_EQ(AtUtc("2011-10-30T02:59:59"), result.Records[4].Time);
+  EXPECT_DOUBLE_EQ(AtUtc("2011-10-30T02:00:00"), result.Records[5].Time);
+  EXPECT_DOUBLE_EQ(AtUtc("2011-03-27T01:59:59"), result.Records[6].Time);
+  EXPECT_DOUBLE_EQ(AtUtc("2011-03-27T03:00:00"), result.Records[7].Time);
+}
+
+TEST_F(LogFileReaderTest, LegacyVersionsKeepTimesAndFilteringPoint) {
+  const std::string path = WriteLog("#Version: 1.4\r\n"
+                                    "2011-07-15T12:00:00 Pass - OnArrival Info - - - - legacy\r\n"
+                                    "#Version: 1.5\r\n"
+                                    "2011-07-15T12:00:00 Pass - OnArrival Info - - - - current\r\n");
+  const TReadResult result = ReadLog(path);
+  ASSERT_EQ(2u, result.Records.size());
+  EXPECT_EQ(AtUtc("2011-07-15T12:00:00"), result.Records[0].Time);
+  EXPECT_EQ(TFilteringPoint::BeforeArrival, result.Records[0].FilteringPoint);
+  EXPECT_EQ("1.4", result.Records[0].Version);
+  EXPECT_EQ(TFilteringPoint::OnArrival, result.Records[1].FilteringPoint);
+  if (ZoneIsBerlin()) {
+    EXPECT_DOUBLE_EQ(AtUtc("2011-07-15T13:00:00"), result.Records[1].Time);
+  }
+}
+
+TEST_F(LogFileReaderTest, LegacyClassWordWithoutActionField) {
+  const std::string path = WriteLog("#Version: 1.0\r\n"
+                                    "#Fields: x-event-datetime x-event-class x-event-severity c-ip x-server-name "
+                                    "x-event-source x-event-msg\r\n"
+                                    "2009-05-05T05:05:05 TagMailSubject Warning 192.168.1.20 MX7 SpamRule tagged it\r\n"
+                                    "2009-05-05T05:05:05 Blacklist Warning - - - not a legacy word\r\n");
+  const TReadResult result = ReadLog(path);
+  ASSERT_EQ(1u, result.Records.size());
+  const TLogRecord& r = result.Records[0];
+  EXPECT_EQ(TLogEventClass::Blacklist, r.Class);
+  EXPECT_EQ(LogActionMask(TLogAction::TagSubject), r.Actions.Bits);
+  EXPECT_EQ(TLogSeverity::Warning, r.Severity);
+  EXPECT_EQ(0xC0A80114u, r.IPValue);
+  EXPECT_EQ("MX7", r.Server);
+  EXPECT_EQ("SpamRule", r.Source);
+  EXPECT_EQ("tagged it", r.Message);
+}
+
+TEST_F(LogFileReaderTest, FieldsByColumn) {
+  const std::string path = WriteLog(
+      // Fewer fields than named: the rest is empty and the last present field runs on.
+      "2010-01-01T00:00:00 Pass - - Info 10.1.1.1\r\n"
+      "#Fields: x-event-msg x-event-datetime x-event-class x-event-action x-filtering-point x-event-severity\r\n"
+      "2010-01-01T00:00:00 2010-01-01T00:00:00 Pass - - Info\r\n"
+      "#Fields: x-event-datetime x-event-class x-event-action x-event-severity X-SENDER 6 7 8 9 10 11 12 13 "
+      "x-recipients\r\n"
+      "2010-01-01T00:00:00 pass - info a@b 6 7 8 9 10 11 12 13 c@d, e@f  g@h\r\n"
+      "2010-01-01T00:00:00  Pass - Info\r\n");
+  const TReadResult result = ReadLog(path);
+  ASSERT_EQ(3u, result.Records.size());
+  EXPECT_EQ("10.1.1.1", result.Records[0].IP);
+  EXPECT_EQ("", result.Records[0].Message);
+  EXPECT_EQ("2010-01-01T00:00:00 2010-01-01T00:00:00 Pass - - Info", result.Records[1].Message);
+  EXPECT_EQ("a@b", result.Records[2].Sender);
+  EXPECT_EQ("c@d, e@f  g@h", result.Records[2].Recipients); // column 14 runs to the end
+  // Two blanks make an empty class column, and the line gives no record.
+  EXPECT_TRUE(result.Errors.empty());
+}
+
+TEST_F(LogFileReaderTest, SkippedLinesDoNotUseLineNumbers) {
+  const std::string path = WriteLog("2010-01-01T00:00:00 Pass - - Info - - - - zero\r\n"
+                                    "2010-02-30T00:00:00 Pass - - Info - - - - bad date\r\n"
+                                    "2010-01-01T00:00:00 Passed - - Info - - - - bad class\r\n"
+                                    "2010-01-01T00:00:00 Pass Reject++ - Info - - - - bad action\r\n"
+                                    "2010-01-01T00:00:00 Pass - Somewhere Info - - - - bad point\r\n"
+                                    "2010-01-01T00:00:00 Pass - - Information - - - - bad severity\r\n"
+                                    "#Comment without separator\r\n"
+                                    "2010-01-01T00:00:00 Pass - - Info - - - - one\r\n");
+  const TReadResult result = ReadLog(path);
+  ASSERT_EQ(2u, result.Records.size());
+  EXPECT_TRUE(result.Errors.empty());
+  EXPECT_EQ(0, result.Records[0].LineNr);
+  EXPECT_EQ(1, result.Records[1].LineNr);
+  EXPECT_EQ("one", result.Records[1].Message);
+}
+
+TEST_F(LogFileReaderTest, PercentDecoding) {
+  const std::string path = Dir.Write(
+      "subjects.log",
+      std::string("#Software: Tarnvel ZEL Valtrix\r\n#Version: 2.0\r\n"
+                  "#Fields: x-event-datetime x-event-class x-event-action x-event-severity x-msg-subject "
+                  "x-helo-domain\r\n") +
+          "2010-01-01T00:00:00 Pass - Info Re%3A+Hello mail%2Eexample+org\r\n"
+          "2010-01-01T00:00:00 Pass - Info 100%25 %E9t%E9\r\n"
+          "2010-01-01T00:00:00 Pass - Info 50%ZZ%4 50%\r\n"
+          "2010-01-01T00:00:00 Pass - Info Gr%C3%BC%C3%9Fe%E2%82%AC -\r\n"
+          "2010-01-01T00:00:00 Pass - Info smile%F0%9F%98%80! -\r\n"
+          "2010-01-01T00:00:00 Pass - Info overlong%C0%AF -\r\n"
+          "2010-01-01T00:00:00 Pass - Info surrogate%ED%A0%80 -\r\n"
+          "2010-01-01T00:00:00 Pass - Info beyond%F4%90%80%80 -\r\n"
+          "2010-01-01T00:00:00 Pass - Info cut%E2%82 -\r\n"
+          "2010-01-01T00:00:00 Pass - Info latin1%E9 -\r\n");
+  const TReadResult result = ReadLog(path);
+  ASSERT_EQ(10u, result.Records.size());
+  EXPECT_EQ(u"Re: Hello", result.Records[0].Subject);
+  EXPECT_EQ("mail.example org", result.Records[0].HeloDomain);
+  EXPECT_EQ(u"100%", result.Records[1].Subject);
+  EXPECT_EQ("\xE9t\xE9", result.Records[1].HeloDomain);
+  EXPECT_EQ(u"50%ZZ%4", result.Records[2].Subject);
+  EXPECT_EQ("50%", result.Records[2].HeloDomain);
+  EXPECT_EQ(u"Gr\u00FC\u00DFe\u20AC", result.Records[3].Subject);
+  EXPECT_EQ(u"smile\U0001F600!", result.Records[4].Subject);
+  for (std::size_t i = 5; i < 10; ++i)
+    EXPECT_EQ(u"", result.Records[i].Subject) << "record " << i;
+}
+
+TEST_F(LogFileReaderTest, SoftwareStartsANewHeaderBlock) {
+  const std::string path = WriteLog("#Software: Tarnvel ZEL Valtrix\r\n"
+                                    "2011-01-15T12:00:00 Pass - OnArrival Info - - - - after reset\r\n"
+                                    "#Version: 3.1\r\n"
+                                    "#LogMode: short\r\n"
+                                    "2011-01-15T12:00:00 Pass - OnArrival Info - - - - current again\r\n");
+  const TReadResult result = ReadLog(path);
+  ASSERT_EQ(2u, result.Records.size());
+  const TLogRecord& reset = result.Records[0];
+  EXPECT_EQ("", reset.Version);
+  EXPECT_EQ("", reset.Server);
+  EXPECT_TRUE(reset.LogMode);                                    // not reset
+  EXPECT_EQ(TFilteringPoint::BeforeArrival, reset.FilteringPoint); // legacy again
+  EXPECT_EQ(AtUtc("2011-01-15T12:00:00"), reset.Time);
+  EXPECT_EQ("after reset", reset.Message); // field list kept
+  EXPECT_FALSE(result.Records[1].LogMode);
+  if (ZoneIsBerlin()) { // the time zone is UTC again
+    EXPECT_DOUBLE_EQ(AtUtc("2011-01-15T13:00:00"), result.Records[1].Time);
+  }
+}
+
+TEST_F(LogFileReaderTest, ProcessingErrorsNameClassAndMessage) {
+  const std::string path = WriteLog("2010-01-01T00:00:00 Pass - - Info fe80::1 - - - ipv6\r\n"
+                                    "\r\n"
+                                    "2010-01-01T00:00:00 Pass - - Info ::ffff:10.0.0.1 - - - mapped\r\n"
+                                    "2010-01-01T00:00:00 Pass - - Info 10.0.0.256 - - - range\r\n"
+                                    "#Timezone: GMT+2400\r\n"
+                                    "#Timezone: GMT+01:00\r\n"
+                                    "2010-01-01T00:00:00 Pass - - Info - - - - after\r\n");
+  const TReadResult result = ReadLog(path);
+  ASSERT_EQ(2u, result.Records.size());
+  EXPECT_EQ("fe80::1", result.Records[0].IP);
+  EXPECT_EQ(0u, result.Records[0].IPValue);
+  EXPECT_EQ(1, result.Records[1].LineNr);
+  if (ZoneIsBerlin()) { // GMT+01:00 is not understood and means UTC
+    EXPECT_DOUBLE_EQ(AtUtc("2010-01-01T01:00:00"), result.Records[1].Time);
+  }
+  const std::string prefix = "Could not process log file " + path + ". ";
+  const std::vector<std::string> expected = {
+      prefix + "ERangeError/Range check error",
+      prefix + "EConvertError/'::ffff:10' is not a valid integer value",
+      prefix + "ERangeError/Range check error",
+      prefix + "EConvertError/Invalid argument to time encode",
+  };
+  EXPECT_EQ(expected, result.Errors);
+}
+
+TEST_F(LogFileReaderTest, UnaddressableColumnsFailTheLine) {
+  const std::string path =
+      Dir.Write("columns.log", "#Software: Tarnvel ZEL Corvane Edition\r\n"
+                               "2010-01-01T00:00:00 Pass - - Info\r\n"
+                               "#Fields: x-event-datetime x-event-class x-event-action x-event-severity 5 6 7 8 9 "
+                               "10 11 12 13 14 x-sender\r\n"
+                               "2010-01-01T00:00:00 Pass - Info\r\n"
+                               "2010-01-01T00:00:00 Bogus - Info\r\n");
+  const TReadResult result = ReadLog(path);
+  EXPECT_TRUE(result.Records.empty());
+  const std::string error = "Could not process log file " + path + ". ERangeError/Range check error";
+  EXPECT_EQ((std::vector<std::string>{error, error}), result.Errors); // the skipped line is no error
+}
+
+TEST_F(LogFileReaderTest, NoSeverityFieldMeansNoRecords) {
+  const std::string path = WriteLog("#Fields: x-event-datetime x-event-class x-event-action\r\n"
+                                    "2010-01-01T00:00:00 Pass -\r\n");
+  const TReadResult result = ReadLog(path);
+  EXPECT_TRUE(result.Records.empty());
+  EXPECT_TRUE(result.Errors.empty());
+}
+
+TEST_F(LogFileReaderTest, RecordPointerInterface) {
+  const std::string path = WriteLog("2010-01-01T00:00:00 Pass - - Info - - - - m");
+  TLogFileReader reader;
+  std::string error;
+  ASSERT_TRUE(reader.Open(std::u16string(path.begin(), path.end()), error));
+  std::unique_ptr<TLogRecord> record;
+  int records = 0;
+  while (!reader.Eof()) {
+    const bool produced = reader.ReadRecord(record, error);
+    EXPECT_EQ(produced, record != nullptr);
+    records += produced ? 1 : 0;
+  }
+  EXPECT_EQ(1, records);
+  EXPECT_EQ(1, reader.RecordCount());
+  EXPECT_TRUE(reader.Close(error));
+  EXPECT_TRUE(reader.Eof());
+  EXPECT_FALSE(reader.ReadRecord(record, error));
+  EXPECT_TRUE(error.empty());
+}
+
+TEST_F(LogFileReaderTest, OpenFailureIsAText) {
+  TLogFileReader reader;
+  std::string error;
+  const std::string path = Dir.PathOf("missing.log");
+  EXPECT_FALSE(reader.Open(path, error));
+  EXPECT_EQ("Could not process log file " + path + ". EFastTextReaderError/Could not open file. Error 2 (" +
+                SystemErrorText(2) + ").",
+            error);
+  EXPECT_TRUE(reader.Eof());
+  error.clear();
+  EXPECT_TRUE(reader.Close(error));
+  EXPECT_TRUE(error.empty());
+}
+
+TEST_F(LogFileReaderTest, FailedViewIsOneErrorThenTheEnd) {
+  const std::string line = "2010-01-01T00:00:00 Pass - - Info - - - - " + std::string(100, 'm') + "\r\n";
+  const std::string path = WriteLog(line + line);
+  TFastTextReaderOptions options;
+  options.ViewSize = 64;
+  // The first view boundary inside the first data line.
+  options.FailViewMappingAt = (std::string(CurrentHeader).size() / 64 + 1) * 64;
+  TLogFileReader reader(options);
+  std::string error;
+  ASSERT_TRUE(reader.Open(path, error));
+  TLogRecord record;
+  std::vector<std::string> errors;
+  while (!reader.Eof())
+    if (!reader.ReadRecord(record, error) && !error.empty())
+      errors.push_back(error);
+  ASSERT_EQ(1u, errors.size());
+  EXPECT_NE(std::string::npos, errors[0].find(". EFastTextReaderError/Could not map next view of file. Error "));
+  EXPECT_EQ(0, reader.RecordCount());
+}
+
+TEST(LogFileFingerprint, AcceptsTheThreeFirstLines) {
+  TTempDir dir;
+  EXPECT_TRUE(TLogFileReader::CheckFingerprint(dir.Write("a.log", "#Software: Tarnvel Zelwick Corvane Edition\r\n")));
+  EXPECT_TRUE(TLogFileReader::CheckFingerprint(dir.Write("b.log", "#software: tarnvel zel valtrix 4.2")));
+  EXPECT_TRUE(TLogFileReader::CheckFingerprint(dir.Write("c.log", "#SOFTWARE: TARNVEL ZEL CORVANE EDITION")));
+  EXPECT_FALSE(TLogFileReader::CheckFingerprint(dir.Write("d.log", "\xEF\xBB\xBF#Software: Tarnvel ZEL Valtrix")));
+  EXPECT_FALSE(TLogFileReader::CheckFingerprint(dir.Write("e.log", " #Software: Tarnvel ZEL Valtrix")));
+  EXPECT_FALSE(TLogFileReader::CheckFingerprint(dir.Write("f.log", "#Software: Tarnvel ZEL Valtri")));
+  EXPECT_FALSE(TLogFileReader::CheckFingerprint(dir.Write("g.log", "")));
+}
+
+TEST(LogFileFingerprint, ReportsUnreadableFilesToTheDebugger) {
+  TTempDir dir;
+  std::vector<std::string> lines;
+  const TLogDebugSink previous = SetLogDebugSink([&](std::string_view line) { lines.emplace_back(line); });
+  const std::string path = dir.PathOf("missing.log");
+  EXPECT_FALSE(TLogFileReader::CheckFingerprint(path));
+  SetLogDebugSink(previous);
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ("Could not verify fingerprint of file \"" + path + "\": EOSError/Could not open file. Error 2 (" +
+                SystemErrorText(2) + ").",
+            lines[0]);
+}
+
+} // namespace
