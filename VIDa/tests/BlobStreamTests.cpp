@@ -54,15 +54,6 @@ TEST(BlobStream, HugeCountsReadWhatIsThere) {
   EXPECT_EQ(read, 0u);
 }
 
-TEST(BlobStream, EmptyValue) {
-  TComPtr<ISequentialStream> stream = ConsumerStream("");
-  char buffer[4];
-  ULONG read = 99;
-  EXPECT_EQ(stream->Read(buffer, 0, &read), S_OK);
-  EXPECT_EQ(read, 0u);
-  EXPECT_EQ(stream->Read(buffer, 1, &read), S_FALSE);
-}
-
 TEST(BlobStream, NullBuffersAreRefused) {
   TComPtr<ISequentialStream> stream = ConsumerStream("abc");
   ULONG count = 99;

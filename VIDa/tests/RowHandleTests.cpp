@@ -133,14 +133,6 @@ TEST(RowHandles, RecycledHandleObjectsGetNewNumbers) {
   EXPECT_EQ(&second.Handles(), &handles);
 }
 
-TEST(RowHandles, EnumerateInDecimalTextOrderOfTheirNumbers) {
-  TOleDbRowHandles handles;
-  for (int i = 0; i < 25; ++i) handles.CreateHandle(i);
-  ASSERT_EQ(handles.Count(), 25u);
-  for (std::size_t i = 1; i < handles.Count(); ++i)
-    EXPECT_LT(std::to_string(handles.HandleAt(i - 1).HRow()), std::to_string(handles.HandleAt(i).HRow()));
-}
-
 TEST(RowHandleEvents, FirstReferenceAndFinalReleaseAreReported) {
   TOleDbRowHandles handles;
   TRecordingListener first, second;
