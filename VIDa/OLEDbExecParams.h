@@ -1,0 +1,31 @@
+#pragma once
+// The open request a session or command hands to a new rowset, which passes
+// it on to its rowset data's Open.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+class TOleDbParameters;
+class TOleDbPropertySets;
+
+enum class TOleDbExecKind : std::uint8_t {
+  Table = 0,    // IOpenRowset::OpenRowset on a table
+  Command = 1,  // ICommand::Execute
+};
+
+struct TOleDbExecParams {
+  TOleDbExecKind Kind = TOleDbExecKind::Table;
+  // The table to open, after the table-name rule.
+  std::wstring TableName;
+  // The index name given to OpenRowset; empty for commands.
+  std::wstring IndexName;
+  // The name or command text the request was made with, unchanged.
+  std::wstring Text;
+  // Set by whoever executes; reported by ICommand::Execute.
+  LONG RowsAffected = 0;
+  // The executing command's parameters, when executed with values; not owned.
+  TOleDbParameters* Parameters = nullptr;
+  // The executing command's property sets; null for OpenRowset; not owned.
+  TOleDbPropertySets* PropertySets = nullptr;
+};
