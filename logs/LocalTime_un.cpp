@@ -29,16 +29,10 @@ constexpr std::int64_t UnixEpochDays = 25569;
 #endif
 
 // The offset in force now; used for instants the platform cannot convert.
-std::int32_t CurrentOffset() {
-  const std::time_t now = std::time(nullptr);
-  std::int32_t offset = 0;
+std::int32_t CurrentOffset(TZoneOffsetSource source) {
   constexpr std::int64_t AutomationSecondsOfUnixEpoch = 25569 * SecondsPerDay;
-  return LocalOffsetAt(static_cast<std::int64_t>(now) + AutomationSecondsOfUnixEpoch, offset) ? offset : 0;
-}
-
-std::int32_t OffsetAt(std::int64_t utcSeconds) {
   std::int32_t offset = 0;
-  return LocalOffsetAt(utcSeconds, offset) ? offset : CurrentOffset();
+  return source(static_cast<std::int64_t>(std::time(nullptr)) + AutomationSecondsOfUnixEpoch, offset) ? offset : 0;
 }
 
 } // namespace
@@ -84,6 +78,11 @@ bool LocalOffsetAt(std::int64_t utcSeconds, std::int32_t& offsetSeconds) {
 }
 
 #endif
+
+std::int32_t TLocalTimeConverter::OffsetAt(std::int64_t utcSeconds) const {
+  std::int32_t offset = 0;
+  return OffsetSource(utcSeconds, offset) ? offset : CurrentOffset(OffsetSource);
+}
 
 void TLocalTimeConverter::Reset() noexcept { CachedStart = CachedEnd = 0; }
 

@@ -3,8 +3,18 @@
 // force at each instant (summer and winter times of past events included).
 #include <cstdint>
 
+// The local zone's offset (local minus UTC, seconds) at a UTC instant given in
+// seconds since 1899-12-30; false when the platform cannot convert it.
+bool LocalOffsetAt(std::int64_t utcSeconds, std::int32_t& offsetSeconds);
+
+using TZoneOffsetSource = bool (*)(std::int64_t utcSeconds, std::int32_t& offsetSeconds);
+
 class TLocalTimeConverter {
 public:
+  // Tests pass a synthetic zone.
+  explicit TLocalTimeConverter(TZoneOffsetSource offsetSource = LocalOffsetAt) noexcept
+      : OffsetSource(offsetSource) {}
+
   // Both in automation date form (days since 1899-12-30), whole seconds.
   double UtcToLocal(double utcTime);
 
@@ -12,12 +22,12 @@ public:
   void Reset() noexcept;
 
 private:
+  std::int32_t OffsetAt(std::int64_t utcSeconds) const;
+
+  TZoneOffsetSource OffsetSource;
   // The local offset holds for the UTC seconds [CachedStart, CachedEnd).
   std::int64_t CachedStart = 0;
   std::int64_t CachedEnd = 0;
   std::int32_t CachedOffset = 0;
 };
 
-// The local zone's offset (local minus UTC, seconds) at a UTC instant given in
-// seconds since 1899-12-30; false when the platform cannot convert it.
-bool LocalOffsetAt(std::int64_t utcSeconds, std::int32_t& offsetSeconds);

@@ -157,9 +157,11 @@ bool Utf8ToUtf16(std::string_view bytes, std::u16string& text) {
   return true;
 }
 
-// Runs action, turning anything it raises into "<prefix><class>/<message>".
-template <typename TAction>
-bool Guarded(std::string_view prefix, std::string& errorText, TAction&& action) {
+// Runs action; anything it raises becomes "<prefix><class>/<message>" in
+// errorText. The prefix is only built on failure, to keep reading free of
+// allocations.
+template <typename TPrefix, typename TAction>
+bool Guarded(const TPrefix& prefix, std::string& errorText, TAction&& action) {
   std::string_view className;
   std::string message;
   try {
@@ -175,15 +177,15 @@ bool Guarded(std::string_view prefix, std::string& errorText, TAction&& action) 
     className = "Exception";
     message = error.what();
   }
-  errorText.assign(prefix);
+  errorText = prefix();
   errorText.append(className);
   errorText += '/';
   errorText.append(message);
   return false;
 }
 
-std::string ProcessErrorPrefix(std::string_view fileName) {
-  return "Could not process log file " + std::string(fileName) + ". ";
+auto ErrorPrefix(std::string_view text, const std::string& fileName) {
+  return [text, &fileName] { return std::string(text) + fileName + ". "; };
 }
 
 template <typename TPath>
@@ -192,7 +194,7 @@ bool CheckFingerprintOf(const TPath& path, const std::string& displayName) {
       std::max({LogFileFingerprints[0].size(), LogFileFingerprints[1].size(), LogFileFingerprints[2].size()});
   std::string error;
   bool matches = false;
-  Guarded("", error, [&] {
+  Guarded([] { return std::string(); }, error, [&] {
     TMappedFile file;
     if (const std::uint32_t code = file.Open(NativePath(path), TFileSharing::ReadWrite))
       throw EOSError(FormatSystemError("open file", code), code);
@@ -239,7 +241,7 @@ bool TLogFileReader::OpenPath(const TPath& path, const std::string& displayName,
   StartHeaderBlock();
   Verbose = true;
   OpenedFileName = displayName;
-  return Guarded(ProcessErrorPrefix(displayName), errorText, [&] {
+  return Guarded(ErrorPrefix("Could not process log file ", OpenedFileName), errorText, [&] {
     TextReader = std::make_unique<TFastTextReader>(path, fmShareDenyNone, TextReaderOptions);
   });
 }
@@ -251,7 +253,7 @@ bool TLogFileReader::ReadRecord(TLogRecord& record, std::string& errorText) {
   if (Eof())
     return false;
   bool produced = false;
-  if (!Guarded(ProcessErrorPrefix(OpenedFileName), errorText,
+  if (!Guarded(ErrorPrefix("Could not process log file ", OpenedFileName), errorText,
                [&] { produced = ParseLine(TextReader->ReadLineView(), record); }))
     return false;
   return produced;
@@ -269,7 +271,7 @@ bool TLogFileReader::ReadRecord(std::unique_ptr<TLogRecord>& record, std::string
 bool TLogFileReader::Close(std::string& errorText) {
   if (!TextReader)
     return true;
-  const bool closed = Guarded("Could not close log file " + OpenedFileName + ". ", errorText,
+  const bool closed = Guarded(ErrorPrefix("Could not close log file ", OpenedFileName), errorText,
                               [&] { TextReader->Close(); });
   TextReader.reset();
   return closed;

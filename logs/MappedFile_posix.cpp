@@ -73,7 +73,16 @@ TMappedFile::~TMappedFile() { Close(); }
 // Sharing has no meaning here: POSIX files are never locked against others.
 std::uint32_t TMappedFile::Open(const TNativePath& path, TFileSharing) {
   FileDescriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  return FileDescriptor < 0 ? LastError() : 0;
+  if (FileDescriptor < 0)
+    return LastError();
+  // As on Windows, a directory is no file to read.
+  struct stat status {};
+  if (fstat(FileDescriptor, &status) == 0 && S_ISDIR(status.st_mode)) {
+    close(FileDescriptor);
+    FileDescriptor = -1;
+    return EISDIR;
+  }
+  return 0;
 }
 
 std::uint32_t TMappedFile::QuerySize(std::uint64_t& size) {

@@ -39,6 +39,27 @@ TEST(LocalTime, CacheAgreesWithThePlatform) {
   }
 }
 
+// A zone with transitions inside an hour, on an hour and a minute off one.
+constexpr std::int64_t SyntheticBase = 3'600'000'000;
+
+bool SyntheticZone(std::int64_t utcSeconds, std::int32_t& offsetSeconds) {
+  const std::int64_t t = utcSeconds - SyntheticBase;
+  offsetSeconds = t < 1234 ? 3600 : t < 3 * 3600 ? 5400 : t < 5 * 3600 + 59 ? 1800 : -7200;
+  return true;
+}
+
+TEST(LocalTime, CacheFindsTransitionsToTheSecond) {
+  TLocalTimeConverter converter(SyntheticZone);
+  std::mt19937 random(11);
+  for (int i = 0; i < 4000; ++i) {
+    const std::int64_t utc = SyntheticBase - 7200 + static_cast<std::int64_t>(random() % (10 * 3600));
+    std::int32_t offset = 0;
+    SyntheticZone(utc, offset);
+    ASSERT_NEAR((utc + offset) / SecondsPerDay, converter.UtcToLocal(utc / SecondsPerDay), 1e-9)
+        << "at " << utc - SyntheticBase;
+  }
+}
+
 TEST(LocalTime, BerlinSummerAndWinter) {
   const char* zone = std::getenv("TZ");
   if (zone == nullptr || std::string(zone) != "Europe/Berlin")

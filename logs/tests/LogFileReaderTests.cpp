@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -358,8 +359,11 @@ TEST(LogFileFingerprint, ReportsUnreadableFilesToTheDebugger) {
   const TLogDebugSink previous = SetLogDebugSink([&](std::string_view line) { lines.emplace_back(line); });
   const std::string path = dir.PathOf("missing.log");
   EXPECT_FALSE(TLogFileReader::CheckFingerprint(path));
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  EXPECT_FALSE(TLogFileReader::CheckFingerprint(std::u16string(folder.begin(), folder.end())));
   SetLogDebugSink(previous);
-  ASSERT_EQ(1u, lines.size());
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ(0u, lines[1].find("Could not verify fingerprint of file \"" + folder + "\": EOSError/"));
   EXPECT_EQ("Could not verify fingerprint of file \"" + path + "\": EOSError/Could not open file. Error 2 (" +
                 SystemErrorText(2) + ").",
             lines[0]);
