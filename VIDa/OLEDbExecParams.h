@@ -14,7 +14,8 @@ enum class TOleDbExecKind : std::uint8_t {
   Command = 1,  // ICommand::Execute
 };
 
-struct TOleDbExecParams {
+class TOleDbExecParams {
+public:
   TOleDbExecKind Kind = TOleDbExecKind::Table;
   // The table to open, after the table-name rule.
   std::wstring TableName;

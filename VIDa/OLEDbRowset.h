@@ -26,9 +26,8 @@
 #include "OLEDbColumnStorage.h"
 #include "OLEDbExecParams.h"
 #include "OLEDbRowHandles.h"
+#include "OLEDbRowsetData.h"
 #include "OLEDbRowsetEvents.h"
-
-struct IOleDbRowsetData;  // OLEDbRowsetData.h
 
 // ---------------------------------------------------------------------------
 // Capability bits of a rowset.
@@ -84,7 +83,8 @@ class TOleDbRowset
                       IRowsetInfo, IConvertType, IRowsetIdentity, IOleDbRowsetInit,
                       TComEntry<IRowsetUpdate, IID_OleDbOptionalRowsetUpdate>,
                       TComEntry<IConnectionPointContainer, IID_OleDbOptionalConnectionPointContainer>,
-                      TComEntry<IRowsetRefresh, IID_OleDbOptionalRowsetRefresh>> {
+                      TComEntry<IRowsetRefresh, IID_OleDbOptionalRowsetRefresh>>,
+      public IOleDbRowsetDataOwner {
 public:
   static constexpr const wchar_t* ClassName = L"TOleDbRowset";
 
@@ -108,6 +108,13 @@ public:
   // The IRowset a consumer holds (no new reference), for notifications.
   IRowset* RowsetInterface() noexcept { return static_cast<IRowsetScroll*>(this); }
 
+  // IOleDbRowsetDataOwner
+  TOleDbRowHandles& OwnerRowHandles() override { return RowHandles(); }
+  TOleDbAccessors& OwnerAccessors() override { return Accessors(); }
+  TOleDbPropertySets& OwnerPropertySets() override { return PropertySets(); }
+  TOleDbRowsetEvents* OwnerEvents() override { return Events(); }
+  std::uint8_t OwnerCapabilities() override { return Capabilities(); }
+
   // ---- Set-up.
   // Stores the bits and mirrors them into the ROWSET properties; scrolling
   // without bookmarks fails with "Bookmark support is required for
@@ -126,7 +133,6 @@ public:
   // The argument checks of IConvertType::CanConvert.
   virtual void CheckConvert(DBTYPE wFromType, DBTYPE wToType, DBCONVERTFLAGS dwConvertFlags);
 
-  void InitializeObject() override;
   void InitProperties() override;
   void* FindStaticInterface(REFIID riid) noexcept override;
 
