@@ -79,21 +79,20 @@ void TFastTextReader::Initialize(const TFastTextReaderOptions& options) {
 
 void TFastTextReader::MapNextView() {
   File->UnmapView();
-  ViewBase = ViewEnd = ReadPtr = nullptr;
+  ViewEnd = ReadPtr = nullptr;
   const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(FullViewSize, Size - CurrentPosition));
   const char* base = nullptr;
   const std::uint32_t error = CurrentPosition == FailViewMappingAt ? TMappedFile::InjectedFailureCode
                                                                    : File->MapView(CurrentPosition, count, base);
   if (error != 0) {
-    ViewFailed = true;
+    Stopped = true;
     RaiseSystemError("map next view of file", error);
   }
-  ViewBase = base;
   ViewEnd = base + count;
   ReadPtr = base;
 }
 
-bool TFastTextReader::Eof() const noexcept { return Size == 0 || CurrentPosition == Size || ViewFailed; }
+bool TFastTextReader::Eof() const noexcept { return Size == 0 || CurrentPosition == Size || Stopped; }
 
 std::string_view TFastTextReader::ReadLineView() {
   if (Eof())
@@ -141,8 +140,8 @@ std::string_view TFastTextReader::ReadLineView() {
 }
 
 void TFastTextReader::Close() {
-  ViewBase = ViewEnd = ReadPtr = nullptr;
-  ViewFailed = true;
+  ViewEnd = ReadPtr = nullptr;
+  Stopped = true;
   if (const std::uint32_t error = File->Close())
     RaiseSystemError("close file", error);
 }

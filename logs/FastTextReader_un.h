@@ -83,13 +83,12 @@ private:
   void MapNextView();
 
   std::unique_ptr<TMappedFile> File;
-  const char* ViewBase = nullptr;
   const char* ViewEnd = nullptr;
   const char* ReadPtr = nullptr;
   std::uint64_t CurrentPosition = 0;
   std::uint64_t Size = 0;
   std::uint32_t FullViewSize = 0;
   std::uint64_t FailViewMappingAt = UINT64_MAX;
-  bool ViewFailed = false; // or closed
+  bool Stopped = false; // a view could not be mapped, or Close was called
   std::string SpanningLine;
 };
