@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 
+#include "JsonWriter.h"
 #include "LogGenerator.h"
 #include "ZellogCat.h"
 
@@ -116,6 +117,13 @@ std::string Utf8(const fs::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+// The "file" member that starts every line about path.
+std::string FileMember(const fs::path& path) {
+  TJsonWriter writer;
+  writer.StringUtf8(Utf8(path));
+  return "{\"file\":" + writer.Text() + ",";
+}
+
 TCatArgument FileArgument(const fs::path& path) {
 #ifdef _WIN32
   return {Utf8(path), path.u16string()};
@@ -197,7 +205,7 @@ TEST_F(ZellogCat, GeneratedLogGivesOneValidLinePerRecordAndError) {
 
   std::uint64_t records = 0;
   std::uint64_t errors = 0;
-  const std::string fileField = "{\"file\":\"" + Utf8(path) + "\",";
+  const std::string fileField = FileMember(path);
   for (const std::string& line : Lines(result.Out)) {
     ASSERT_TRUE(TJsonChecker(line).Check()) << line;
     ASSERT_EQ(line.rfind(fileField, 0), 0u) << line;
@@ -260,7 +268,7 @@ TEST_F(ZellogCat, NonAsciiFileNames) {
   std::ofstream(path, std::ios::binary) << CurrentHeader + "2010-04-01T10:00:00 Pass - Info - ok\r\n";
   const TCatResult result = Cat({FileArgument(path)});
   EXPECT_EQ(result.Status, CatExitSuccess) << result.Err;
-  EXPECT_EQ(result.Out.rfind("{\"file\":\"" + Utf8(path) + "\",", 0), 0u) << result.Out;
+  EXPECT_EQ(result.Out.rfind(FileMember(path), 0), 0u) << result.Out;
   EXPECT_NE(result.Out.find("journal-\xC3\xA9\xE2\x98\x95.log"), std::string::npos);
 }
 
