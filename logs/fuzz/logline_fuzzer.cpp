@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <iterator>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -52,9 +51,7 @@ void ConvertVocabulary(std::string_view text) {
 const std::string& FuzzFileName() {
   static const std::string name = [] {
     const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string path = std::string(dir) + "/logline_fuzzer_" + std::to_string(getpid()) + ".log";
-    std::atexit([] { unlink(FuzzFileName().c_str()); });
-    return path;
+    return std::string(dir) + "/logline_fuzzer_" + std::to_string(getpid()) + ".log";
   }();
   return name;
 }
@@ -98,5 +95,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       reader.ReadRecord(record, error);
     reader.Close(error);
   }
+  unlink(FuzzFileName().c_str());
   return 0;
 }
