@@ -14,9 +14,10 @@ namespace {
 // already exported into it.
 class TColumnInfoArray {
 public:
+  // No columns, no array.
   explicit TColumnInfoArray(std::size_t count)
-      : info_(static_cast<DBCOLUMNINFO*>(OleDbAlloc(count * sizeof(DBCOLUMNINFO)))), count_(count) {
-    memset(info_, 0, count * sizeof(DBCOLUMNINFO));
+      : info_(count ? static_cast<DBCOLUMNINFO*>(OleDbAlloc(count * sizeof(DBCOLUMNINFO))) : nullptr), count_(count) {
+    if (info_) memset(info_, 0, count * sizeof(DBCOLUMNINFO));
   }
   ~TColumnInfoArray() {
     if (!info_) return;

@@ -168,8 +168,8 @@ TEST_F(ColumnInfo, OneStringBufferHoldsEveryName) {
 TEST_F(ColumnInfo, NoNamesNoBuffer) {
   EXPECT_EQ(Get(), S_OK);
   EXPECT_EQ(count, 0u);
+  EXPECT_EQ(info, nullptr);
   EXPECT_EQ(strings, nullptr);
-  CoTaskMemFree(info);
   rowset->Columns().AddColumn(L"", DBTYPE_I4, 0);
   EXPECT_EQ(Get(), S_OK);
   EXPECT_EQ(count, 1u);
