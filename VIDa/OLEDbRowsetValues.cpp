@@ -1,0 +1,288 @@
+// Reading row values through accessors: per-binding value, length and status,
+// conversion and long values.
+#include "OLEDbRowsetData.h"
+
+#include <oledberr.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+
+#include "Diagnostics.h"
+#include "OLEDbAccessor.h"
+#include "OLEDbDataConvert.h"
+#include "OLEDbError.h"
+
+namespace {
+template <class T>
+void StoreAt(void* buffer, DBBYTEOFFSET offset, const T& value) noexcept {
+  std::memcpy(static_cast<BYTE*>(buffer) + offset, &value, sizeof(T));
+}
+
+// Statuses that report a value (or its absence) rather than a failure.
+bool IsSuccessStatus(DBSTATUS status) noexcept {
+  return status == DBSTATUS_S_OK || status == DBSTATUS_S_ISNULL || status == DBSTATUS_S_TRUNCATED ||
+         status == DBSTATUS_S_DEFAULT || status == DBSTATUS_S_IGNORE;
+}
+
+// Length of a stored value in bytes; text ends at its terminator but never
+// beyond the length the data class left.
+DBLENGTH StoredLength(DBTYPE type, const void* data, DBLENGTH length) noexcept {
+  switch (type) {
+    case DBTYPE_STR: {
+      const char* text = static_cast<const char*>(data);
+      return static_cast<DBLENGTH>(std::find(text, text + length, '\0') - text);
+    }
+    case DBTYPE_WSTR: {
+      const wchar_t* text = static_cast<const wchar_t*>(data);
+      return static_cast<DBLENGTH>(std::find(text, text + length / sizeof(wchar_t), L'\0') - text) *
+             sizeof(wchar_t);
+    }
+    case DBTYPE_BSTR: {
+      BSTR text;
+      std::memcpy(&text, data, sizeof(text));
+      return SysStringByteLen(text);
+    }
+    default:
+      return length;
+  }
+}
+
+// Types whose value is its bytes: a copy is the conversion to the same type.
+bool IsPlainValueType(DBTYPE type) noexcept {
+  switch (type) {
+    case DBTYPE_I1:
+    case DBTYPE_UI1:
+    case DBTYPE_I2:
+    case DBTYPE_UI2:
+    case DBTYPE_BOOL:
+    case DBTYPE_I4:
+    case DBTYPE_UI4:
+    case DBTYPE_R4:
+    case DBTYPE_ERROR:
+    case DBTYPE_I8:
+    case DBTYPE_UI8:
+    case DBTYPE_R8:
+    case DBTYPE_CY:
+    case DBTYPE_DATE:
+    case DBTYPE_FILETIME:
+    case DBTYPE_GUID:
+    case DBTYPE_DECIMAL:
+    case DBTYPE_DBDATE:
+    case DBTYPE_DBTIME:
+    case DBTYPE_DBTIMESTAMP:
+      return true;
+    default:
+      return false;
+  }
+}
+
+DBLENGTH PlainValueSize(DBTYPE type) noexcept {
+  switch (type) {
+    case DBTYPE_I1:
+    case DBTYPE_UI1:
+      return 1;
+    case DBTYPE_I2:
+    case DBTYPE_UI2:
+    case DBTYPE_BOOL:
+      return 2;
+    case DBTYPE_I4:
+    case DBTYPE_UI4:
+    case DBTYPE_R4:
+    case DBTYPE_ERROR:
+      return 4;
+    case DBTYPE_DBDATE:
+      return sizeof(DBDATE);
+    case DBTYPE_DBTIME:
+      return sizeof(DBTIME);
+    case DBTYPE_GUID:
+      return sizeof(GUID);
+    case DBTYPE_DECIMAL:
+      return sizeof(DECIMAL);
+    case DBTYPE_DBTIMESTAMP:
+      return sizeof(DBTIMESTAMP);
+    default:
+      return 8;
+  }
+}
+
+// A value copied into a destination of the same type; false when the type
+// needs the converter.
+bool CopySameType(DBTYPE type, const void* source, void* destination, DBLENGTH sourceLength,
+                  DBLENGTH maxLength, DBLENGTH& destinationLength, DBSTATUS& status) noexcept {
+  DBLENGTH room;
+  DBLENGTH terminator;
+  switch (type) {
+    case DBTYPE_STR:
+      terminator = 1;
+      break;
+    case DBTYPE_WSTR:
+      terminator = sizeof(wchar_t);
+      sourceLength -= sourceLength % sizeof(wchar_t);
+      break;
+    case DBTYPE_BYTES:
+      terminator = 0;
+      break;
+    default:
+      if (!IsPlainValueType(type)) return false;
+      destinationLength = PlainValueSize(type);
+      std::memcpy(destination, source, destinationLength);
+      status = DBSTATUS_S_OK;
+      return true;
+  }
+  room = maxLength >= terminator ? maxLength - terminator : 0;
+  if (terminator == sizeof(wchar_t)) room -= room % sizeof(wchar_t);
+  const DBLENGTH copied = std::min(sourceLength, room);
+  std::memcpy(destination, source, copied);
+  if (terminator > 0 && maxLength >= terminator) std::memset(static_cast<BYTE*>(destination) + copied, 0, terminator);
+  destinationLength = sourceLength;
+  status = copied < sourceLength ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
+  return true;
+}
+}  // namespace
+
+void TOleDbRowsetData::ConvertData(DBTYPE sourceType, DBTYPE destinationType, const void* source,
+                                   void* destination, DBLENGTH sourceLength, DBLENGTH destinationMaxLength,
+                                   BYTE precision, BYTE scale, DBLENGTH& destinationLength, DBSTATUS& status) {
+  if (sourceType == destinationType &&
+      CopySameType(sourceType, source, destination, sourceLength, destinationMaxLength, destinationLength, status))
+    return;
+  TComPtr<IDataConvert> convert = GetDataConvert();
+  if (!convert) NotImplemented(L"TOleDbRowsetData.ConvertData");
+  const DBSTATUS sourceStatus = status;
+  const HRESULT hr = convert->DataConvert(sourceType, destinationType, sourceLength, &destinationLength,
+                                          const_cast<void*>(source), destination, destinationMaxLength, sourceStatus,
+                                          &status, precision, scale, 0);
+  if (SUCCEEDED(hr)) return;
+  if (hr == E_OUTOFMEMORY) throw EOleDbException(hr);
+  // A value the converter refuses is this binding's failure; the others
+  // are still transferred.
+  if (IsSuccessStatus(status))
+    status = hr == DISP_E_OVERFLOW ? DBSTATUS_E_DATAOVERFLOW : DBSTATUS_E_CANTCONVERTVALUE;
+}
+
+bool TOleDbRowsetData::CheckDataAccess(TOleDbRowHandle* handle, TOleDbAccessor* accessor, const void* pData) {
+  if (!handle) throw EOleDbException(DB_E_BADROWHANDLE);
+  if (!accessor) throw EOleDbException(DB_E_BADACCESSORHANDLE);
+  if (accessor->IsNullAccessor()) return false;
+  if (!pData) throw EOleDbException(E_INVALIDARG);
+  for (DBCOUNTITEM i = 0; i < accessor->BindingCount(); ++i)
+    if (!Columns->FindByOrdinal(accessor->Binding(i).iOrdinal)) throw EOleDbException(DB_E_BADORDINAL);
+  return true;
+}
+
+HRESULT TOleDbRowsetData::GetData(HROW hRow, HACCESSOR hAccessor, void* pData) {
+  return ReadData(TOleDbDataMode::Current, hRow, hAccessor, pData);
+}
+
+HRESULT TOleDbRowsetData::GetOriginalData(HROW hRow, HACCESSOR hAccessor, void* pData) {
+  return ReadData(TOleDbDataMode::Original, hRow, hAccessor, pData);
+}
+
+HRESULT TOleDbRowsetData::GetVisibleData(HROW hRow, HACCESSOR hAccessor, void* pData) {
+  return ReadData(TOleDbDataMode::Visible, hRow, hAccessor, pData);
+}
+
+HRESULT TOleDbRowsetData::ReadData(TOleDbDataMode mode, HROW hRow, HACCESSOR hAccessor, void* pData) {
+  TOleDbRowHandle* handle = FindRowHandle(hRow);
+  TOleDbAccessor* accessor = FindAccessor(hAccessor);
+  if (!CheckDataAccess(handle, accessor, pData)) return S_OK;
+  HRESULT result = S_OK;
+  ReadRowData(mode, pData, result, *accessor, *handle);
+  return result;
+}
+
+void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& result, const TOleDbAccessor& accessor,
+                                   TOleDbRowHandle& handle) {
+  result = S_OK;
+  DBCOUNTITEM failed = 0;
+  const DBCOUNTITEM count = accessor.BindingCount();
+  for (DBCOUNTITEM i = 0; i < count; ++i) {
+    const TOleDbColumn* column = Columns->FindByOrdinal(accessor.Binding(i).iOrdinal);
+    if (!column) throw EOleDbException(DB_E_BADORDINAL);
+    if (!GetColumnValue(mode, pData, i, accessor, *column, handle)) ++failed;
+  }
+  result = OleDbSummedResult(failed, count);
+}
+
+bool TOleDbRowsetData::GetColumnValue(TOleDbDataMode mode, void* pData, DBCOUNTITEM bindingIndex,
+                                      const TOleDbAccessor& accessor, const TOleDbColumn& column,
+                                      TOleDbRowHandle& handle) {
+  const DBBINDING& binding = accessor.Binding(bindingIndex);
+  DBSTATUS status = DBSTATUS_S_OK;
+  bool isNull = false;
+  DBLENGTH sourceLength = column.Size;
+  void* data = nullptr;
+  DBLENGTH transferLength = binding.cbMaxLen;
+  bool ok = true;
+
+  GetColumnReadBuffer(mode, handle.RowValue(), column, data, sourceLength, isNull);
+  if (isNull) {
+    status = DBSTATUS_S_ISNULL;
+  } else {
+    if (binding.dwMemOwner == DBMEMOWNER_PROVIDEROWNED) {
+      OleDbDebugOutput("Warning: provider owned accessor to retrieve data.");
+      NotImplemented(L"Provider owned bindings are not supported");
+    }
+    if (column.IsLong() || binding.wType == DBTYPE_IUNKNOWN) {
+      ok = ReadLongValue(mode, pData, binding, column, handle, data, transferLength, status);
+    } else {
+      if (!data) throw EOleError(L"Column value is not available", E_FAIL);
+      sourceLength = StoredLength(column.DataType, data, sourceLength);
+      if (binding.dwPart & DBPART_VALUE) {
+        ConvertData(column.DataType, binding.wType, data, static_cast<BYTE*>(pData) + binding.obValue, sourceLength,
+                    binding.cbMaxLen, binding.bPrecision, binding.bScale, transferLength, status);
+        ok = status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED;
+      } else {
+        transferLength = sourceLength;
+      }
+    }
+    if (binding.dwPart & DBPART_LENGTH) StoreAt(pData, binding.obLength, transferLength);
+  }
+  if (binding.dwPart & DBPART_STATUS) StoreAt(pData, binding.obStatus, status);
+  return ok;
+}
+
+bool TOleDbRowsetData::ReadLongValue(TOleDbDataMode mode, void* pData, const DBBINDING& binding,
+                                     const TOleDbColumn& column, TOleDbRowHandle& handle, void* data,
+                                     DBLENGTH& transferLength, DBSTATUS& status) {
+  const bool wantsValue = (binding.dwPart & DBPART_VALUE) != 0;
+  if (binding.wType == DBTYPE_IUNKNOWN) {
+    if (!binding.pObject) throw EOleDbException(E_INVALIDARG);
+    TOleDbBlobAccess access = TOleDbBlobAccess::Read;
+    if (binding.pObject->dwFlags == STGM_WRITE)
+      access = TOleDbBlobAccess::Write;
+    else if (binding.pObject->dwFlags == STGM_READWRITE)
+      access = TOleDbBlobAccess::ReadWrite;
+    std::unique_ptr<TOleDbByteStream> reader = GetColumnBlobStream(mode, handle.RowValue(), column, access, data);
+    if (!reader) {
+      status = DBSTATUS_E_CANTCREATE;
+      return false;
+    }
+    transferLength = reader->Size();
+    if (wantsValue) {
+      TComPtr<IUnknown> stream = CreateBlobStream(std::move(reader));
+      void* object = nullptr;
+      if (!stream || FAILED(stream->QueryInterface(binding.pObject->iid, &object)) || !object)
+        throw EOleDbException(E_NOINTERFACE);
+      StoreAt(pData, binding.obValue, object);
+    }
+    return true;
+  }
+  if (binding.wType == DBTYPE_BYTES) {
+    std::unique_ptr<TOleDbByteStream> reader =
+        GetColumnBlobStream(mode, handle.RowValue(), column, TOleDbBlobAccess::Read, data);
+    if (!reader) {
+      status = DBSTATUS_E_CANTCREATE;
+      return false;
+    }
+    transferLength = reader->Size();
+    if (wantsValue) {
+      reader->Read(static_cast<BYTE*>(pData) + binding.obValue, std::min<DBLENGTH>(transferLength, binding.cbMaxLen));
+      if (transferLength > binding.cbMaxLen) status = DBSTATUS_S_TRUNCATED;
+    }
+    return true;
+  }
+  status = DBSTATUS_E_CANTCONVERTVALUE;
+  return false;
+}
