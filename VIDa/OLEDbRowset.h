@@ -4,12 +4,12 @@
 // rowset data engine behind IOleDbRowsetData (OLEDbRowsetData.h).
 //
 // Which optional interfaces a rowset answers is decided by its capability
-// bits, which a concrete rowset chooses (SetCapabilities) when it creates its
-// rowset data in CreateRowsetData:
+// bits (OleDbCapability* in OLEDbRowsetData.h), which a concrete rowset
+// chooses (SetCapabilities) when it creates its rowset data:
 //
 //   void TMyRowset::CreateRowsetData(TOleDbExecParams& params) {
 //     AttachData(MakeMyRowsetData(params));     // stores RowsetData
-//     SetCapabilities(OleDbCapNotify);
+//     SetCapabilities(OleDbCapabilityNotify);
 //   }
 #include <windows.h>
 #include <oledb.h>
@@ -24,23 +24,11 @@
 #include "OLEDbAccessor.h"
 #include "OLEDbBase.h"
 #include "OLEDbColumnStorage.h"
+#include "OLEDbColumnsRowset.h"
 #include "OLEDbExecParams.h"
 #include "OLEDbRowHandles.h"
 #include "OLEDbRowsetData.h"
 #include "OLEDbRowsetEvents.h"
-
-// ---------------------------------------------------------------------------
-// Capability bits of a rowset.
-
-inline constexpr std::uint8_t OleDbCapLocate = 0x01;   // bookmarks, IRowsetLocate
-inline constexpr std::uint8_t OleDbCapChange = 0x02;   // rows can be changed
-inline constexpr std::uint8_t OleDbCapDelete = 0x04;   // rows can be deleted
-inline constexpr std::uint8_t OleDbCapInsert = 0x08;   // rows can be inserted
-inline constexpr std::uint8_t OleDbCapChangeMask = 0x0E;  // any of them: IRowsetChange
-inline constexpr std::uint8_t OleDbCapScroll = 0x10;   // IRowsetScroll (needs OleDbCapLocate)
-inline constexpr std::uint8_t OleDbCapNotify = 0x20;   // IConnectionPointContainer
-inline constexpr std::uint8_t OleDbCapUpdate = 0x40;   // delayed update, IRowsetUpdate
-inline constexpr std::uint8_t OleDbCapRefresh = 0x80;  // IRowsetRefresh
 
 // ---------------------------------------------------------------------------
 // Private identifiers.
@@ -98,6 +86,9 @@ public:
   TOleDbAccessorStorage& AccessorStorage() const noexcept { return *accessorStorage_; }
   TOleDbAccessors& Accessors() const noexcept { return accessorStorage_->Accessors(); }
   TOleDbColumnStorage& ColumnStorage() const noexcept { return *columnStorage_; }
+  // What IColumnsRowset::GetColumnsRowset builds with; its handler asks the
+  // rowset data first.
+  TOleDbColumnsRowsetBuilder& ColumnsRowsetBuilder() noexcept { return columnsRowset_; }
   // Null until a consumer first calls through IConnectionPointContainer.
   TOleDbRowsetEvents* Events() const noexcept { return events_.get(); }
   // The container, created now when it does not exist yet.
@@ -236,6 +227,7 @@ private:
   std::unique_ptr<TOleDbAccessorStorage> accessorStorage_;
   std::unique_ptr<TOleDbColumnStorage> columnStorage_;
   std::unique_ptr<TOleDbRowHandleStorage> rowHandleStorage_;
+  TOleDbColumnsRowsetBuilder columnsRowset_;
   TComPtr<IOleDbRowsetData> rowsetData_;
   std::uint8_t capabilities_ = 0;
   std::unique_ptr<TOleDbRowsetEvents> events_;
