@@ -17,7 +17,20 @@ const DBID* const StandardColumnIDs[] = {
     &DBCOLUMN_NUMBER,   &DBCOLUMN_TYPE,       &DBCOLUMN_TYPEINFO,  &DBCOLUMN_COLUMNSIZE,
     &DBCOLUMN_PRECISION, &DBCOLUMN_SCALE,     &DBCOLUMN_FLAGS,
 };
-enum TStandardColumn : std::size_t { IdName, Guid, PropId, Name, Number, Type, TypeInfo, ColumnSize, Precision, Scale, Flags };
+// Their positions.
+enum TStandardColumn : std::size_t {
+  MetaIdName,
+  MetaGuid,
+  MetaPropId,
+  MetaName,
+  MetaNumber,
+  MetaType,
+  MetaTypeInfo,
+  MetaColumnSize,
+  MetaPrecision,
+  MetaScale,
+  MetaFlags,
+};
 
 // The metadata rows, held in memory: one fixed-size buffer per row with
 // every column at a fixed offset, in the column's own type; cells start NULL.
@@ -109,19 +122,19 @@ bool HasGuid(DBKIND kind) noexcept { return kind != DBKIND_NAME && kind != DBKIN
 void AddMetadataRow(TColumnsRowsetData& data, const TOleDbColumn& column, const TOleDbColumn* baseColumnName) {
   const TOleDbColumns& meta = data.GetColumns();
   data.AppendRow();
-  WriteText(data, meta.Items(IdName), column.Name);
+  WriteText(data, meta.Items(MetaIdName), column.Name);
   if (!column.ColumnID.IsEmpty()) {
     const DBKIND kind = column.ColumnID.DBKind();
-    if (HasGuid(kind)) WriteCell(data, Guid, column.ColumnID.Guid);
-    if (DBIDHasPropID(kind)) WriteCell<ULONG>(data, PropId, column.ColumnID.PropID);
+    if (HasGuid(kind)) WriteCell(data, MetaGuid, column.ColumnID.Guid);
+    if (DBIDHasPropID(kind)) WriteCell<ULONG>(data, MetaPropId, column.ColumnID.PropID);
   }
-  WriteText(data, meta.Items(Name), column.Name);
-  WriteCell<ULONG>(data, Number, column.Ordinal);
-  WriteCell<USHORT>(data, Type, column.DataType);
-  WriteCell<ULONG>(data, ColumnSize, column.ReportedSize());
-  WriteCell<USHORT>(data, Precision, column.Precision);
-  WriteCell<SHORT>(data, Scale, column.Scale);
-  WriteCell<ULONG>(data, Flags, column.Flags);
+  WriteText(data, meta.Items(MetaName), column.Name);
+  WriteCell<ULONG>(data, MetaNumber, column.Ordinal);
+  WriteCell<USHORT>(data, MetaType, column.DataType);
+  WriteCell<ULONG>(data, MetaColumnSize, column.ReportedSize());
+  WriteCell<USHORT>(data, MetaPrecision, column.Precision);
+  WriteCell<SHORT>(data, MetaScale, column.Scale);
+  WriteCell<ULONG>(data, MetaFlags, column.Flags);
   if (baseColumnName) WriteText(data, *baseColumnName, column.Name);
 }
 }  // namespace

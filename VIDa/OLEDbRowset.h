@@ -96,8 +96,6 @@ public:
   std::uint8_t Capabilities() const noexcept { return capabilities_; }
   // Null until the rowset data is created or attached.
   IOleDbRowsetData* RowsetData() const noexcept { return rowsetData_.Get(); }
-  // The IRowset a consumer holds (no new reference), for notifications.
-  IRowset* RowsetInterface() noexcept { return static_cast<IRowsetScroll*>(this); }
 
   // IOleDbRowsetDataOwner
   TOleDbRowHandles& OwnerRowHandles() override { return RowHandles(); }

@@ -365,7 +365,7 @@ TEST(RowsetConvertType, ChecksFlagsThenAsksTheConversionLibrary) {
   TComPtr<IConvertType> convert = Query<IConvertType>(opened.Unknown.Get(), IID_IConvertType);
   EXPECT_EQ(DB_E_BADCONVERTFLAG, convert->CanConvert(DBTYPE_I4, DBTYPE_WSTR, DBCONVERTFLAGS_PARAMETER));
   EXPECT_EQ(DB_E_BADCONVERTFLAG,
-            convert->CanConvert(DBTYPE_VARIANT, DBTYPE_WSTR, DBCONVERTFLAGS_PARAMETER | DBCONVERTFLAGS_FROMVARIANT));
+            convert->CanConvert(DBTYPE_VARIANT, DBTYPE_WSTR, DBCONVERTFLAGS(DBCONVERTFLAGS_PARAMETER) | DBCONVERTFLAGS_FROMVARIANT));
   EXPECT_EQ(DB_E_BADTYPE, convert->CanConvert(DBTYPE_I4, DBTYPE_WSTR, DBCONVERTFLAGS_FROMVARIANT));
   EXPECT_EQ(S_OK, convert->CanConvert(DBTYPE_VARIANT, DBTYPE_I4, DBCONVERTFLAGS_FROMVARIANT));
   EXPECT_EQ(S_OK, convert->CanConvert(DBTYPE_I4, DBTYPE_WSTR, DBCONVERTFLAGS_COLUMN));
@@ -391,7 +391,8 @@ TEST(RowsetInfo, SpecificationIsTheCreatorOrNothing) {
   EXPECT_EQ(nullptr, specification);
 
   // A rowset made over existing data has no creator.
-  TComPtr<IUnknown> schema = SchemaRowsetOver(opened.Data.Get());
+  TComPtr<TNumberedRowsData> data = MakeComObject<TNumberedRowsData>();
+  TComPtr<IUnknown> schema = SchemaRowsetOver(data.Get());
   EXPECT_EQ(S_FALSE, Query<IRowsetInfo>(schema.Get(), IID_IRowsetInfo)->GetSpecification(IID_IUnknown, &specification));
   EXPECT_EQ(nullptr, specification);
 }
