@@ -40,11 +40,14 @@ TRawScanResult ScanCrLfMapped(const std::filesystem::path& path, std::uint32_t w
     }
     const char* begin = static_cast<const char*>(view);
     const char* end = begin + length;
-    for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', end - p))) != nullptr; ++p)
+    const char* p = begin;
+    while ((p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) != nullptr) {
       if ((p > begin ? p[-1] : previous) == '\r') {
         ++result.Lines;
         lastLineEnd = offset + static_cast<std::uint64_t>(p + 1 - begin);
       }
+      ++p;
+    }
     previous = end[-1];
     ::munmap(view, length);
   }
