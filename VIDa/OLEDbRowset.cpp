@@ -112,8 +112,7 @@ void TOleDbRowset::SetCapabilities(std::uint8_t flags) {
   };
   TOleDbPropertySets& sets = PropertySets();
   for (const TMirror& mirror : mirrors) {
-    const TOleDbPropertySet* rowset = sets.FindSet(DBPROPSET_ROWSET);
-    if (mirror.On && (!rowset || !rowset->FindByID(mirror.PropID))) sets.EnsureProperty(DBPROPSET_ROWSET, mirror.PropID);
+    if (mirror.On) sets.EnsureProperty(DBPROPSET_ROWSET, mirror.PropID);
     const VARIANT value =
         mirror.PropID == DBPROP_UPDATABILITY ? IntVariant((flags >> 1) & 7) : BoolVariant(mirror.On);
     sets.PutValue(DBPROPSET_ROWSET, mirror.PropID, value);

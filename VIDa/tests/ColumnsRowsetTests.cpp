@@ -2,7 +2,7 @@
 
 #include <oledberr.h>
 
-#include <cstring>
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,7 +26,7 @@ DBID PropIdColumn(const GUID& guid, ULONG propid) {
   return id;
 }
 
-// Columns only; a provider's own metadata data when OwnMetadata is set.
+// Columns without rows; hands out OwnMetadata as its own metadata data.
 class TColumnsOnlyData : public TOleDbRowsetData {
 public:
   void GetColumnReadBuffer(TOleDbDataMode, std::int32_t, const TOleDbColumn&, void*&, DBLENGTH&,
@@ -39,125 +39,91 @@ public:
     RequestedCount = requested.size();
     data = OwnMetadata;
   }
-
   TComPtr<IOleDbRowsetData> OwnMetadata;
   std::size_t RequestedCount = 0;
 };
 
-TComPtr<TColumnsOnlyData> SampleData() {
+TComPtr<IColumnsRowset> SampleRowset(TComPtr<TColumnsOnlyData>* dataOut = nullptr) {
+  static const std::unique_ptr<TComObjectFactory> factory =
+      RegisterInternalClass(ComServer(), &OleDbClassOf<TOleDbSchemaRowset>());
   TComPtr<TColumnsOnlyData> data = MakeComObject<TColumnsOnlyData>();
   data->Columns->AddColumn(L"ID", DBTYPE_I4, 4);
   data->Columns->AddColumn(L"NAME", DBTYPE_WSTR, 40, DBCOLUMNFLAGS_MAYBENULL);
-  TOleDbColumn& keyed = data->Columns->AddColumn(L"KEYED", DBTYPE_NUMERIC, 0, 0, 12, 3);
-  keyed.ColumnID.Assign(PropIdColumn(KeyedColumnGuid, 7));
+  data->Columns->AddColumn(L"KEYED", DBTYPE_NUMERIC, 0, 0, 12, 3).ColumnID.Assign(PropIdColumn(KeyedColumnGuid, 7));
   data->Columns->AddColumn(L"TEXT", DBTYPE_WSTR, 2000, DBCOLUMNFLAGS_ISLONG);
-  return data;
-}
-
-const TOleDbClass& SchemaRowsetClassForTests() {
-  static const std::unique_ptr<TComObjectFactory> factory =
-      RegisterInternalClass(ComServer(), &OleDbClassOf<TOleDbSchemaRowset>());
-  return OleDbClassOf<TOleDbSchemaRowset>();
-}
-
-TComPtr<IColumnsRowset> RowsetOver(IOleDbRowsetData* data) {
   TComPtr<IUnknown> rowset;
-  CreateRowsetOverData(data, SchemaRowsetClassForTests(), nullptr, IID_IUnknown, rowset.Put());
+  CreateRowsetOverData(data.Get(), OleDbClassOf<TOleDbSchemaRowset>(), nullptr, IID_IUnknown, rowset.Put());
+  if (dataOut) *dataOut = data;
   TComPtr<IColumnsRowset> columnsRowset;
   rowset->QueryInterface(IID_IColumnsRowset, columnsRowset.PutVoid());
   return columnsRowset;
 }
 
-struct TCell {
-  DBSTATUS Status = DBSTATUS_E_UNAVAILABLE;
-  std::wstring Text;
-  LONGLONG Number = 0;
-  GUID Guid = GUID_NULL;
-};
-using TMetadataRow = std::map<std::wstring, TCell>;
-
+// A cell as text (NULL reads as "<null>"), by column name.
+using TMetadataRow = std::map<std::wstring, std::wstring>;
 struct TMetadata {
   std::vector<std::wstring> ColumnNames;
   std::vector<TMetadataRow> Rows;
 };
 
-// Every column of the metadata rowset but DBCOLUMN_TYPEINFO, in its own type.
-TMetadata ReadMetadata(IUnknown* metadataRowset) {
+TMetadata ReadMetadata(const TComPtr<IUnknown>& metadataRowset) {
   TMetadata result;
   TComPtr<IColumnsInfo> info;
-  EXPECT_EQ(S_OK, metadataRowset->QueryInterface(IID_IColumnsInfo, info.PutVoid()));
+  metadataRowset->QueryInterface(IID_IColumnsInfo, info.PutVoid());
   DBORDINAL count = 0;
   DBCOLUMNINFO* columns = nullptr;
   OLECHAR* names = nullptr;
   EXPECT_EQ(S_OK, info->GetColumnInfo(&count, &columns, &names));
-
-  constexpr DBBYTEOFFSET Stride = 288;
+  struct TSlot {
+    wchar_t Text[128];
+    DBSTATUS Status;
+  };
   std::vector<DBBINDING> bindings;
   for (DBORDINAL i = 0; i < count; ++i) {
     result.ColumnNames.emplace_back(columns[i].pwszName);
-    if (columns[i].wType == DBTYPE_IUNKNOWN) continue;
+    if (columns[i].wType == DBTYPE_IUNKNOWN) continue;  // DBCOLUMN_TYPEINFO
     DBBINDING binding = {};
     binding.iOrdinal = columns[i].iOrdinal;
-    binding.obValue = i * Stride;
-    binding.obStatus = i * Stride + 272;
+    binding.obValue = i * sizeof(TSlot);
+    binding.obStatus = i * sizeof(TSlot) + offsetof(TSlot, Status);
     binding.dwPart = DBPART_VALUE | DBPART_STATUS;
-    binding.wType = columns[i].wType;
-    binding.cbMaxLen = 256;
+    binding.wType = DBTYPE_WSTR;
+    binding.cbMaxLen = sizeof(TSlot::Text);
     bindings.push_back(binding);
   }
+  CoTaskMemFree(columns);
+  CoTaskMemFree(names);
   TComPtr<IAccessor> accessor;
   metadataRowset->QueryInterface(IID_IAccessor, accessor.PutVoid());
   HACCESSOR handle = DB_NULL_HACCESSOR;
   EXPECT_EQ(S_OK, accessor->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), 0, &handle, nullptr));
-
   TComPtr<IRowset> rowset;
   metadataRowset->QueryInterface(IID_IRowset, rowset.PutVoid());
-  std::vector<BYTE> buffer(count * Stride);
-  for (;;) {
-    DBCOUNTITEM obtained = 0;
-    HROW row = DB_NULL_HROW;
-    HROW* rows = &row;
-    const HRESULT fetched = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &obtained, &rows);
-    if (obtained == 0) {
-      EXPECT_EQ(DB_S_ENDOFROWSET, fetched);
-      break;
-    }
-    std::fill(buffer.begin(), buffer.end(), BYTE(0));
-    EXPECT_EQ(S_OK, rowset->GetData(row, handle, buffer.data()));
-    TMetadataRow values;
+  std::vector<TSlot> slots(count);
+  DBCOUNTITEM obtained = 0;
+  HROW row = DB_NULL_HROW;
+  HROW* rows = &row;
+  while (rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &obtained, &rows) == S_OK && obtained == 1) {
+    EXPECT_EQ(S_OK, rowset->GetData(row, handle, slots.data()));
+    TMetadataRow& values = result.Rows.emplace_back();
     for (const DBBINDING& binding : bindings) {
-      const BYTE* value = buffer.data() + binding.obValue;
-      TCell cell;
-      memcpy(&cell.Status, buffer.data() + binding.obStatus, sizeof(DBSTATUS));
-      switch (binding.wType) {
-        case DBTYPE_WSTR: cell.Text = reinterpret_cast<const wchar_t*>(value); break;
-        case DBTYPE_GUID: memcpy(&cell.Guid, value, sizeof(GUID)); break;
-        case DBTYPE_I2: cell.Number = *reinterpret_cast<const SHORT*>(value); break;
-        case DBTYPE_UI2:
-        case DBTYPE_BOOL: cell.Number = *reinterpret_cast<const USHORT*>(value); break;
-        case DBTYPE_UI8: cell.Number = *reinterpret_cast<const LONGLONG*>(value); break;
-        default: cell.Number = *reinterpret_cast<const LONG*>(value); break;
-      }
-      values[result.ColumnNames[binding.obValue / Stride]] = cell;
+      const TSlot& slot = slots[binding.obValue / sizeof(TSlot)];
+      values[result.ColumnNames[binding.obValue / sizeof(TSlot)]] =
+          slot.Status == DBSTATUS_S_ISNULL ? L"<null>" : slot.Text;
     }
-    result.Rows.push_back(std::move(values));
     EXPECT_EQ(S_OK, rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr));
   }
-  for (DBORDINAL i = 0; i < count; ++i) DBIDRelease(columns[i].columnid);
-  CoTaskMemFree(columns);
-  CoTaskMemFree(names);
-  accessor->ReleaseAccessor(handle, nullptr);
   return result;
 }
 
 const std::vector<std::wstring> StandardNames = {
-    L"DBCOLUMN_IDNAME",     L"DBCOLUMN_GUID",      L"DBCOLUMN_PROPID",    L"DBCOLUMN_NAME",
-    L"DBCOLUMN_NUMBER",     L"DBCOLUMN_TYPE",      L"DBCOLUMN_TYPEINFO",  L"DBCOLUMN_COLUMNSIZE",
-    L"DBCOLUMN_PRECISION",  L"DBCOLUMN_SCALE",     L"DBCOLUMN_FLAGS",
+    L"DBCOLUMN_IDNAME",    L"DBCOLUMN_GUID",  L"DBCOLUMN_PROPID",   L"DBCOLUMN_NAME",
+    L"DBCOLUMN_NUMBER",    L"DBCOLUMN_TYPE",  L"DBCOLUMN_TYPEINFO", L"DBCOLUMN_COLUMNSIZE",
+    L"DBCOLUMN_PRECISION", L"DBCOLUMN_SCALE", L"DBCOLUMN_FLAGS",
 };
 
-TComPtr<IUnknown> GetColumnsRowset(IColumnsRowset* columnsRowset, DBORDINAL cOptColumns = 0,
-                                   const DBID* rgOptColumns = nullptr) {
+TComPtr<IUnknown> MetadataRowset(const TComPtr<IColumnsRowset>& columnsRowset, DBORDINAL cOptColumns = 0,
+                                 const DBID* rgOptColumns = nullptr) {
   TComPtr<IUnknown> metadata;
   EXPECT_EQ(S_OK, columnsRowset->GetColumnsRowset(nullptr, cOptColumns, rgOptColumns, IID_IRowset, 0, nullptr,
                                                   metadata.Put()));
@@ -167,56 +133,39 @@ TComPtr<IUnknown> GetColumnsRowset(IColumnsRowset* columnsRowset, DBORDINAL cOpt
 }  // namespace
 
 TEST(ColumnsRowsetContent, StandardColumnsAndOneRowPerColumn) {
-  TComPtr<TColumnsOnlyData> data = SampleData();
-  TComPtr<IUnknown> metadataRowset = GetColumnsRowset(RowsetOver(data.Get()).Get());
-  ASSERT_TRUE(metadataRowset);
-  const TMetadata metadata = ReadMetadata(metadataRowset.Get());
+  const TMetadata metadata = ReadMetadata(MetadataRowset(SampleRowset()));
   EXPECT_EQ(StandardNames, metadata.ColumnNames);
   ASSERT_EQ(4u, metadata.Rows.size());
-
-  const TMetadataRow& id = metadata.Rows[0];
-  EXPECT_EQ(L"ID", id.at(L"DBCOLUMN_IDNAME").Text);
-  EXPECT_EQ(L"ID", id.at(L"DBCOLUMN_NAME").Text);
-  EXPECT_EQ(1, id.at(L"DBCOLUMN_NUMBER").Number);
-  EXPECT_EQ(DBTYPE_I4, id.at(L"DBCOLUMN_TYPE").Number);
-  EXPECT_EQ(4, id.at(L"DBCOLUMN_COLUMNSIZE").Number);
-  EXPECT_EQ(DBCOLUMNFLAGS_ISFIXEDLENGTH, id.at(L"DBCOLUMN_FLAGS").Number);
-  // A column without an identifier has neither GUID nor property ID.
-  EXPECT_EQ(DBSTATUS_S_ISNULL, id.at(L"DBCOLUMN_GUID").Status);
-  EXPECT_EQ(DBSTATUS_S_ISNULL, id.at(L"DBCOLUMN_PROPID").Status);
-
-  EXPECT_EQ(20, metadata.Rows[1].at(L"DBCOLUMN_COLUMNSIZE").Number) << "wide text in characters";
-  EXPECT_EQ(DBCOLUMNFLAGS_MAYBENULL, metadata.Rows[1].at(L"DBCOLUMN_FLAGS").Number);
-
-  const TMetadataRow& keyed = metadata.Rows[2];
-  EXPECT_EQ(DBSTATUS_S_OK, keyed.at(L"DBCOLUMN_GUID").Status);
-  EXPECT_TRUE(IsEqualGUID(KeyedColumnGuid, keyed.at(L"DBCOLUMN_GUID").Guid));
-  EXPECT_EQ(7, keyed.at(L"DBCOLUMN_PROPID").Number);
-  EXPECT_EQ(12, keyed.at(L"DBCOLUMN_PRECISION").Number);
-  EXPECT_EQ(3, keyed.at(L"DBCOLUMN_SCALE").Number);
-  EXPECT_EQ(19, keyed.at(L"DBCOLUMN_COLUMNSIZE").Number);
-
-  EXPECT_EQ(0xFFFFFFFF, static_cast<ULONG>(metadata.Rows[3].at(L"DBCOLUMN_COLUMNSIZE").Number));
+  const TMetadataRow expectedId = {
+      {L"DBCOLUMN_IDNAME", L"ID"},   {L"DBCOLUMN_GUID", L"<null>"},   {L"DBCOLUMN_PROPID", L"<null>"},
+      {L"DBCOLUMN_NAME", L"ID"},     {L"DBCOLUMN_NUMBER", L"1"},      {L"DBCOLUMN_TYPE", L"3"},
+      {L"DBCOLUMN_COLUMNSIZE", L"4"}, {L"DBCOLUMN_PRECISION", L"0"},  {L"DBCOLUMN_SCALE", L"0"},
+      {L"DBCOLUMN_FLAGS", L"16"},
+  };
+  EXPECT_EQ(expectedId, metadata.Rows[0]);
+  EXPECT_EQ(L"20", metadata.Rows[1].at(L"DBCOLUMN_COLUMNSIZE")) << "wide text in characters";
+  EXPECT_EQ(L"{8D1C6F30-49B2-4E07-9A15-2C7E3B0F5D11}", metadata.Rows[2].at(L"DBCOLUMN_GUID"));
+  EXPECT_EQ(L"7", metadata.Rows[2].at(L"DBCOLUMN_PROPID"));
+  EXPECT_EQ(L"12", metadata.Rows[2].at(L"DBCOLUMN_PRECISION"));
+  EXPECT_EQ(L"3", metadata.Rows[2].at(L"DBCOLUMN_SCALE"));
+  EXPECT_EQ(L"4294967295", metadata.Rows[3].at(L"DBCOLUMN_COLUMNSIZE")) << "long column";
 }
 
 TEST(ColumnsRowsetContent, OptionalColumnsAsRequested) {
-  TComPtr<TColumnsOnlyData> data = SampleData();
-  TComPtr<IColumnsRowset> columnsRowset = RowsetOver(data.Get());
-  const DBID unknown = PropIdColumn(KeyedColumnGuid, 99);
+  TComPtr<TColumnsOnlyData> data;
+  TComPtr<IColumnsRowset> columnsRowset = SampleRowset(&data);
   // Unknown, standard and repeated identifiers add nothing.
-  const DBID requested[] = {DBCOLUMN_BASECOLUMNNAME, unknown, DBCOLUMN_ISUNIQUE, DBCOLUMN_NAME,
-                            DBCOLUMN_BASECOLUMNNAME};
-  TComPtr<IUnknown> metadataRowset = GetColumnsRowset(columnsRowset.Get(), 5, requested);
-  ASSERT_TRUE(metadataRowset);
-  EXPECT_EQ(5u, data->RequestedCount) << "the data was asked first";
-  const TMetadata metadata = ReadMetadata(metadataRowset.Get());
+  const DBID requested[] = {DBCOLUMN_BASECOLUMNNAME, PropIdColumn(KeyedColumnGuid, 99), DBCOLUMN_ISUNIQUE,
+                            DBCOLUMN_NAME, DBCOLUMN_BASECOLUMNNAME};
+  TComPtr<IUnknown> metadataRowset = MetadataRowset(columnsRowset, 5, requested);
+  EXPECT_EQ(5u, data->RequestedCount) << "the data is asked first";
+  const TMetadata metadata = ReadMetadata(metadataRowset);
   std::vector<std::wstring> expected = StandardNames;
-  expected.push_back(L"DBCOLUMN_BASECOLUMNNAME");
-  expected.push_back(L"DBCOLUMN_ISUNIQUE");
+  expected.insert(expected.end(), {L"DBCOLUMN_BASECOLUMNNAME", L"DBCOLUMN_ISUNIQUE"});
   EXPECT_EQ(expected, metadata.ColumnNames);
   ASSERT_EQ(4u, metadata.Rows.size());
-  EXPECT_EQ(L"KEYED", metadata.Rows[2].at(L"DBCOLUMN_BASECOLUMNNAME").Text);
-  EXPECT_EQ(DBSTATUS_S_ISNULL, metadata.Rows[2].at(L"DBCOLUMN_ISUNIQUE").Status);
+  EXPECT_EQ(L"KEYED", metadata.Rows[2].at(L"DBCOLUMN_BASECOLUMNNAME"));
+  EXPECT_EQ(L"<null>", metadata.Rows[2].at(L"DBCOLUMN_ISUNIQUE"));
 
   // The metadata columns carry their published identifiers.
   TComPtr<IColumnsInfo> info;
@@ -229,74 +178,52 @@ TEST(ColumnsRowsetContent, OptionalColumnsAsRequested) {
 }
 
 TEST(ColumnsRowsetContent, TheDataMayBuildItsOwnMetadata) {
-  TComPtr<TColumnsOnlyData> data = SampleData();
+  TComPtr<TColumnsOnlyData> data;
+  TComPtr<IColumnsRowset> columnsRowset = SampleRowset(&data);
   TComPtr<TColumnsOnlyData> own = MakeComObject<TColumnsOnlyData>();
   own->Columns->AddColumn(L"OWN", DBTYPE_I4, 4);
   data->OwnMetadata = TComPtr<IOleDbRowsetData>(own.Get());
-  TComPtr<IUnknown> metadataRowset = GetColumnsRowset(RowsetOver(data.Get()).Get());
-  ASSERT_TRUE(metadataRowset);
-  const TMetadata metadata = ReadMetadata(metadataRowset.Get());
-  EXPECT_EQ(std::vector<std::wstring>{L"OWN"}, metadata.ColumnNames);
-  EXPECT_TRUE(metadata.Rows.empty());
+  EXPECT_EQ(std::vector<std::wstring>{L"OWN"}, ReadMetadata(MetadataRowset(columnsRowset)).ColumnNames);
 }
 
 TEST(ColumnsRowsetRequest, PropertiesApplyToTheNewRowset) {
-  TComPtr<TColumnsOnlyData> data = SampleData();
-  TComPtr<IColumnsRowset> columnsRowset = RowsetOver(data.Get());
-  DBPROP property = {};
-  property.dwPropertyID = DBPROP_IRowsetIndex;  // not a property of these rowsets
-  property.dwOptions = DBPROPOPTIONS_REQUIRED;
-  DBPROPSET set = {&property, 1, DBPROPSET_ROWSET};
-
-  IUnknown* metadata = reinterpret_cast<IUnknown*>(1);
-  EXPECT_EQ(DB_E_ERRORSOCCURRED,
-            columnsRowset->GetColumnsRowset(nullptr, 0, nullptr, IID_IRowset, 1, &set, &metadata));
-  EXPECT_EQ(nullptr, metadata) << "a failed call hands out no rowset";
-  EXPECT_EQ(DBPROPSTATUS_NOTSUPPORTED, property.dwStatus);
-
-  // One property set and one optional one refused: a warning and a rowset.
+  TComPtr<IColumnsRowset> columnsRowset = SampleRowset();
   DBPROP properties[2] = {};
   properties[0].dwPropertyID = DBPROP_CANHOLDROWS;
   properties[0].dwOptions = DBPROPOPTIONS_REQUIRED;
   V_VT(&properties[0].vValue) = VT_BOOL;
   V_BOOL(&properties[0].vValue) = VARIANT_TRUE;
-  properties[1].dwPropertyID = DBPROP_IRowsetIndex;
-  properties[1].dwOptions = DBPROPOPTIONS_OPTIONAL;
-  DBPROPSET mixed = {properties, 2, DBPROPSET_ROWSET};
-  ASSERT_EQ(DB_S_ERRORSOCCURRED,
-            columnsRowset->GetColumnsRowset(nullptr, 0, nullptr, IID_IRowsetInfo, 1, &mixed, &metadata));
-  ASSERT_NE(nullptr, metadata);
-  TComPtr<IRowsetInfo> info = TComPtr<IRowsetInfo>::Attach(static_cast<IRowsetInfo*>(metadata));
-  DBPROPID id = DBPROP_CANHOLDROWS;
-  DBPROPIDSET request = {&id, 1, DBPROPSET_ROWSET};
-  ULONG count = 0;
-  DBPROPSET* sets = nullptr;
-  ASSERT_EQ(S_OK, info->GetProperties(1, &request, &count, &sets));
-  EXPECT_EQ(VARIANT_TRUE, V_BOOL(&sets[0].rgProperties[0].vValue));
-  CoTaskMemFree(sets[0].rgProperties);
-  CoTaskMemFree(sets);
+  properties[1].dwPropertyID = DBPROP_IRowsetIndex;  // not a property of these rowsets
+  properties[1].dwOptions = DBPROPOPTIONS_REQUIRED;
+  DBPROPSET set = {properties, 2, DBPROPSET_ROWSET};
 
-  // Made over existing data: no creator to report.
-  IUnknown* specification = nullptr;
-  EXPECT_EQ(S_FALSE, info->GetSpecification(IID_IUnknown, &specification));
+  IUnknown* metadata = reinterpret_cast<IUnknown*>(1);
+  EXPECT_EQ(DB_E_ERRORSOCCURRED, columnsRowset->GetColumnsRowset(nullptr, 0, nullptr, IID_IRowset, 1, &set, &metadata));
+  EXPECT_EQ(nullptr, metadata) << "a failed call hands out no rowset";
+  EXPECT_EQ(DBPROPSTATUS_NOTSUPPORTED, properties[1].dwStatus);
+
+  properties[1].dwOptions = DBPROPOPTIONS_OPTIONAL;
+  ASSERT_EQ(DB_S_ERRORSOCCURRED, columnsRowset->GetColumnsRowset(nullptr, 0, nullptr, IID_IRowset, 1, &set, &metadata));
+  ASSERT_NE(nullptr, metadata);
+  metadata->Release();
 }
 
 TEST(ColumnsRowsetRequest, BadArgumentsAreRefused) {
-  TComPtr<TColumnsOnlyData> data = SampleData();
-  TComPtr<IColumnsRowset> columnsRowset = RowsetOver(data.Get());
+  TComPtr<IColumnsRowset> columnsRowset = SampleRowset();
   EXPECT_EQ(E_INVALIDARG, columnsRowset->GetColumnsRowset(nullptr, 0, nullptr, IID_IRowset, 0, nullptr, nullptr));
   IUnknown* metadata = reinterpret_cast<IUnknown*>(1);
   EXPECT_EQ(E_INVALIDARG, columnsRowset->GetColumnsRowset(nullptr, 2, nullptr, IID_IRowset, 0, nullptr, &metadata));
   EXPECT_EQ(nullptr, metadata);
 
   TTestOuter* outer = new TTestOuter;
-  metadata = reinterpret_cast<IUnknown*>(1);
   EXPECT_EQ(DB_E_NOAGGREGATION, columnsRowset->GetColumnsRowset(outer, 0, nullptr, IID_IRowset, 0, nullptr, &metadata));
-  EXPECT_EQ(nullptr, metadata);
   ASSERT_EQ(S_OK, columnsRowset->GetColumnsRowset(outer, 0, nullptr, IID_IUnknown, 0, nullptr, &metadata));
   outer->SetInner(metadata);
-  TComPtr<IRowset> rowset;
-  EXPECT_EQ(S_OK, outer->QueryInterface(IID_IRowset, rowset.PutVoid()));
-  rowset.Reset();
+  TComPtr<IRowsetInfo> info;
+  ASSERT_EQ(S_OK, outer->QueryInterface(IID_IRowsetInfo, info.PutVoid()));
+  IUnknown* specification = reinterpret_cast<IUnknown*>(1);
+  EXPECT_EQ(S_FALSE, info->GetSpecification(IID_IUnknown, &specification)) << "made without a creator";
+  EXPECT_EQ(nullptr, specification);
+  info.Reset();
   outer->Release();
 }
