@@ -4,10 +4,8 @@
 #include "OLEDbError.h"
 #include "OLEDbPropertyCatalogue.h"
 
-#include <oledberr.h>
-
 #include <array>
-#include <cstdio>
+#include <cwchar>
 #include <cstring>
 #include <string>
 
