@@ -1,12 +1,14 @@
 #include "OLEDbFactory.h"
 
+#include "OLEDbSchemaRowset.h"
+
 namespace {
 TThreadingModel NarrowedThreadingModel(TThreadingModel model) {
   return model == TThreadingModel::Single ? TThreadingModel::Single : TThreadingModel::Apartment;
 }
 }  // namespace
 
-const TOleDbClass* SchemaRowsetClass() { return nullptr; }
+const TOleDbClass* SchemaRowsetClass() { return &OleDbClassOf<TOleDbSchemaRowset>(); }
 
 std::unique_ptr<TComObjectFactory> RegisterInternalClass(TComServer& server, const TComClass* cls) {
   if (!cls) return nullptr;

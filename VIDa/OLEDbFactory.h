@@ -10,8 +10,7 @@
 
 #include "OLEDbBase.h"
 
-// The schema rowset class every provider gets an internal factory for; null
-// while the toolkit has none.
+// The schema rowset class every provider gets an internal factory for.
 const TOleDbClass* SchemaRowsetClass();
 
 // A plain factory for cls under a fresh GUID (CoCreateGuid; a failure

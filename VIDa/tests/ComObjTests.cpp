@@ -41,28 +41,6 @@ public:
   static inline std::string Message;
 };
 
-// The error object of the calling thread, taken (and so cleared).
-struct TErrorInfo {
-  bool Present = false;
-  std::wstring Description, Source;
-  GUID Guid = GUID_NULL;
-};
-
-TErrorInfo TakeErrorInfo() {
-  TErrorInfo result;
-  TComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.Put()) != S_OK || !info) return result;
-  result.Present = true;
-  BSTR text = nullptr;
-  if (SUCCEEDED(info->GetDescription(&text)) && text) result.Description = text;
-  SysFreeString(text);
-  text = nullptr;
-  if (SUCCEEDED(info->GetSource(&text)) && text) result.Source = text;
-  SysFreeString(text);
-  info->GetGUID(&result.Guid);
-  return result;
-}
-
 class ComObjTest : public testing::Test {
 protected:
   void SetUp() override { SetErrorInfo(0, nullptr); }
@@ -221,7 +199,7 @@ TEST_F(ComObjTest, ConstructionFailureReportsWithoutDialog) {
     EXPECT_EQ(object, nullptr);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "VIZ Error: " + Utf8FromWide(c.reported));
-    TErrorInfo error = TakeErrorInfo();
+    TTestErrorInfo error = TakeErrorInfo();
     EXPECT_TRUE(error.Present);
     EXPECT_EQ(error.Description, c.reported);
     EXPECT_EQ(error.Source, ComServer().ServerName() + L".broken");
@@ -246,7 +224,7 @@ TEST_F(ComObjTest, GuardConvertsEveryException) {
   EXPECT_EQ(TakeErrorInfo().Description, L"earlier error");
 
   EXPECT_EQ(OleDbGuard(self, [] { OleDbError(DB_E_NOTABLE, L"No such table"); }), DB_E_NOTABLE);
-  TErrorInfo error = TakeErrorInfo();
+  TTestErrorInfo error = TakeErrorInfo();
   EXPECT_TRUE(error.Present);
   EXPECT_EQ(error.Description, L"No such table");
   EXPECT_EQ(error.Source, progId);
@@ -269,12 +247,6 @@ TEST_F(ComObjTest, GuardConvertsEveryException) {
 
   EXPECT_EQ(OleDbGuard(self, [] { throw std::bad_alloc(); }), E_OUTOFMEMORY);
   EXPECT_FALSE(TakeErrorInfo().Present);
-}
-
-TEST(GuidText, RegistryFormUpperCase) {
-  const GUID guid = {0x0c733a7c, 0x2a1c, 0x11ce, {0xad, 0xe5, 0x00, 0xaa, 0x00, 0x44, 0x77, 0x3d}};
-  EXPECT_EQ(GuidToAnsiString(guid), "{0C733A7C-2A1C-11CE-ADE5-00AA0044773D}");
-  EXPECT_EQ(GuidToString(guid), L"{0C733A7C-2A1C-11CE-ADE5-00AA0044773D}");
 }
 
 }  // namespace

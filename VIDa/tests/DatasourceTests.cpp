@@ -108,25 +108,6 @@ VARIANT Integer(LONG number) {
   return value;
 }
 
-struct TErrorText {
-  bool Present = false;
-  std::wstring Description, Source;
-};
-
-TErrorText TakeError() {
-  TErrorText result;
-  TComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.Put()) != S_OK || !info) return result;
-  result.Present = true;
-  BSTR text = nullptr;
-  if (SUCCEEDED(info->GetDescription(&text)) && text) result.Description = text;
-  SysFreeString(text);
-  text = nullptr;
-  if (SUCCEEDED(info->GetSource(&text)) && text) result.Source = text;
-  SysFreeString(text);
-  return result;
-}
-
 class DatasourceTest : public testing::Test {
 protected:
   void SetUp() override {
@@ -218,7 +199,7 @@ TEST_F(DatasourceTest, PropertiesFollowTheState) {
   TAnswer hidden = GetProperty(dataSource.Get(), DBPROPSET_DATASOURCEINFO, DBPROP_PROVIDERNAME);
   EXPECT_EQ(hidden.Result, DB_E_ERRORSOCCURRED);
   EXPECT_EQ(hidden.Status, DBPROPSTATUS_NOTSUPPORTED);
-  EXPECT_FALSE(TakeError().Present);
+  EXPECT_FALSE(TakeErrorInfo().Present);
 
   std::vector<DBPROPSTATUS> statuses;
   EXPECT_EQ(SetProps(dataSource.Get(), {{DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE, Text(L"C:\\logs")},
@@ -245,7 +226,7 @@ TEST_F(DatasourceTest, PropertiesFollowTheState) {
                      &statuses),
             DB_S_ERRORSOCCURRED);
   EXPECT_EQ(statuses, (std::vector<DBPROPSTATUS>{DBPROPSTATUS_NOTSETTABLE, DBPROPSTATUS_OK, DBPROPSTATUS_OK}));
-  EXPECT_FALSE(TakeError().Present);
+  EXPECT_FALSE(TakeErrorInfo().Present);
   EXPECT_EQ(GetProperty(dataSource.Get(), DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE).Text, L"C:\\logs");
   EXPECT_EQ(GetProperty(dataSource.Get(), DBPROPSET_DATASOURCE, DBPROP_CURRENTCATALOG).Text, L"catalog");
   statuses.clear();
@@ -298,20 +279,20 @@ TEST_F(DatasourceTest, InitializeFailuresReachTheConsumer) {
 
   ASSERT_EQ(SetInitDataSource(dataSource.Get(), L"plain-error"), S_OK);
   EXPECT_EQ(dataSource->Initialize(), E_UNEXPECTED);
-  TErrorText error = TakeError();
+  TTestErrorInfo error = TakeErrorInfo();
   EXPECT_TRUE(error.Present);
   EXPECT_EQ(error.Description, L"Folder with log files cannot be found:\r\n'x'.");
   EXPECT_EQ(error.Source, source);
 
   ASSERT_EQ(SetInitDataSource(dataSource.Get(), L"ole-error"), S_OK);
   EXPECT_EQ(dataSource->Initialize(), DB_E_NOTABLE);
-  error = TakeError();
+  error = TakeErrorInfo();
   EXPECT_EQ(error.Description, L"No such table");
   EXPECT_EQ(error.Source, source);
 
   ASSERT_EQ(SetInitDataSource(dataSource.Get(), L"code-error"), S_OK);
   EXPECT_EQ(dataSource->Initialize(), DB_SEC_E_AUTH_FAILED);
-  EXPECT_FALSE(TakeError().Present);
+  EXPECT_FALSE(TakeErrorInfo().Present);
 
   // Every failure left it uninitialised with its properties settable.
   TComPtr<IUnknown> session;
@@ -347,7 +328,7 @@ TEST_F(DatasourceTest, QueryInterfaceDiagnosticsAndOptionalInterfaces) {
   EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IGetDataSource), S_OK);
   TComPtr<IUnknown> command;
   EXPECT_EQ(createCommand->CreateCommand(nullptr, IID_ICommand, command.Put()), E_FAIL);
-  EXPECT_EQ(TakeError().Description, L"This operation is not implemented.\rTTestSession.CreateCommand");
+  EXPECT_EQ(TakeErrorInfo().Description, L"This operation is not implemented.\rTTestSession.CreateCommand");
 
   EXPECT_EQ(session.As(rowset, IID_IRowset), E_NOINTERFACE);
   EXPECT_EQ(lines, std::vector<std::string>{"Session QI Fail: {0C733A7C-2A1C-11CE-ADE5-00AA0044773D}"});

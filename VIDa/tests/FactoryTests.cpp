@@ -64,7 +64,7 @@ TEST(DatasourceFactory, RegistersInternalClassesOfRelatedClasses) {
     TOleDbDatasourceFactory factory(ComServer(), OleDbClassOf<TDataSourceX>(), CLSID_FactoryTest, L"x", L"X",
                                     TThreadingModel::Both);
     EXPECT_EQ(InternalNames(factory),
-              (std::vector<std::wstring>{L"TSessionWith", L"TRowsetA", L"TCommandX", L"TRowsetB"}));
+              (std::vector<std::wstring>{L"TOleDbSchemaRowset", L"TSessionWith", L"TRowsetA", L"TCommandX", L"TRowsetB"}));
     for (const auto& internal : factory.InternalFactories()) {
       EXPECT_EQ(internal->Instancing(), TComInstancing::Internal);
       EXPECT_EQ(internal->ThreadingModel(), TThreadingModel::Single);
@@ -73,7 +73,7 @@ TEST(DatasourceFactory, RegistersInternalClassesOfRelatedClasses) {
       for (const CLSID& other : classIds) EXPECT_FALSE(IsEqualGUID(internal->ClassID(), other));
       classIds.push_back(internal->ClassID());
     }
-    EXPECT_EQ(factory.InternalFactories()[1]->GetProgID(), ComServer().ServerName() + L".TRowsetA");
+    EXPECT_EQ(factory.InternalFactories()[2]->GetProgID(), ComServer().ServerName() + L".TRowsetA");
 
     // The toolkit creates related objects through them, by class.
     TComPtr<IUnknown> rowset;
@@ -89,10 +89,10 @@ TEST(DatasourceFactory, RegistersInternalClassesOfRelatedClasses) {
   using TDataSourceY = TDataSourceWith<TSessionWith<TCommandY>>;
   TOleDbDatasourceFactory same(ComServer(), OleDbClassOf<TDataSourceY>(), CLSID_FactoryTest, L"y", L"Y",
                                TThreadingModel::Apartment);
-  EXPECT_EQ(InternalNames(same), (std::vector<std::wstring>{L"TSessionWith", L"TRowsetA", L"TCommandY"}));
+  EXPECT_EQ(InternalNames(same), (std::vector<std::wstring>{L"TOleDbSchemaRowset", L"TSessionWith", L"TRowsetA", L"TCommandY"}));
 
   // Empty related classes are skipped.
-  EXPECT_EQ(InternalNames(TestProviderFactory()), std::vector<std::wstring>{L"TTestSession"});
+  EXPECT_EQ(InternalNames(TestProviderFactory()), (std::vector<std::wstring>{L"TOleDbSchemaRowset", L"TTestSession"}));
 }
 
 TEST(DatasourceFactory, MissingFactoryIsReportedByClassName) {
@@ -107,16 +107,12 @@ TEST(DatasourceFactory, MissingFactoryIsReportedByClassName) {
 }
 
 TEST(DatasourceFactory, NarrowsThreadingModel) {
-  const std::pair<TThreadingModel, TThreadingModel> cases[] = {
-      {TThreadingModel::Single, TThreadingModel::Single},     {TThreadingModel::Apartment, TThreadingModel::Apartment},
-      {TThreadingModel::Free, TThreadingModel::Apartment},    {TThreadingModel::Both, TThreadingModel::Apartment},
-      {TThreadingModel::Neutral, TThreadingModel::Apartment},
-  };
-  for (auto [asked, registered] : cases) {
+  for (TThreadingModel asked : {TThreadingModel::Single, TThreadingModel::Apartment, TThreadingModel::Free,
+                                 TThreadingModel::Both, TThreadingModel::Neutral}) {
     TOleDbDatasourceFactory factory(ComServer(), OleDbClassOf<TTestDataSource>(), CLSID_FactoryTest, L"t", L"T",
                                     asked);
-    EXPECT_EQ(factory.ThreadingModel(), registered);
-    EXPECT_EQ(factory.Instancing(), TComInstancing::MultiInstance);
+    EXPECT_EQ(factory.ThreadingModel(),
+              asked == TThreadingModel::Single ? TThreadingModel::Single : TThreadingModel::Apartment);
   }
 }
 

@@ -105,3 +105,18 @@ HRESULT SetInitDataSource(IUnknown* dataSource, const wchar_t* value) {
   VariantClear(&prop.vValue);
   return result;
 }
+
+TTestErrorInfo TakeErrorInfo() {
+  TTestErrorInfo result;
+  TComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.Put()) != S_OK || !info) return result;
+  result.Present = true;
+  BSTR text = nullptr;
+  if (SUCCEEDED(info->GetDescription(&text)) && text) result.Description = text;
+  SysFreeString(text);
+  text = nullptr;
+  if (SUCCEEDED(info->GetSource(&text)) && text) result.Source = text;
+  SysFreeString(text);
+  info->GetGUID(&result.Guid);
+  return result;
+}

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "OLEDbDatasource.h"
 #include "OLEDbFactory.h"
@@ -72,6 +73,14 @@ TOleDbDatasourceFactory& TestProviderFactory();
 
 // A consumer's way in: class object by CLSID, then CreateInstance.
 HRESULT CreateTestProvider(IUnknown* outer, REFIID riid, void** object);
+
+// The calling thread's error object, taken (and so cleared).
+struct TTestErrorInfo {
+  bool Present = false;
+  std::wstring Description, Source;
+  GUID Guid = GUID_NULL;
+};
+TTestErrorInfo TakeErrorInfo();
 
 // Text value of a DBPROP_INIT_DATASOURCE SetProperties call.
 HRESULT SetInitDataSource(IUnknown* dataSource, const wchar_t* value);
