@@ -64,6 +64,9 @@ wine_start() {
     wineserver -w
   fi
   wineserver -p
+  # Start wine's own services now, detached from our output: started by the
+  # first test instead, they would inherit ctest's pipes and keep it waiting.
+  /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 || true
   WINE_STARTED=1
 }
 wine_stop() {
@@ -93,7 +96,12 @@ run_fuzz() {
   local corpus="$NATIVE_DIR/fuzz-corpus"
   mkdir -p "$corpus"
   cp -n "$ROOT"/logs/fuzz/corpus/* "$corpus"/ 2>/dev/null || true
-  "$fuzzer" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 "$corpus" </dev/null
+  local out="$NATIVE_DIR/fuzz.log"
+  if ! "$fuzzer" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 "$corpus" </dev/null >"$out" 2>&1; then
+    tail -n 60 "$out"
+    return 1
+  fi
+  grep -E '^(Done|stat::)' "$out" || true
 }
 
 run_demo() {
