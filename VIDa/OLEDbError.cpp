@@ -1,25 +1,16 @@
 #include "OLEDbError.h"
 
+#include "ComObj.h"
+
 #include <oledberr.h>
 
 #include <cstring>
 #include <cwchar>
 
-namespace {
-std::string NarrowForWhat(const std::wstring& text) {
-  if (text.empty()) return {};
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string result(size > 0 ? size : 0, '\0');
-  if (size > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
-  return result;
-}
-}  // namespace
-
 EOleError::EOleError(std::wstring message, HRESULT code, std::wstring source, std::wstring helpFile,
                      DWORD helpContext)
     : message_(std::move(message)),
-      narrow_(NarrowForWhat(message_)),
+      narrow_(Utf8FromWide(message_)),
       code_(code),
       source_(std::move(source)),
       helpFile_(std::move(helpFile)),
