@@ -100,6 +100,12 @@ TComPtr<TChangeableData> MakeRows(int count) {
   return data;
 }
 
+LONG BookmarkValue(const TSimpleRowsetData& data, std::int32_t row) {
+  LONG token;
+  std::memcpy(&token, data.RowBuffer(row) + data.ColumnOffset(Bmk), sizeof token);
+  return token;
+}
+
 class TConsumerTestRowset : public TOleDbRowset {
 public:
   static constexpr const wchar_t* ClassName = L"TConsumerTestRowset";
@@ -252,6 +258,73 @@ std::vector<LONG> Ids(const TComPtr<IUnknown>& unknown, const std::vector<HROW>&
     ids.push_back(accessor.Value<LONG>(0));
   }
   return ids;
+}
+
+// Records events and vetoes one reason in one phase.
+class TVetoingListener : public TComImpl<TComObject, IRowsetNotify> {
+public:
+  HRESULT STDMETHODCALLTYPE OnFieldChange(IRowset*, HROW, DBORDINAL, DBORDINAL[], DBREASON eReason, DBEVENTPHASE ePhase,
+                                          BOOL) override {
+    return Answer(eReason, ePhase);
+  }
+  HRESULT STDMETHODCALLTYPE OnRowChange(IRowset*, DBCOUNTITEM, const HROW[], DBREASON eReason, DBEVENTPHASE ePhase,
+                                        BOOL) override {
+    return Answer(eReason, ePhase);
+  }
+  HRESULT STDMETHODCALLTYPE OnRowsetChange(IRowset*, DBREASON eReason, DBEVENTPHASE ePhase, BOOL) override {
+    return Answer(eReason, ePhase);
+  }
+
+  std::vector<DBEVENTPHASE> Phases(DBREASON reason) const {
+    std::vector<DBEVENTPHASE> phases;
+    for (const auto& [eventReason, phase] : Events)
+      if (eventReason == reason) phases.push_back(phase);
+    return phases;
+  }
+
+  std::vector<std::pair<DBREASON, DBEVENTPHASE>> Events;
+  DBREASON VetoReason = ~0u;
+  DBEVENTPHASE VetoPhase = ~0u;
+
+private:
+  HRESULT Answer(DBREASON reason, DBEVENTPHASE phase) {
+    Events.emplace_back(reason, phase);
+    return reason == VetoReason && phase == VetoPhase ? S_FALSE : S_OK;
+  }
+};
+
+// One WSTR NAME cell to write, with its status.
+struct TNameWriter {
+  explicit TNameWriter(const TComPtr<IUnknown>& rowset, DBORDINAL ordinal = Name) {
+    accessor.Add(ordinal, DBTYPE_WSTR, 80);
+    EXPECT_EQ(S_OK, accessor.Create(rowset));
+  }
+  void* Set(const wchar_t* text, DBSTATUS status = DBSTATUS_S_OK) {
+    accessor.Clear();
+    accessor.Status(0) = status;
+    accessor.Length(0) = std::wcslen(text) * sizeof(wchar_t);
+    std::wcsncpy(&accessor.Value<wchar_t>(0), text, 39);
+    return accessor.Data();
+  }
+  TAccessor accessor;
+};
+
+// NAME of a row as text, "<null>" for NULL; "<failed>" when GetData fails.
+std::wstring NameRead(IRowset& rowset, const TComPtr<IUnknown>& unknown, HROW row, bool original = false) {
+  TAccessor reader;
+  reader.Add(Name, DBTYPE_WSTR, 40);
+  EXPECT_EQ(S_OK, reader.Create(unknown));
+  const HRESULT hr = original ? Query<IRowsetUpdate>(unknown, IID_IRowsetUpdate)
+                                    ->GetOriginalData(row, reader.Handle(), reader.Data())
+                              : rowset.GetData(row, reader.Handle(), reader.Data());
+  if (FAILED(hr)) return L"<failed>";
+  return reader.Status(0) == DBSTATUS_S_ISNULL ? L"<null>" : reader.Text(0);
+}
+
+DBPENDINGSTATUS PendingStatus(const TComPtr<IUnknown>& unknown, HROW row) {
+  DBPENDINGSTATUS status = 0;
+  Query<IRowsetUpdate>(unknown, IID_IRowsetUpdate)->GetRowStatus(DB_NULL_HCHAPTER, 1, &row, &status);
+  return status;
 }
 
 TEST(ConsumerRowsetFetch, BatchesOfOneSevenAndAHundredReadEveryRow) {
@@ -503,6 +576,127 @@ TEST(ConsumerRowsetValues, LongAndTextColumnsAsStreams) {
   EXPECT_EQ(0, std::memcmp(NoteOf(7).c_str(), &streams.Value<BYTE>(2), 10));
   EXPECT_EQ(DBSTATUS_E_CANTCONVERTVALUE, streams.Status(3));
   EXPECT_EQ(DBSTATUS_E_CANTCREATE, streams.Status(4));
+  Release(*rowset, fetched.Rows);
+}
+
+TEST(ConsumerRowsetChanges, ImmediateWritesInsertsAndDeletesReachTheRows) {
+  TComPtr<TChangeableData> data = MakeRows(10);
+  TComPtr<IUnknown> unknown = OpenRowset(data.Get(), 0x0F, true);
+  TComPtr<IRowset> rowset = Query<IRowset>(unknown, IID_IRowset);
+  TComPtr<IRowsetChange> change = Query<IRowsetChange>(unknown, IID_IRowsetChange);
+  ASSERT_TRUE(change);
+  TFetched fetched = Fetch(*rowset, 2, 1);
+  ASSERT_EQ(1u, fetched.Rows.size());
+  const HROW third = fetched.Rows[0];
+
+  TNameWriter writer(unknown);
+  EXPECT_EQ(L"<null>", NameRead(*rowset, unknown, third));
+  EXPECT_EQ(S_OK, change->SetData(third, writer.accessor.Handle(), writer.Set(L"renamed")));
+  EXPECT_EQ(L"renamed", NameRead(*rowset, unknown, third));
+  TOleDbVariant stored;
+  data->GetValue(2, Name, stored.Get());
+  EXPECT_STREQ(L"renamed", V_BSTR(&stored.Get()));
+  EXPECT_EQ(S_OK, change->SetData(third, writer.accessor.Handle(), writer.Set(L"ignored", DBSTATUS_S_IGNORE)));
+  EXPECT_EQ(L"renamed", NameRead(*rowset, unknown, third));
+  EXPECT_EQ(S_OK, change->SetData(third, writer.accessor.Handle(), writer.Set(L"", DBSTATUS_S_ISNULL)));
+  EXPECT_EQ(L"<null>", NameRead(*rowset, unknown, third));
+  TNameWriter idWriter(unknown, Id);
+  EXPECT_EQ(DB_E_ERRORSOCCURRED, change->SetData(third, idWriter.accessor.Handle(), idWriter.Set(L"not a number")));
+  data->GetValue(2, Id, stored.Get());
+  EXPECT_EQ(VT_NULL, stored.Type()) << "a failed write leaves no stale value";
+
+  // Bookmarks cannot be overwritten: they locate the rows.
+  TAccessor bookmarkWriter;
+  bookmarkWriter.Add(Bmk, DBTYPE_I4, 4);
+  ASSERT_EQ(S_OK, bookmarkWriter.Create(unknown));
+  bookmarkWriter.Status(0) = DBSTATUS_S_OK;
+  bookmarkWriter.Value<LONG>(0) = 5;
+  EXPECT_EQ(DB_E_ERRORSOCCURRED, change->SetData(third, bookmarkWriter.Handle(), bookmarkWriter.Data()));
+  EXPECT_EQ(DBSTATUS_E_PERMISSIONDENIED, bookmarkWriter.Status(0));
+  EXPECT_EQ(2, BookmarkValue(*data, 2));
+
+  HROW inserted = DB_NULL_HROW;
+  EXPECT_EQ(S_OK, change->InsertRow(DB_NULL_HCHAPTER, writer.accessor.Handle(), writer.Set(L"fresh"), &inserted));
+  EXPECT_EQ(11, data->RowCount());
+  EXPECT_EQ(L"fresh", NameRead(*rowset, unknown, inserted));
+  EXPECT_EQ(10, BookmarkValue(*data, 10));
+  EXPECT_EQ(L"<null>", NameRead(*rowset, unknown, third)) << "the cursor and other rows stay";
+
+  DBROWSTATUS deleted = ~0u;
+  EXPECT_EQ(S_OK, change->DeleteRows(DB_NULL_HCHAPTER, 1, &third, &deleted));
+  EXPECT_EQ(DBROWSTATUS_S_OK, deleted);
+  EXPECT_EQ(L"<failed>", NameRead(*rowset, unknown, third));
+  Release(*rowset, {third, inserted});
+}
+
+TEST(ConsumerRowsetChanges, DeferredChangesUndoUpdateAndOriginalData) {
+  TComPtr<IUnknown> unknown = OpenRowset(MakeRows(5).Get(), 0x4F, true);
+  TComPtr<IRowset> rowset = Query<IRowset>(unknown, IID_IRowset);
+  TComPtr<IRowsetUpdate> update = Query<IRowsetUpdate>(unknown, IID_IRowsetUpdate);
+  ASSERT_TRUE(update);
+  TFetched fetched = Fetch(*rowset, 0, 1);
+  const HROW first = fetched.Rows.at(0);
+  TNameWriter writer(unknown);
+
+  EXPECT_EQ(S_OK, update->SetData(first, writer.accessor.Handle(), writer.Set(L"changed")));
+  EXPECT_EQ(DBPENDINGSTATUS_CHANGED, PendingStatus(unknown, first));
+  EXPECT_EQ(L"changed", NameRead(*rowset, unknown, first));
+  EXPECT_EQ(L"name1", NameRead(*rowset, unknown, first, true));
+  EXPECT_EQ(S_OK, update->Undo(DB_NULL_HCHAPTER, 1, &first, nullptr, nullptr, nullptr));
+  EXPECT_EQ(DBPENDINGSTATUS_UNCHANGED, PendingStatus(unknown, first));
+  EXPECT_EQ(L"name1", NameRead(*rowset, unknown, first));
+
+  EXPECT_EQ(S_OK, update->SetData(first, writer.accessor.Handle(), writer.Set(L"kept")));
+  EXPECT_EQ(S_OK, update->SetData(first, writer.accessor.Handle(), writer.Set(L"kept again")));
+  EXPECT_EQ(L"name1", NameRead(*rowset, unknown, first, true)) << "the original is the first one";
+  EXPECT_EQ(S_OK, update->Update(DB_NULL_HCHAPTER, 1, &first, nullptr, nullptr, nullptr));
+  EXPECT_EQ(DBPENDINGSTATUS_UNCHANGED, PendingStatus(unknown, first));
+  EXPECT_EQ(L"kept again", NameRead(*rowset, unknown, first, true));
+
+  HROW inserted = DB_NULL_HROW;
+  EXPECT_EQ(S_OK, update->InsertRow(DB_NULL_HCHAPTER, writer.accessor.Handle(), writer.Set(L"new"), &inserted));
+  EXPECT_EQ(DBPENDINGSTATUS_NEW, PendingStatus(unknown, inserted));
+  EXPECT_EQ(S_OK, update->Undo(DB_NULL_HCHAPTER, 1, &inserted, nullptr, nullptr, nullptr));
+  EXPECT_EQ(DBPENDINGSTATUS_INVALIDROW, PendingStatus(unknown, inserted));
+  EXPECT_EQ(L"<failed>", NameRead(*rowset, unknown, inserted));
+  Release(*rowset, {first, inserted});
+}
+
+TEST(ConsumerRowsetChanges, VetoingListenerCancelsTheChange) {
+  TComPtr<IUnknown> unknown =
+      OpenRowset(MakeRows(3).Get(), OleDbCapabilityChange | OleDbCapabilityDelete | OleDbCapabilityNotify);
+  TComPtr<IRowset> rowset = Query<IRowset>(unknown, IID_IRowset);
+  TComPtr<IRowsetChange> change = Query<IRowsetChange>(unknown, IID_IRowsetChange);
+  TComPtr<IConnectionPointContainer> container =
+      Query<IConnectionPointContainer>(unknown, IID_IConnectionPointContainer);
+  ASSERT_TRUE(container);
+  TComPtr<IConnectionPoint> point;
+  ASSERT_EQ(S_OK, container->FindConnectionPoint(IID_IRowsetNotify, point.Put()));
+  TComPtr<TVetoingListener> listener = MakeComObject<TVetoingListener>();
+  DWORD cookie = 0;
+  ASSERT_EQ(S_OK, point->Advise(static_cast<IRowsetNotify*>(listener.Get()), &cookie));
+
+  TFetched fetched = Fetch(*rowset, 0, 1);
+  const HROW first = fetched.Rows.at(0);
+  TNameWriter writer(unknown);
+  listener->VetoReason = DBREASON_COLUMN_SET;
+  listener->VetoPhase = DBEVENTPHASE_OKTODO;
+  EXPECT_EQ(DB_E_CANCELED, change->SetData(first, writer.accessor.Handle(), writer.Set(L"vetoed")));
+  EXPECT_EQ(L"name1", NameRead(*rowset, unknown, first));
+
+  listener->VetoReason = DBREASON_ROW_DELETE;
+  DBROWSTATUS status = 0;
+  EXPECT_EQ(DB_E_ERRORSOCCURRED, change->DeleteRows(DB_NULL_HCHAPTER, 1, &first, &status));
+  EXPECT_EQ(DBROWSTATUS_E_CANCELED, status);
+  EXPECT_EQ(L"name1", NameRead(*rowset, unknown, first));
+
+  listener->VetoReason = ~0u;
+  listener->Events.clear();
+  EXPECT_EQ(S_OK, change->SetData(first, writer.accessor.Handle(), writer.Set(L"agreed")));
+  EXPECT_EQ(L"agreed", NameRead(*rowset, unknown, first));
+  EXPECT_EQ((std::vector<DBEVENTPHASE>{DBEVENTPHASE_OKTODO, DBEVENTPHASE_ABOUTTODO, DBEVENTPHASE_DIDEVENT}),
+            listener->Phases(DBREASON_COLUMN_SET));
+  EXPECT_EQ(S_OK, point->Unadvise(cookie));
   Release(*rowset, fetched.Rows);
 }
 
