@@ -24,3 +24,7 @@ echo "==> bench_logread (native, $(basename "$NATIVE_DIR"))"
 echo
 echo "==> bench_logread.exe (Windows, under wine)"
 "$ROOT/cmake/wine-run.sh" "$WIN_DIR/wineprefix" "$WIN_DIR/bench/bench_logread.exe" --dir "$WIN_DATA_DIR" "$@"
+
+echo
+echo "==> bench_rowset.exe (Windows, under wine)"
+"$ROOT/cmake/wine-run.sh" "$WIN_DIR/wineprefix" "$WIN_DIR/bench/bench_rowset.exe"
