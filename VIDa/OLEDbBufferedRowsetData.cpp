@@ -16,7 +16,6 @@ constexpr std::size_t RowBufferAlignment = 16;
 constexpr std::int64_t SlotAlignment = 8;
 constexpr std::int64_t MaxInt32 = std::numeric_limits<std::int32_t>::max();
 
-[[noreturn]] void RaiseRangeError() { throw EOleError(L"Range check error", E_UNEXPECTED); }
 [[noreturn]] void RaiseOverflow() { throw EOleError(L"Integer overflow", E_UNEXPECTED); }
 
 std::int64_t AlignUp(std::int64_t value, std::int64_t alignment) noexcept {
@@ -123,6 +122,8 @@ void TRowBufferDeleter::operator()(std::byte* block) const noexcept {
 
 void RowsetDataAssertionFailed(const wchar_t* message) { throw EOleError(message, E_UNEXPECTED); }
 
+void RowsetDataRangeError() { throw EOleError(L"Range check error", E_UNEXPECTED); }
+
 TBufferedRowsetData::~TBufferedRowsetData() { ClearRows(); }
 
 // ---- Layout and buffers ----------------------------------------------------------
@@ -205,7 +206,7 @@ void TBufferedRowsetData::ClearRows() {
 
 void TBufferedRowsetData::SetCapacity(std::int32_t capacity) {
   if (rowSize_ <= 0) RowsetDataAssertionFailed(L"Row buffer size is not initialized");
-  if (capacity < 0) RaiseRangeError();
+  if (capacity < 0) RowsetDataRangeError();
   const auto wanted = static_cast<std::size_t>(capacity);
   if (wanted == rows_.size()) return;
   if (wanted < rows_.size()) {
@@ -245,7 +246,7 @@ std::byte* TBufferedRowsetData::CurrentRowBuffer() const {
 }
 
 std::byte* TBufferedRowsetData::RowBuffer(std::int32_t rowIndex) const {
-  if (rowIndex < 0 || rowIndex >= rowCount_) RaiseRangeError();
+  if (rowIndex < 0 || rowIndex >= rowCount_) RowsetDataRangeError();
   return rows_[static_cast<std::size_t>(rowIndex)].get();
 }
 
@@ -261,7 +262,7 @@ std::int32_t TBufferedRowsetData::ColumnOffset(std::size_t columnIndex) const {
 }
 
 void TBufferedRowsetData::CheckColumnIndex(std::size_t columnIndex) const {
-  if (columnIndex >= columnOffsets_.size()) RaiseRangeError();
+  if (columnIndex >= columnOffsets_.size()) RowsetDataRangeError();
 }
 
 std::byte* TBufferedRowsetData::ValueAt(std::byte* buffer, std::size_t columnIndex) const {
@@ -353,7 +354,7 @@ std::size_t TBufferedRowsetData::ColumnIndexOfKey(const VARIANT& key) const {
     default:
       throw EOleError(L"Invalid column index", E_FAIL);
   }
-  if (number < 0 || static_cast<std::uint64_t>(number) >= Columns->Count()) RaiseRangeError();
+  if (number < 0 || static_cast<std::uint64_t>(number) >= Columns->Count()) RowsetDataRangeError();
   return static_cast<std::size_t>(number);
 }
 

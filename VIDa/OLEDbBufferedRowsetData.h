@@ -32,6 +32,8 @@ using TRowBuffer = std::unique_ptr<std::byte[], TRowBufferDeleter>;
 // Assertion failures of a producer ("No rows available" and the like) reach
 // the consumer as E_UNEXPECTED with that message.
 [[noreturn]] void RowsetDataAssertionFailed(const wchar_t* message);
+// An index outside the rows or columns: E_UNEXPECTED "Range check error".
+[[noreturn]] void RowsetDataRangeError();
 
 class TBufferedRowsetData : public TOleDbRowsetData {
 public:

@@ -61,6 +61,6 @@ void TSimpleRowsetData::HashBookmark(const BYTE* bookmark, DBHASHVALUE& hash, DB
 }
 
 void TSimpleRowsetData::SetRowIndex(DBCOUNTITEM index) {
-  if (index >= static_cast<DBCOUNTITEM>(RowCount())) throw EOleError(L"Range check error", E_UNEXPECTED);
+  if (index >= static_cast<DBCOUNTITEM>(RowCount())) RowsetDataRangeError();
   SetCurrent(static_cast<std::int32_t>(index));
 }
