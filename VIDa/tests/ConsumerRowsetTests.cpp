@@ -5,6 +5,7 @@
 #include <oledberr.h>
 
 #include <cstring>
+#include <cwchar>
 #include <set>
 #include <string>
 #include <vector>
