@@ -453,20 +453,15 @@ bool TBufferedRowsetData::SetColumnValue(void* pData, TOleDbRowHandle& handle, D
   DBSTATUS incoming = DBSTATUS_S_OK;
   if (binding.dwPart & DBPART_STATUS)
     std::memcpy(&incoming, static_cast<BYTE*>(pData) + binding.obStatus, sizeof incoming);
-  const bool hasValue = (binding.dwPart & DBPART_VALUE) != 0;
-  if (column.IsBookmark() && hasValue && incoming != DBSTATUS_S_IGNORE) {
-    // Bookmarks locate rows; overwriting one would lose its row.
-    const DBSTATUS denied = DBSTATUS_E_PERMISSIONDENIED;
-    if (binding.dwPart & DBPART_STATUS)
-      std::memcpy(static_cast<BYTE*>(pData) + binding.obStatus, &denied, sizeof denied);
-    return false;
-  }
-  const bool writesValue = hasValue && incoming == DBSTATUS_S_OK;
+  // The engine refuses writes to the bookmark column.
+  const bool writesValue = (binding.dwPart & DBPART_VALUE) != 0 && incoming == DBSTATUS_S_OK && !column.IsBookmark();
   std::byte* buffer = RowValueToBuffer(handle.RowValue());
-  if (writesValue) ReleaseValue(buffer, column.Index);
+  // A VARIANT or BSTR is freed before the new value takes its slot, so a
+  // failed write leaves such a column NULL; any other column keeps its value.
+  const bool released = writesValue && HoldsOwnedValue(column.DataType);
+  if (released) ReleaseValue(buffer, column.Index);
   const bool ok = TOleDbRowsetData::SetColumnValue(pData, handle, bindingIndex, accessor, column);
-  // A value that could not be written leaves the column NULL, not stale.
-  if (writesValue) SetColumnNull(buffer, column.Index, !ok);
+  if (ok ? writesValue : released) SetColumnNull(buffer, column.Index, !ok);
   return ok;
 }
 

@@ -35,6 +35,7 @@ TOleDbColumn& TOleDbColumns::AddColumn(std::wstring_view name, DBTYPE dataType, 
   TOleDbColumn& added = *items_.back();
   if (added.IsBookmark() && !bookmarkColumn_) bookmarkColumn_ = &added;
   mapDirty_ = true;
+  ++version_;
   return added;
 }
 
@@ -43,6 +44,7 @@ void TOleDbColumns::Clear() noexcept {
   ordinalMap_.Clear();
   while (!items_.empty()) items_.pop_back();
   mapDirty_ = true;
+  ++version_;
 }
 
 TOleDbColumn* TOleDbColumns::FindByName(std::wstring_view name) const noexcept {

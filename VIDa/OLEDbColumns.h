@@ -8,6 +8,7 @@
 #include <oledb.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -70,6 +71,10 @@ public:
   TOleDbColumn* BookmarkColumn() const noexcept { return bookmarkColumn_; }
   void SetBookmarkColumn(TOleDbColumn* column) noexcept { bookmarkColumn_ = column; }
 
+  // Changes whenever columns are added or cleared: what was resolved against
+  // the list before is stale.
+  std::uint64_t Version() const noexcept { return version_; }
+
 private:
   void RebuildOrdinalMap() const;
 
@@ -77,4 +82,5 @@ private:
   TOleDbColumn* bookmarkColumn_ = nullptr;
   mutable THandleMap<TOleDbColumn> ordinalMap_;
   mutable bool mapDirty_ = true;
+  std::uint64_t version_ = 0;
 };

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cwchar>
 #include <limits>
+#include <span>
 
 #include "OLEDbAccessor.h"
 #include "OLEDbError.h"
@@ -107,24 +108,27 @@ void TOleDbRowsetData::WriteRowData(void* pData, TOleDbRowHandle& handle, HRESUL
   if (!pData) throw EOleDbException(E_INVALIDARG);
   DBCOUNTITEM failed = 0;
   const DBCOUNTITEM count = accessor.BindingCount();
-  for (DBCOUNTITEM i = 0; i < count; ++i) {
-    const TOleDbColumn* column = Columns->FindByOrdinal(accessor.Binding(i).iOrdinal);
-    if (!column) throw EOleDbException(DB_E_BADORDINAL);
-    if (!SetColumnValue(pData, handle, i, accessor, *column)) ++failed;
-  }
+  const std::span<const TOleDbColumn* const> columns = BindingColumns(accessor);
+  for (DBCOUNTITEM i = 0; i < count; ++i)
+    if (!SetColumnValue(pData, handle, i, accessor, *columns[i])) ++failed;
   result = OleDbSummedResult(failed, count);
 }
 
 bool TOleDbRowsetData::SetColumnValue(void* pData, TOleDbRowHandle& handle, DBCOUNTITEM bindingIndex,
                                       const TOleDbAccessor& accessor, const TOleDbColumn& column) {
   const DBBINDING& binding = accessor.Binding(bindingIndex);
+  DBSTATUS status =
+      (binding.dwPart & DBPART_STATUS) ? LoadFrom<DBSTATUS>(pData, binding.obStatus) : DBSTATUS(DBSTATUS_S_OK);
+  if (column.IsBookmark() && (binding.dwPart & DBPART_VALUE) && status != DBSTATUS_S_IGNORE) {
+    // Bookmarks locate rows: a rewritten one would lose its row.
+    if (binding.dwPart & DBPART_STATUS) StoreAt(pData, binding.obStatus, DBSTATUS(DBSTATUS_E_PERMISSIONDENIED));
+    return false;
+  }
+
   DBLENGTH destinationLength = column.Size;
   void* destination = nullptr;
   GetColumnPointer(handle.RowValue(), column, destination, destinationLength);
   if (!destination) throw EOleError(L"Column value is not available", E_FAIL);
-
-  DBSTATUS status =
-      (binding.dwPart & DBPART_STATUS) ? LoadFrom<DBSTATUS>(pData, binding.obStatus) : DBSTATUS(DBSTATUS_S_OK);
   const int fixedSize = TypeSize(binding.wType);
   DBLENGTH sourceLength = fixedSize > 0 ? static_cast<DBLENGTH>(fixedSize) : 0;
   if (fixedSize < 1 && (binding.dwPart & DBPART_LENGTH)) sourceLength = LoadFrom<DBLENGTH>(pData, binding.obLength);
@@ -136,10 +140,21 @@ bool TOleDbRowsetData::SetColumnValue(void* pData, TOleDbRowHandle& handle, DBCO
     switch (status) {
       case DBSTATUS_S_OK: {
         if (sourceLength < 1) sourceLength = ConsumerTextLength(binding.wType, value);
+        // Converted aside first, so that a value that fails or does not fit
+        // leaves the column as it was. A long column is written in place.
+        const bool aside = !column.IsLong() && destinationLength > 0;
+        void* target = destination;
+        if (aside) {
+          writeScratch_.assign(destinationLength, 0);
+          target = writeScratch_.data();
+        }
         DBLENGTH written = destinationLength;
-        ConvertData(binding.wType, column.DataType, value, destination, sourceLength, destinationLength,
+        ConvertData(binding.wType, column.DataType, value, target, sourceLength, destinationLength,
                     column.Precision, column.Scale, written, status);
-        ok = status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED;
+        // A cut value would be lost data reported as written.
+        if (status == DBSTATUS_S_TRUNCATED) status = DBSTATUS_E_DATAOVERFLOW;
+        ok = status == DBSTATUS_S_OK;
+        if (ok && aside) std::memcpy(destination, target, destinationLength);
         break;
       }
       case DBSTATUS_S_ISNULL:

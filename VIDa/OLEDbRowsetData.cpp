@@ -51,6 +51,8 @@ void TOleDbRowsetData::SetOwner(IOleDbRowsetDataOwner* owner) {
   owner_ = nullptr;
   if (owner) owner->OwnerRowHandles().AddListener(rowHandleEvents_);
   owner_ = owner;
+  // Another owner's accessors: what was resolved for the old ones is void.
+  for (TBindingColumns& entry : bindingColumns_) entry.Accessor = nullptr;
 }
 
 TOleDbPendingRows& TOleDbRowsetData::PendingRows() {

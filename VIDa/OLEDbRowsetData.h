@@ -12,6 +12,8 @@
 #include <windows.h>
 #include <oledb.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -340,11 +342,32 @@ private:
   bool NotifyRowEvent(TOleDbRowHandle& handle, DBREASON reason, DBEVENTPHASE phase);
   TOleDbRowsetEvents* ListenedEvents() const;
 
+  // The columns an accessor's bindings name, resolved once per accessor and
+  // column set; raises DB_E_BADORDINAL for an ordinal no column has.
+  std::span<const TOleDbColumn* const> BindingColumns(const TOleDbAccessor& accessor);
+
+  struct TBindingColumns {
+    const TOleDbAccessor* Accessor = nullptr;
+    HACCESSOR Handle = 0;
+    const DBBINDING* Bindings = nullptr;
+    const TOleDbColumns* ColumnSet = nullptr;
+    std::uint64_t ColumnsVersion = 0;
+    std::vector<const TOleDbColumn*> Columns;
+  };
+
   IOleDbRowsetDataOwner* owner_ = nullptr;
   std::unique_ptr<TOleDbPendingRows> pendingRows_;
   TRDRowHandleEvents rowHandleEvents_;
   // Reused by every fetch, so steady-state fetching allocates nothing.
   std::vector<TOleDbRowHandle*> fetchList_;
+  // A consumer rarely reads through more than a few accessors at a time.
+  std::array<TBindingColumns, 4> bindingColumns_;
+  std::size_t nextBindingColumns_ = 0;
+  // Where the current read stored objects (storage object bindings), so a
+  // read that fails later can take them back.
+  std::vector<DBBYTEOFFSET> objectsHandedOut_;
+  // A value is converted here before it replaces a column's.
+  std::vector<BYTE> writeScratch_;
 };
 
 // Sums per-entry failures: none S_OK, some DB_S_ERRORSOCCURRED, all

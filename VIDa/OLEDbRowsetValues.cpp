@@ -19,12 +19,6 @@ void StoreAt(void* buffer, DBBYTEOFFSET offset, const T& value) noexcept {
   std::memcpy(static_cast<BYTE*>(buffer) + offset, &value, sizeof(T));
 }
 
-// Statuses that report a value (or its absence) rather than a failure.
-bool IsSuccessStatus(DBSTATUS status) noexcept {
-  return status == DBSTATUS_S_OK || status == DBSTATUS_S_ISNULL || status == DBSTATUS_S_TRUNCATED ||
-         status == DBSTATUS_S_DEFAULT || status == DBSTATUS_S_IGNORE;
-}
-
 // Length of a stored value in bytes; text ends at its terminator but never
 // beyond the length the data class left.
 DBLENGTH StoredLength(DBTYPE type, const void* data, DBLENGTH length) noexcept {
@@ -153,12 +147,36 @@ void TOleDbRowsetData::ConvertData(DBTYPE sourceType, DBTYPE destinationType, co
   const HRESULT hr = convert->DataConvert(sourceType, destinationType, sourceLength, &destinationLength,
                                           const_cast<void*>(source), destination, destinationMaxLength, sourceStatus,
                                           &status, precision, scale, 0);
-  if (SUCCEEDED(hr)) return;
+  if (SUCCEEDED(hr) && status != DBSTATUS_E_BADACCESSOR) return;
   if (hr == E_OUTOFMEMORY) throw EOleDbException(hr);
   // A value the converter refuses is this binding's failure; the others
-  // are still transferred.
-  if (IsSuccessStatus(status))
+  // are still transferred. The accessor was checked: a converter's
+  // "bad accessor" means the value could not be converted.
+  if (status != DBSTATUS_E_DATAOVERFLOW && status != DBSTATUS_E_SIGNMISMATCH)
     status = hr == DISP_E_OVERFLOW ? DBSTATUS_E_DATAOVERFLOW : DBSTATUS_E_CANTCONVERTVALUE;
+}
+
+std::span<const TOleDbColumn* const> TOleDbRowsetData::BindingColumns(const TOleDbAccessor& accessor) {
+  const TOleDbColumns* columnSet = Columns.get();
+  const std::uint64_t version = columnSet->Version();
+  for (const TBindingColumns& entry : bindingColumns_)
+    if (entry.Accessor == &accessor && entry.Handle == accessor.Handle() && entry.Bindings == accessor.Bindings() &&
+        entry.ColumnSet == columnSet && entry.ColumnsVersion == version)
+      return entry.Columns;
+  TBindingColumns& entry = bindingColumns_[nextBindingColumns_];
+  entry.Accessor = nullptr;
+  entry.Columns.resize(accessor.BindingCount());
+  for (DBCOUNTITEM i = 0; i < accessor.BindingCount(); ++i) {
+    entry.Columns[i] = columnSet->FindByOrdinal(accessor.Binding(i).iOrdinal);
+    if (!entry.Columns[i]) throw EOleDbException(DB_E_BADORDINAL);
+  }
+  entry.Accessor = &accessor;
+  entry.Handle = accessor.Handle();
+  entry.Bindings = accessor.Bindings();
+  entry.ColumnSet = columnSet;
+  entry.ColumnsVersion = version;
+  nextBindingColumns_ = (nextBindingColumns_ + 1) % bindingColumns_.size();
+  return entry.Columns;
 }
 
 bool TOleDbRowsetData::CheckDataAccess(TOleDbRowHandle* handle, TOleDbAccessor* accessor, const void* pData) {
@@ -166,8 +184,7 @@ bool TOleDbRowsetData::CheckDataAccess(TOleDbRowHandle* handle, TOleDbAccessor* 
   if (!accessor) throw EOleDbException(DB_E_BADACCESSORHANDLE);
   if (accessor->IsNullAccessor()) return false;
   if (!pData) throw EOleDbException(E_INVALIDARG);
-  for (DBCOUNTITEM i = 0; i < accessor->BindingCount(); ++i)
-    if (!Columns->FindByOrdinal(accessor->Binding(i).iOrdinal)) throw EOleDbException(DB_E_BADORDINAL);
+  BindingColumns(*accessor);
   return true;
 }
 
@@ -197,11 +214,24 @@ void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& re
   result = S_OK;
   DBCOUNTITEM failed = 0;
   const DBCOUNTITEM count = accessor.BindingCount();
-  for (DBCOUNTITEM i = 0; i < count; ++i) {
-    const TOleDbColumn* column = Columns->FindByOrdinal(accessor.Binding(i).iOrdinal);
-    if (!column) throw EOleDbException(DB_E_BADORDINAL);
-    if (!GetColumnValue(mode, pData, i, accessor, *column, handle)) ++failed;
+  const std::span<const TOleDbColumn* const> columns = BindingColumns(accessor);
+  objectsHandedOut_.clear();
+  objectsHandedOut_.reserve(count);
+  try {
+    for (DBCOUNTITEM i = 0; i < count; ++i)
+      if (!GetColumnValue(mode, pData, i, accessor, *columns[i], handle)) ++failed;
+  } catch (...) {
+    // A failed read hands out nothing: the consumer would not know to free it.
+    for (DBBYTEOFFSET offset : objectsHandedOut_) {
+      IUnknown* object = nullptr;
+      std::memcpy(&object, static_cast<BYTE*>(pData) + offset, sizeof(object));
+      if (object) object->Release();
+      StoreAt(pData, offset, static_cast<IUnknown*>(nullptr));
+    }
+    objectsHandedOut_.clear();
+    throw;
   }
+  objectsHandedOut_.clear();
   result = OleDbSummedResult(failed, count);
 }
 
@@ -266,6 +296,7 @@ bool TOleDbRowsetData::ReadLongValue(TOleDbDataMode mode, void* pData, const DBB
       if (!stream || FAILED(stream->QueryInterface(binding.pObject->iid, &object)) || !object)
         throw EOleDbException(E_NOINTERFACE);
       StoreAt(pData, binding.obValue, object);
+      objectsHandedOut_.push_back(binding.obValue);
     }
     return true;
   }

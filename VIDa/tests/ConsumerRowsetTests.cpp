@@ -408,6 +408,9 @@ TEST(ConsumerRowsetChanges, ImmediateWritesInsertsAndDeletesReachTheRows) {
   TOleDbVariant stored;
   data->GetValue(2, Name, stored.Get());
   EXPECT_STREQ(L"renamed", V_BSTR(&stored.Get()));
+  EXPECT_EQ(DB_E_ERRORSOCCURRED, change->SetData(third, names.Handle(), names.Write(L"far too long a name")));
+  EXPECT_EQ(DBSTATUS_E_DATAOVERFLOW, names.Status(0));
+  EXPECT_EQ(L"renamed", NameRead(unknown, third)) << "a name that does not fit is not cut";
   EXPECT_EQ(S_OK, change->SetData(third, names.Handle(), names.Write(L"ignored", DBSTATUS_S_IGNORE)));
   EXPECT_EQ(L"renamed", NameRead(unknown, third));
   EXPECT_EQ(S_OK, change->SetData(third, names.Handle(), names.Write(L"", DBSTATUS_S_ISNULL)));
@@ -415,7 +418,8 @@ TEST(ConsumerRowsetChanges, ImmediateWritesInsertsAndDeletesReachTheRows) {
 
   EXPECT_EQ(DB_E_ERRORSOCCURRED, change->SetData(third, ids.Handle(), ids.Write(L"not a number")));
   data->GetValue(2, Id, stored.Get());
-  EXPECT_EQ(VT_NULL, stored.Type()) << "a failed write leaves no stale value";
+  ASSERT_EQ(VT_I4, stored.Type()) << "a failed write leaves the value as it was";
+  EXPECT_EQ(3, V_I4(&stored.Get()));
   // Bookmarks locate the rows: they cannot be overwritten.
   EXPECT_EQ(DB_E_ERRORSOCCURRED, change->SetData(third, marks.Handle(), marks.Write(L"5")));
   EXPECT_EQ(DBSTATUS_E_PERMISSIONDENIED, marks.Status(0));

@@ -310,6 +310,40 @@ TEST_F(RowChangesTest, WriteStatusesConversionsAndInserts) {
       << "every column but the bookmark gets its default";
 }
 
+TEST_F(RowChangesTest, WritesThatDoNotFitOrTouchTheBookmarkAreRefused) {
+  const HROW row = Fetch();
+  ASSERT_EQ(Set(row, Record(L"42", L"Bob")), S_OK);
+  TRecord record = Record(L"43", L"");
+  std::wmemset(record.Name, L'Z', 11);
+  record.NameLength = sizeof(record.Name);
+  EXPECT_EQ(data->SetData(row, accessor, &record), DB_S_ERRORSOCCURRED);
+  EXPECT_EQ(record.IdStatus, DBSTATUS_S_OK);
+  EXPECT_EQ(record.NameStatus, DBSTATUS_E_DATAOVERFLOW);
+  EXPECT_EQ(Read(row), L"43:Bob") << "a name that does not fit leaves the one before";
+  record.NameStatus = DBSTATUS_S_OK;
+  std::wcscpy(record.Id, L"44");
+  HROW inserted = DB_NULL_HROW;
+  ASSERT_EQ(Outcome([&] { return data->InsertRow(0, accessor, &record, &inserted); }), DB_S_ERRORSOCCURRED);
+  EXPECT_EQ(record.NameStatus, DBSTATUS_E_DATAOVERFLOW);
+  EXPECT_EQ(Read(inserted), L"44:");
+
+  struct {
+    std::int32_t Value;
+    DBSTATUS Status;
+  } bookmark{3, DBSTATUS_S_OK};
+  DBBINDING mark{};
+  mark.iOrdinal = BookmarkOrdinal;
+  mark.obStatus = offsetof(decltype(bookmark), Status);
+  mark.dwPart = DBPART_VALUE | DBPART_STATUS;
+  mark.wType = DBTYPE_I4;
+  const HACCESSOR marks = owner->Accessors.CreateAccessor(DBACCESSOR_ROWDATA, 0, &mark, 1).Handle();
+  EXPECT_EQ(Outcome([&] { return data->SetData(row, marks, &bookmark); }), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(bookmark.Status, DBSTATUS_E_PERMISSIONDENIED);
+  EXPECT_EQ(data->Rows[0].Index, 0);
+  bookmark.Status = DBSTATUS_S_IGNORE;
+  EXPECT_EQ(data->SetData(row, marks, &bookmark), S_OK) << "an ignored bookmark writes nothing";
+}
+
 TEST_F(RowChangesTest, WriteFailuresLeaveNoRow) {
   HROW row = 123;
   std::wstring message;

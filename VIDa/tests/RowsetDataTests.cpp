@@ -44,6 +44,18 @@ HRESULT Outcome(F&& call, std::wstring* message = nullptr) {
   }
 }
 
+class TCountedStream : public TOleDbBlobStream {
+public:
+  TCountedStream(std::unique_ptr<TOleDbByteStream> stream, int& live)
+      : TOleDbBlobStream(std::move(stream)), live_(&live) {
+    ++*live_;
+  }
+  ~TCountedStream() override { --*live_; }
+
+private:
+  int* live_;
+};
+
 // Rows i = 0..n-1: Id i + 1, Name "Row<i+1>" (NULL in row 4), a date and
 // bytes. Row values and the 4-byte bookmarks are row indexes.
 class TTableData : public TOleDbRowsetData {
@@ -100,6 +112,11 @@ public:
   DBCOUNTITEM GetRowCount() override { return bookmarks_ ? Rows.size() : TOleDbRowsetData::GetRowCount(); }
   DBCOUNTITEM GetBookmarkRowIndex(const BYTE* bookmark) override { return IndexOf(bookmark); }
   void SetRowIndex(DBCOUNTITEM index) override { Current = static_cast<std::int64_t>(index); }
+  // Counts the streams alive, through a stream that tells when it goes.
+  TComPtr<IUnknown> CreateBlobStream(std::unique_ptr<TOleDbByteStream> reader) override {
+    TComPtr<TCountedStream> stream = MakeComObject<TCountedStream>(std::move(reader), LiveStreams);
+    return TComPtr<IUnknown>(static_cast<ISequentialStream*>(stream.Get()));
+  }
   std::unique_ptr<TOleDbByteStream> GetColumnBlobStream(TOleDbDataMode, std::int32_t rowValue, const TOleDbColumn&,
                                                         TOleDbBlobAccess access, void*) override {
     LastBlobAccess = access;
@@ -113,6 +130,7 @@ public:
   std::int64_t FailFetchAt = -2;
   bool BlobStreams = true;
   TOleDbBlobAccess LastBlobAccess = TOleDbBlobAccess::Read;
+  int LiveStreams = 0;
 
 private:
   std::int32_t IndexOf(const void* bookmark) const {
@@ -444,7 +462,13 @@ TEST_F(RowsetDataTest, ValuesConversionsAndAccessChecks) {
   EXPECT_EQ(ValueOf<double>(slots[2]), 45000.0);
   const HACCESSOR failing = Accessor({Bind(0, NameOrdinal, DBTYPE_I4), Bind(1, BlobOrdinal, DBTYPE_I4)});
   EXPECT_EQ(data->GetData(row, failing, slots), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(slots[0].Status, DBSTATUS_E_CANTCONVERTVALUE);
   EXPECT_EQ(slots[1].Status, DBSTATUS_E_CANTCONVERTVALUE);
+  const HACCESSOR refused = Accessor({Bind(0, StampOrdinal, DBTYPE_GUID), Bind(1, IdOrdinal, DBTYPE_UI1)});
+  data->Rows[0].Id = 300;
+  EXPECT_EQ(data->GetData(row, refused, slots), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(slots[0].Status, DBSTATUS_E_CANTCONVERTVALUE) << "a conversion the converter refuses";
+  EXPECT_EQ(slots[1].Status, DBSTATUS_E_DATAOVERFLOW);
 
   EXPECT_EQ(data->GetData(row, Accessor({}), nullptr), S_OK) << "a null accessor transfers nothing";
   EXPECT_EQ(Outcome([&] { return data->GetData(row + 1000, mixed, slots); }), DB_E_BADROWHANDLE);
@@ -484,8 +508,14 @@ TEST_F(RowsetDataTest, ValuesLongColumnsAsStreamsAndBytes) {
   ASSERT_EQ(data->GetData(row, Accessor({asStream}), slots), S_OK);
   EXPECT_EQ(data->LastBlobAccess, TOleDbBlobAccess::ReadWrite);
   ValueOf<ISequentialStream*>(slots[0])->Release();
-  object.iid = IID_IStream;
-  EXPECT_EQ(Outcome([&] { return data->GetData(row, Accessor({asStream}), slots); }), E_NOINTERFACE);
+  DBOBJECT unsupported{STGM_READ, IID_IStream};
+  DBBINDING asStorage = Bind(1, BlobOrdinal, DBTYPE_IUNKNOWN);
+  asStorage.pObject = &unsupported;
+  std::memset(slots, 0xAB, sizeof(slots));
+  const int live = data->LiveStreams;
+  EXPECT_EQ(Outcome([&] { return data->GetData(row, Accessor({asStream, asStorage}), slots); }), E_NOINTERFACE);
+  EXPECT_EQ(ValueOf<IUnknown*>(slots[0]), nullptr) << "the stream handed out before the failure is taken back";
+  EXPECT_EQ(data->LiveStreams, live);
   data->BlobStreams = false;
   EXPECT_EQ(data->GetData(row, accessor, slots), DB_E_ERRORSOCCURRED);
   EXPECT_EQ(slots[0].Status, DBSTATUS_E_CANTCREATE);
