@@ -3,26 +3,9 @@
 #include <cmath>
 #include <cstdint>
 
+#include "CivilDate_un.h"
+
 namespace {
-
-struct TCivilDate {
-  std::int64_t Year;
-  unsigned Month;
-  unsigned Day;
-};
-
-// The proleptic Gregorian date of a day count from 1970-01-01.
-TCivilDate CivilFromDays(std::int64_t z) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-  return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
-}
 
 void PutDigits(char* at, unsigned value, int count) {
   for (int i = count - 1; i >= 0; --i) {

@@ -1,5 +1,7 @@
 #include "LogGenerator.h"
 
+#include "CivilDate_un.h"
+
 #include <algorithm>
 #include <array>
 #include <fstream>
@@ -77,33 +79,6 @@ void AppendHex(std::string& out, std::uint64_t value, int digits, bool upper = f
   for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += alphabet[(value >> shift) & 0xF];
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-std::int64_t DaysFromCivil(int y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-struct TCivilDate {
-  int Year;
-  unsigned Month;
-  unsigned Day;
-};
-
-TCivilDate CivilFromDays(std::int64_t z) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-  return {static_cast<int>(yoe + era * 400) + (m <= 2), m, d};
-}
 
 // ---------------------------------------------------------------------------
 // Vocabulary of the synthetic service.
