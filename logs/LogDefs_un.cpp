@@ -43,6 +43,21 @@ std::int32_t StrToInt(std::string_view text) {
 
 namespace {
 
+// TryStrToInt for the usual case of one to four plain digits; anything else
+// takes the general conversion.
+bool TryShortStrToInt(std::string_view text, std::int32_t& value) noexcept {
+  if (text.empty() || text.size() > 4)
+    return TryStrToInt(text, value);
+  std::int32_t result = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9')
+      return TryStrToInt(text, value);
+    result = result * 10 + (c - '0');
+  }
+  value = result;
+  return true;
+}
+
 // Days from 1970-01-01 of a proleptic Gregorian date.
 std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) noexcept {
   year -= month <= 2 ? 1 : 0;
@@ -126,9 +141,9 @@ bool StrToLogDateTime(std::string_view text, double& value) {
       text[16] != ':')
     return false;
   std::int32_t day = 0, month = 0, year = 0, second = 0, minute = 0, hour = 0;
-  if (!TryStrToInt(text.substr(8, 2), day) || !TryStrToInt(text.substr(5, 2), month) ||
-      !TryStrToInt(text.substr(0, 4), year) || !TryStrToInt(text.substr(17, 2), second) ||
-      !TryStrToInt(text.substr(14, 2), minute) || !TryStrToInt(text.substr(11, 2), hour))
+  if (!TryShortStrToInt(text.substr(8, 2), day) || !TryShortStrToInt(text.substr(5, 2), month) ||
+      !TryShortStrToInt(text.substr(0, 4), year) || !TryShortStrToInt(text.substr(17, 2), second) ||
+      !TryShortStrToInt(text.substr(14, 2), minute) || !TryShortStrToInt(text.substr(11, 2), hour))
     return false;
   if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
     return false;
@@ -146,17 +161,27 @@ bool StrToIPv4Value(std::string_view text, std::uint32_t& value) {
     value = 0;
     return true;
   }
-  std::size_t dots = 0;
-  for (char c : text)
-    dots += c == '.' ? 1 : 0;
-  if (dots != 3)
+  // Every dot is counted before any part is converted: a text with more dots
+  // fails without raising.
+  std::size_t dots[3] = {};
+  std::size_t dotCount = 0;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (text[i] == '.') {
+      if (dotCount < 3)
+        dots[dotCount] = i;
+      ++dotCount;
+    }
+  if (dotCount != 3)
     return false;
   std::uint32_t result = 0;
   std::uint32_t first = 0, last = 0;
   std::size_t begin = 0;
   for (int part = 0; part < 4; ++part) {
-    const std::size_t end = part < 3 ? text.find('.', begin) : text.size();
-    const std::int32_t octet = StrToInt(text.substr(begin, end - begin));
+    const std::size_t end = part < 3 ? dots[part] : text.size();
+    const std::string_view digits = text.substr(begin, end - begin);
+    std::int32_t octet = 0;
+    if (!TryShortStrToInt(digits, octet))
+      octet = StrToInt(digits); // raises
     if (octet < 0 || octet > 255)
       throw ERangeError();
     result = (result << 8) | static_cast<std::uint32_t>(octet);
