@@ -78,41 +78,57 @@ bool IsLegacyVersion(std::string_view version) noexcept {
   return minor < 5;
 }
 
-int HexDigit(char c) noexcept {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
+// Value of each byte as a hexadecimal digit, -1 for any other byte.
+constexpr std::array<std::int8_t, 256> HexDigitValues = [] {
+  std::array<std::int8_t, 256> values{};
+  for (int c = 0; c < 256; ++c)
+    values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(
+        c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1);
+  return values;
+}();
+
+int HexDigit(char c) noexcept { return HexDigitValues[static_cast<unsigned char>(c)]; }
+
+// Writes the decoded bytes to `out`, which has room for text.size() bytes
+// (decoding never lengthens the text), and returns their count.
+std::size_t PercentDecode(std::string_view text, char* out) noexcept {
+  char* const start = out;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    const char c = *p++;
+    if (c == '%' && end - p >= 2) {
+      const int high = HexDigit(p[0]);
+      const int low = HexDigit(p[1]);
+      if (high >= 0 && low >= 0) {
+        *out++ = static_cast<char>(high * 16 + low);
+        p += 2;
+        continue;
+      }
+    }
+    *out++ = c == '+' ? ' ' : c;
+  }
+  return static_cast<std::size_t>(out - start);
 }
 
 void PercentDecode(std::string_view text, std::string& bytes) {
-  bytes.clear();
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '+') {
-      bytes += ' ';
-    } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
-      bytes += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
-      i += 2;
-    } else {
-      bytes += c;
-    }
-  }
+  bytes.resize(text.size());
+  bytes.resize(PercentDecode(text, bytes.data()));
 }
 
 // Strict UTF-8: overlong forms, encoded surrogates and values above U+10FFFF
-// are ill-formed. Characters above U+FFFF become surrogate pairs.
+// are ill-formed. Characters above U+FFFF become surrogate pairs. UTF-16 never
+// takes more units than UTF-8 takes bytes, so the text is sized once and
+// trimmed. On failure the text is left unspecified.
 bool Utf8ToUtf16(std::string_view bytes, std::u16string& text) {
-  text.clear();
+  text.resize(bytes.size());
+  char16_t* out = text.data();
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto* const end = p + bytes.size();
   while (p < end) {
     const unsigned char lead = *p++;
     if (lead < 0x80) {
-      text += static_cast<char16_t>(lead);
+      *out++ = static_cast<char16_t>(lead);
       continue;
     }
     int continuations = 0;
@@ -148,12 +164,13 @@ bool Utf8ToUtf16(std::string_view bytes, std::u16string& text) {
     }
     if (c >= 0x10000) {
       c -= 0x10000;
-      text += static_cast<char16_t>(0xD800 + (c >> 10));
-      text += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      *out++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *out++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
     } else {
-      text += static_cast<char16_t>(c);
+      *out++ = static_cast<char16_t>(c);
     }
   }
+  text.resize(static_cast<std::size_t>(out - text.data()));
   return true;
 }
 
@@ -384,8 +401,10 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   record.MessageID.assign(Field(FieldMessageID));
   record.Sender.assign(Field(FieldSender));
   record.Recipients.assign(Field(FieldRecipients));
-  PercentDecode(Field(FieldSubject), DecodedBytes);
-  if (!Utf8ToUtf16(DecodedBytes, record.Subject))
+  const std::string_view subject = Field(FieldSubject);
+  if (DecodedBytes.size() < subject.size())
+    DecodedBytes.resize(subject.size());
+  if (!Utf8ToUtf16(std::string_view(DecodedBytes.data(), PercentDecode(subject, DecodedBytes.data())), record.Subject))
     record.Subject.clear();
   PercentDecode(Field(FieldHeloDomain), record.HeloDomain);
   record.Message.assign(Field(FieldMessage));

@@ -111,5 +111,5 @@ private:
   std::string_view Line;
   std::array<std::size_t, 13> BlankPositions{};
   int BlankCount = 0;
-  std::string DecodedBytes;
+  std::string DecodedBytes; // as long as the longest subject so far
 };
