@@ -1,6 +1,8 @@
 #include "LogFileReader_un.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -26,9 +28,6 @@ enum : int {
   FieldSubject,
   FieldHeloDomain
 };
-
-// The column from which a field runs to the end of the line.
-constexpr std::int32_t LastColumn = 14;
 
 struct TFieldName {
   std::string_view Name;
@@ -174,6 +173,55 @@ bool Utf8ToUtf16(std::string_view bytes, std::u16string& text) {
   return true;
 }
 
+// Up to 8 bytes as a word whose lowest byte is the first one; missing bytes are 0.
+std::uint64_t LoadLittleEndian(const char* bytes, std::size_t count) noexcept {
+  std::uint64_t word = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    if (count == sizeof word) // a constant size makes it a single load
+      std::memcpy(&word, bytes, sizeof word);
+    else
+      std::memcpy(&word, bytes, count);
+  } else {
+    for (std::size_t i = 0; i < count; ++i)
+      word |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
+  }
+  return word;
+}
+
+// High bit of every byte of the word that is a blank, nothing else.
+constexpr std::uint64_t BlankBytesOf(std::uint64_t word) noexcept {
+  constexpr std::uint64_t Blanks = 0x2020202020202020u;
+  constexpr std::uint64_t Low7 = 0x7F7F7F7F7F7F7F7Fu;
+  const std::uint64_t x = word ^ Blanks; // zero bytes where the blanks are
+  return ~(((x & Low7) + Low7) | x | Low7);
+}
+
+// One bit per byte of a word from BlankBytesOf, the first byte in bit 0.
+std::uint64_t PackedMarks(std::uint64_t marks) noexcept { return (marks * 0x0002040810204081u) >> 56; }
+
+// Stores one past each of the first `wanted` blanks of the line and returns
+// how many it found. Only the blanks that bound a listed column are wanted, so
+// the scan stops before a free-text last column. Blanks are dense and
+// irregular: a search per blank or a branch per byte costs more than testing
+// the line a word at a time and collecting the blanks of 64 bytes in one mask.
+int FindColumnStarts(std::string_view line, int wanted, std::size_t* starts) noexcept {
+  int found = 0;
+  for (std::size_t chunk = 0; found < wanted && chunk < line.size(); chunk += 64) {
+    const std::size_t chunkEnd = std::min<std::size_t>(chunk + 64, line.size());
+    std::uint64_t blanks = 0;
+    for (std::size_t at = chunk; at < chunkEnd; at += 8) {
+      const std::uint64_t word = LoadLittleEndian(line.data() + at, std::min<std::size_t>(8, chunkEnd - at));
+      blanks |= PackedMarks(BlankBytesOf(word)) << (at - chunk);
+    }
+    for (; blanks != 0; blanks &= blanks - 1) {
+      starts[found++] = chunk + static_cast<std::size_t>(std::countr_zero(blanks)) + 1;
+      if (found == wanted)
+        break;
+    }
+  }
+  return found;
+}
+
 // Runs action; anything it raises becomes "<prefix><class>/<message>" in
 // errorText. The prefix is only built on failure, to keep reading free of
 // allocations.
@@ -254,6 +302,7 @@ bool TLogFileReader::OpenPath(const TPath& path, const std::string& displayName,
   TextReader.reset();
   RecordsRead = 0;
   FieldColumns.fill(0);
+  PlanFieldCuts();
   LocalTime.Reset();
   StartHeaderBlock();
   Verbose = true;
@@ -334,29 +383,44 @@ void TLogFileReader::ApplyFields(std::string_view value) {
       FieldColumns[static_cast<std::size_t>(field)] =
           static_cast<std::int32_t>(std::min<std::int64_t>(column, std::numeric_limits<std::int32_t>::max()));
     if (blank == std::string_view::npos)
-      return;
+      break;
     value.remove_prefix(blank + 1);
     ++column;
+  }
+  PlanFieldCuts();
+}
+
+void TLogFileReader::PlanFieldCuts() {
+  BoundsNeeded = 0;
+  for (int field = 1; field <= FieldCount; ++field) {
+    const std::int32_t column = FieldColumns[static_cast<std::size_t>(field)];
+    TFieldCut& cut = FieldCuts[static_cast<std::size_t>(field)];
+    if (column == -1) {
+      cut.First = AbsentField;
+    } else if (column < 1 || column > LastColumn) {
+      cut.First = UnaddressableField;
+    } else {
+      cut.First = static_cast<std::int8_t>(column - 1);
+      // The message and the last column run to the end of the line.
+      cut.Last = field == FieldMessage || column == LastColumn ? LineEndBound : static_cast<std::int8_t>(column);
+      BoundsNeeded = std::max<int>(BoundsNeeded, cut.Last == LineEndBound ? cut.First : cut.Last);
+    }
   }
 }
 
 std::string_view TLogFileReader::Field(int fieldNumber) const {
-  const std::int32_t column = FieldColumns[static_cast<std::size_t>(fieldNumber)];
-  if (column == -1)
-    return {};
-  if (column < 1 || column > LastColumn)
-    throw ERangeError();
-  std::size_t begin = 0;
-  if (column > 1) {
-    if (BlankCount < column - 1)
+  const TFieldCut cut = FieldCuts[static_cast<std::size_t>(fieldNumber)];
+  if (cut.First < 0) {
+    if (cut.First == AbsentField)
       return {};
-    begin = BlankPositions[static_cast<std::size_t>(column - 2)] + 1;
+    throw ERangeError();
   }
-  std::size_t end = Line.size();
-  if (fieldNumber != FieldMessage && column != LastColumn && BlankCount >= column)
-    end = BlankPositions[static_cast<std::size_t>(column - 1)];
-  const std::string_view text = TrimText(Line.substr(begin, end - begin));
-  return text == "-" ? std::string_view() : text;
+  const std::size_t begin = ColumnBounds[static_cast<std::size_t>(cut.First)];
+  const std::size_t end = ColumnBounds[static_cast<std::size_t>(cut.Last)] - 1;
+  if (begin > end) // the line has fewer columns
+    return {};
+  const std::string_view text = TrimText(std::string_view(Line.data() + begin, end - begin));
+  return text.size() == 1 && text[0] == '-' ? std::string_view() : text;
 }
 
 bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
@@ -368,10 +432,10 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   }
 
   Line = line;
-  BlankCount = 0;
-  for (std::size_t at = line.find(' '); at != std::string_view::npos && BlankCount < static_cast<int>(BlankPositions.size());
-       at = line.find(' ', at + 1))
-    BlankPositions[static_cast<std::size_t>(BlankCount++)] = at;
+  const std::size_t beyondLine = line.size() + 1;
+  const int found = FindColumnStarts(line, BoundsNeeded, ColumnBounds.data() + 1);
+  std::fill(ColumnBounds.begin() + 1 + found, ColumnBounds.begin() + 1 + BoundsNeeded, beyondLine);
+  ColumnBounds[LineEndBound] = beyondLine;
 
   double time = 0;
   if (!StrToLogDateTime(Field(FieldDateTime), time))

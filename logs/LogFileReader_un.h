@@ -46,6 +46,8 @@ class TLogFileReader {
 public:
   // Field numbers of the recognised "#Fields" names.
   static constexpr int FieldCount = 14;
+  // Columns up to this one are addressable; it runs to the end of the line.
+  static constexpr int LastColumn = 14;
 
   TLogFileReader();
   // Test hook: the view size of the underlying text reader.
@@ -93,6 +95,7 @@ private:
   bool ParseLine(std::string_view line, TLogRecord& record);
   void ApplyDirective(std::string_view line);
   void ApplyFields(std::string_view value);
+  void PlanFieldCuts();
   std::string_view Field(int fieldNumber) const;
 
   TFastTextReaderOptions TextReaderOptions;
@@ -107,9 +110,27 @@ private:
   std::string OpenedFileName;
   TLocalTimeConverter LocalTime;
 
-  // Per-line scratch, kept to reuse its storage.
+  // Where a field is cut from a data line: between the bounds First and Last
+  // of ColumnBounds. First is AbsentField for a field the list does not name
+  // and UnaddressableField for one that cannot be read (column 0 or past
+  // LastColumn). Derived from FieldColumns.
+  static constexpr std::int8_t AbsentField = -1;
+  static constexpr std::int8_t UnaddressableField = -2;
+  // Index of the bound that stands for the end of the line.
+  static constexpr std::int8_t LineEndBound = LastColumn;
+  struct TFieldCut {
+    std::int8_t First = UnaddressableField;
+    std::int8_t Last = 0;
+  };
+
+  std::array<TFieldCut, FieldCount + 1> FieldCuts{}; // indexed 1-14
+  int BoundsNeeded = 0; // the highest bound below LineEndBound that a cut uses
+
+  // Per-line scratch, kept to reuse its storage. Bound k (1-13) is one past the
+  // k-th blank of the line, or the line's length + 1 when it has fewer blanks;
+  // bound 0 is 0 and LineEndBound the line's length + 1. A field runs from its
+  // First bound to one before its Last bound.
   std::string_view Line;
-  std::array<std::size_t, 13> BlankPositions{};
-  int BlankCount = 0;
+  std::array<std::size_t, LastColumn + 1> ColumnBounds{};
   std::string DecodedBytes; // as long as the longest subject so far
 };
