@@ -129,6 +129,29 @@ constexpr TLegacyClass LegacyClasses[] = {
     {"AddToAutoSenderWhitelist", TLogEventClass::System, NoActions},
 };
 
+// The usual form of an address: four parts of one to three plain digits, each
+// at most 255. False for anything else, which takes the general conversion.
+bool TryPlainIPv4Value(std::string_view text, std::uint32_t& value) noexcept {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  std::uint32_t result = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0 && (p == end || *p++ != '.'))
+      return false;
+    const char* const digits = p;
+    std::uint32_t octet = 0;
+    while (p < end && p - digits < 3 && *p >= '0' && *p <= '9')
+      octet = octet * 10 + static_cast<std::uint32_t>(*p++ - '0');
+    if (p == digits || octet > 255)
+      return false;
+    result = (result << 8) | octet;
+  }
+  if (p != end)
+    return false;
+  value = result;
+  return true;
+}
+
 template <std::size_t N>
 std::string_view DisplayText(const std::array<std::string_view, N>& texts, std::uint8_t value) noexcept {
   return value < N ? texts[value] : std::string_view();
@@ -161,37 +184,27 @@ bool StrToIPv4Value(std::string_view text, std::uint32_t& value) {
     value = 0;
     return true;
   }
-  // Every dot is counted before any part is converted: a text with more dots
-  // fails without raising.
-  std::size_t dots[3] = {};
-  std::size_t dotCount = 0;
-  for (std::size_t i = 0; i < text.size(); ++i)
-    if (text[i] == '.') {
-      if (dotCount < 3)
-        dots[dotCount] = i;
-      ++dotCount;
-    }
-  if (dotCount != 3)
+  if (TryPlainIPv4Value(text, value))
+    return (value >> 24) != 0 && (value & 0xFF) != 0;
+  // All dots are counted before a part is converted: with more or fewer than
+  // three, the text fails without raising.
+  std::size_t dots = 0;
+  for (const char c : text)
+    dots += c == '.' ? 1 : 0;
+  if (dots != 3)
     return false;
   std::uint32_t result = 0;
-  std::uint32_t first = 0, last = 0;
   std::size_t begin = 0;
   for (int part = 0; part < 4; ++part) {
-    const std::size_t end = part < 3 ? dots[part] : text.size();
-    const std::string_view digits = text.substr(begin, end - begin);
-    std::int32_t octet = 0;
-    if (!TryShortStrToInt(digits, octet))
-      octet = StrToInt(digits); // raises
+    const std::size_t end = part < 3 ? text.find('.', begin) : text.size();
+    const std::int32_t octet = StrToInt(text.substr(begin, end - begin));
     if (octet < 0 || octet > 255)
       throw ERangeError();
     result = (result << 8) | static_cast<std::uint32_t>(octet);
-    if (part == 0)
-      first = static_cast<std::uint32_t>(octet);
-    last = static_cast<std::uint32_t>(octet);
     begin = end + 1;
   }
   value = result;
-  return first != 0 && last != 0;
+  return (value >> 24) != 0 && (value & 0xFF) != 0;
 }
 
 bool StrToEventClass(std::string_view text, TLogEventClass& value) { return FindText(EventClassLogTexts, text, value); }
