@@ -199,6 +199,20 @@ constexpr std::uint64_t BlankBytesOf(std::uint64_t word) noexcept {
 // One bit per byte of a word from BlankBytesOf, the first byte in bit 0.
 std::uint64_t PackedMarks(std::uint64_t marks) noexcept { return (marks * 0x0002040810204081u) >> 56; }
 
+// One bit per byte of the 64 bytes (or fewer at the end of the text) at
+// `bytes`, set for the blanks.
+std::uint64_t BlankMask(const char* bytes, std::size_t count) noexcept {
+  std::uint64_t mask = 0;
+  if (count >= 64) { // full chunks, the usual case, as straight-line code
+    for (std::size_t at = 0; at < 64; at += 8)
+      mask |= PackedMarks(BlankBytesOf(LoadLittleEndian(bytes + at, 8))) << at;
+  } else {
+    for (std::size_t at = 0; at < count; at += 8)
+      mask |= PackedMarks(BlankBytesOf(LoadLittleEndian(bytes + at, std::min<std::size_t>(8, count - at)))) << at;
+  }
+  return mask;
+}
+
 // Stores one past each of the first `wanted` blanks of the line and returns
 // how many it found. Only the blanks that bound a listed column are wanted, so
 // the scan stops before a free-text last column. Blanks are dense and
@@ -207,19 +221,25 @@ std::uint64_t PackedMarks(std::uint64_t marks) noexcept { return (marks * 0x0002
 int FindColumnStarts(std::string_view line, int wanted, std::size_t* starts) noexcept {
   int found = 0;
   for (std::size_t chunk = 0; found < wanted && chunk < line.size(); chunk += 64) {
-    const std::size_t chunkEnd = std::min<std::size_t>(chunk + 64, line.size());
-    std::uint64_t blanks = 0;
-    for (std::size_t at = chunk; at < chunkEnd; at += 8) {
-      const std::uint64_t word = LoadLittleEndian(line.data() + at, std::min<std::size_t>(8, chunkEnd - at));
-      blanks |= PackedMarks(BlankBytesOf(word)) << (at - chunk);
-    }
-    for (; blanks != 0; blanks &= blanks - 1) {
+    for (std::uint64_t blanks = BlankMask(line.data() + chunk, line.size() - chunk); blanks != 0;
+         blanks &= blanks - 1) {
       starts[found++] = chunk + static_cast<std::size_t>(std::countr_zero(blanks)) + 1;
       if (found == wanted)
         break;
     }
   }
   return found;
+}
+
+// Kept out of line so that the field cut, which runs for every field of every
+// line, stays small enough to be inlined.
+[[noreturn]] void RaiseRangeError() { throw ERangeError(); }
+
+// Appending to a cleared string is leaner than a general assignment, which must
+// allow for text inside the string itself (never the case here).
+void AssignText(std::string& target, std::string_view text) {
+  target.clear();
+  target.append(text.data(), text.size());
 }
 
 // Runs action; anything it raises becomes "<prefix><class>/<message>" in
@@ -408,12 +428,12 @@ void TLogFileReader::PlanFieldCuts() {
   }
 }
 
-std::string_view TLogFileReader::Field(int fieldNumber) const {
+inline std::string_view TLogFileReader::Field(int fieldNumber) const {
   const TFieldCut cut = FieldCuts[static_cast<std::size_t>(fieldNumber)];
   if (cut.First < 0) {
     if (cut.First == AbsentField)
       return {};
-    throw ERangeError();
+    RaiseRangeError();
   }
   const std::size_t begin = ColumnBounds[static_cast<std::size_t>(cut.First)];
   const std::size_t end = ColumnBounds[static_cast<std::size_t>(cut.Last)] - 1;
@@ -455,23 +475,23 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   record.Version = Version;
   record.LogMode = Verbose;
   if (FieldColumns[FieldServer] != -1)
-    record.Server.assign(Field(FieldServer));
+    AssignText(record.Server, Field(FieldServer));
   else
     record.Server = ServerName;
-  record.Source.assign(Field(FieldSource));
-  record.IP.assign(Field(FieldIP));
+  AssignText(record.Source, Field(FieldSource));
+  AssignText(record.IP, Field(FieldIP));
   record.IPValue = 0;
   StrToIPv4Value(record.IP, record.IPValue);
-  record.MessageID.assign(Field(FieldMessageID));
-  record.Sender.assign(Field(FieldSender));
-  record.Recipients.assign(Field(FieldRecipients));
+  AssignText(record.MessageID, Field(FieldMessageID));
+  AssignText(record.Sender, Field(FieldSender));
+  AssignText(record.Recipients, Field(FieldRecipients));
   const std::string_view subject = Field(FieldSubject);
   if (DecodedBytes.size() < subject.size())
     DecodedBytes.resize(subject.size());
   if (!Utf8ToUtf16(std::string_view(DecodedBytes.data(), PercentDecode(subject, DecodedBytes.data())), record.Subject))
     record.Subject.clear();
   PercentDecode(Field(FieldHeloDomain), record.HeloDomain);
-  record.Message.assign(Field(FieldMessage));
+  AssignText(record.Message, Field(FieldMessage));
 
   record.LineNr = RecordsRead++;
   // The log's zone gives the UTC instant; the local zone's rules at that
