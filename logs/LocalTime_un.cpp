@@ -2,11 +2,10 @@
 
 #include <cmath>
 #include <ctime>
+#include <mutex>
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <mutex>
 #endif
 
 namespace {
@@ -39,6 +38,39 @@ std::int32_t CurrentOffset(TZoneOffsetSource source) {
 
 #ifdef _WIN32
 
+namespace {
+
+// The zone's rules for one year, as GetTimeZoneInformationForYear gives them.
+// Reading them goes to the registry, which costs far more than converting an
+// instant, and logs keep to one year for long stretches.
+struct TYearZoneRules {
+  bool Valid = false;
+  WORD Year = 0;
+  bool Found = false; // false: Windows has no rules for the year
+  TIME_ZONE_INFORMATION Zone{};
+};
+
+std::mutex YearZoneRulesLock;
+TYearZoneRules YearZoneRules;
+
+TYearZoneRules ZoneRulesOfYear(WORD year) {
+  const std::lock_guard<std::mutex> lock(YearZoneRulesLock);
+  if (!YearZoneRules.Valid || YearZoneRules.Year != year) {
+    YearZoneRules.Zone = {};
+    YearZoneRules.Found = GetTimeZoneInformationForYear(year, nullptr, &YearZoneRules.Zone) != FALSE;
+    YearZoneRules.Year = year;
+    YearZoneRules.Valid = true;
+  }
+  return YearZoneRules;
+}
+
+} // namespace
+
+void ForgetLocalZoneRules() noexcept {
+  const std::lock_guard<std::mutex> lock(YearZoneRulesLock);
+  YearZoneRules.Valid = false;
+}
+
 bool LocalOffsetAt(std::int64_t utcSeconds, std::int32_t& offsetSeconds) {
   const std::int64_t fileTimeSeconds = utcSeconds - FileTimeEpochDays * SecondsPerDay;
   if (fileTimeSeconds < 0)
@@ -50,9 +82,8 @@ bool LocalOffsetAt(std::int64_t utcSeconds, std::int32_t& offsetSeconds) {
     return false;
   // The zone's rules for the event's year (historical rules where Windows
   // has them); the current rules when it has none.
-  TIME_ZONE_INFORMATION zone{};
-  const bool haveYearRules = GetTimeZoneInformationForYear(utc.wYear, nullptr, &zone) != FALSE;
-  if (!SystemTimeToTzSpecificLocalTime(haveYearRules ? &zone : nullptr, &utc, &local))
+  const TYearZoneRules rules = ZoneRulesOfYear(utc.wYear);
+  if (!SystemTimeToTzSpecificLocalTime(rules.Found ? &rules.Zone : nullptr, &utc, &local))
     return false;
   FILETIME localFileTime{};
   if (!SystemTimeToFileTime(&local, &localFileTime))
@@ -65,6 +96,9 @@ bool LocalOffsetAt(std::int64_t utcSeconds, std::int32_t& offsetSeconds) {
 }
 
 #else
+
+// The zone is loaded once per process (tzset), so there is nothing to forget.
+void ForgetLocalZoneRules() noexcept {}
 
 bool LocalOffsetAt(std::int64_t utcSeconds, std::int32_t& offsetSeconds) {
   static std::once_flag zoneLoaded;
@@ -84,7 +118,10 @@ std::int32_t TLocalTimeConverter::OffsetAt(std::int64_t utcSeconds) const {
   return OffsetSource(utcSeconds, offset) ? offset : CurrentOffset(OffsetSource);
 }
 
-void TLocalTimeConverter::Reset() noexcept { CachedStart = CachedEnd = 0; }
+void TLocalTimeConverter::Reset() noexcept {
+  CachedStart = CachedEnd = 0;
+  ForgetLocalZoneRules();
+}
 
 // Zones change their offset at most once within an hour, so one hour of UTC
 // whose two ends agree has one offset; an hour whose ends differ is bisected

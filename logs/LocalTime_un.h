@@ -7,6 +7,10 @@
 // seconds since 1899-12-30; false when the platform cannot convert it.
 bool LocalOffsetAt(std::int64_t utcSeconds, std::int32_t& offsetSeconds);
 
+// Makes LocalOffsetAt read the zone's rules afresh, so that a changed zone is
+// picked up; until then it may keep the rules it has read.
+void ForgetLocalZoneRules() noexcept;
+
 using TZoneOffsetSource = bool (*)(std::int64_t utcSeconds, std::int32_t& offsetSeconds);
 
 class TLocalTimeConverter {
@@ -18,7 +22,8 @@ public:
   // Both in automation date form (days since 1899-12-30), whole seconds.
   double UtcToLocal(double utcTime);
 
-  // Forgets the cached offset, so that a changed zone is picked up.
+  // Forgets the cached offset and the zone's rules (ForgetLocalZoneRules), so
+  // that a changed zone is picked up.
   void Reset() noexcept;
 
 private:

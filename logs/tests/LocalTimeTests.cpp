@@ -8,6 +8,10 @@
 #include "LocalTime_un.h"
 #include "LogDefs_un.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 constexpr double SecondsPerDay = 86400;
@@ -59,6 +63,43 @@ TEST(LocalTime, CacheFindsTransitionsToTheSecond) {
         << "at " << utc - SyntheticBase;
   }
 }
+
+#ifdef _WIN32
+// The offset straight from the platform, reading the year's rules every time.
+std::int32_t PlatformOffset(const SYSTEMTIME& utc) {
+  TIME_ZONE_INFORMATION zone{};
+  const bool found = GetTimeZoneInformationForYear(utc.wYear, nullptr, &zone) != FALSE;
+  SYSTEMTIME local{};
+  EXPECT_TRUE(SystemTimeToTzSpecificLocalTime(found ? &zone : nullptr, &utc, &local));
+  FILETIME utcTime{}, localTime{};
+  SystemTimeToFileTime(&utc, &utcTime);
+  SystemTimeToFileTime(&local, &localTime);
+  const auto ticks = [](const FILETIME& t) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  };
+  return static_cast<std::int32_t>((ticks(localTime) - ticks(utcTime)) / 10000000);
+}
+
+// The rules of one year are kept between calls; switching years, and
+// forgetting them, must not change a single offset. The instants fall where
+// zones have changed their rules over the years (the US in 2007, for one).
+TEST(LocalTime, KeptYearRulesAgreeWithThePlatform) {
+  struct TInstant {
+    WORD Year, Month, Day;
+    const char* Text; // month, day and time, after the year
+  };
+  for (WORD year = 1985; year <= 2024; ++year) {
+    if (year % 10 == 0)
+      ForgetLocalZoneRules();
+    for (const TInstant& instant : {TInstant{year, 10, 1, "-10-01T12:00:00"}, TInstant{year, 3, 20, "-03-20T12:00:00"},
+                                    TInstant{2011, 7, 1, "-07-01T12:00:00"}}) {
+      const SYSTEMTIME utc{instant.Year, instant.Month, 0, instant.Day, 12, 0, 0, 0};
+      const std::string text = std::to_string(instant.Year) + instant.Text;
+      EXPECT_EQ(PlatformOffset(utc), DirectOffset(Days(text.c_str()))) << text;
+    }
+  }
+}
+#endif
 
 TEST(LocalTime, BerlinSummerAndWinter) {
   const char* zone = std::getenv("TZ");
