@@ -43,18 +43,31 @@ std::int32_t StrToInt(std::string_view text) {
 
 namespace {
 
-// TryStrToInt for the usual case of one to four plain digits; anything else
-// takes the general conversion.
-bool TryShortStrToInt(std::string_view text, std::int32_t& value) noexcept {
-  if (text.empty() || text.size() > 4)
-    return TryStrToInt(text, value);
-  std::int32_t result = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9')
-      return TryStrToInt(text, value);
-    result = result * 10 + (c - '0');
-  }
-  value = result;
+// The numbers of a 19-character date-time text at their fixed places. Plain
+// digits, the rule, are read directly; anything else takes the general
+// conversion, which also admits a leading blank or sign.
+bool DateTimeNumbers(std::string_view text, std::int32_t& year, std::int32_t& month, std::int32_t& day,
+                     std::int32_t& hour, std::int32_t& minute, std::int32_t& second) noexcept {
+  static constexpr std::size_t DigitPlaces[] = {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18};
+  bool plain = true;
+  for (const std::size_t place : DigitPlaces)
+    plain = plain && text[place] >= '0' && text[place] <= '9';
+  if (!plain)
+    return TryStrToInt(text.substr(8, 2), day) && TryStrToInt(text.substr(5, 2), month) &&
+           TryStrToInt(text.substr(0, 4), year) && TryStrToInt(text.substr(17, 2), second) &&
+           TryStrToInt(text.substr(14, 2), minute) && TryStrToInt(text.substr(11, 2), hour);
+  const auto number = [text](std::size_t place, std::size_t digits) {
+    std::int32_t result = 0;
+    for (std::size_t i = place; i < place + digits; ++i)
+      result = result * 10 + (text[i] - '0');
+    return result;
+  };
+  year = number(0, 4);
+  month = number(5, 2);
+  day = number(8, 2);
+  hour = number(11, 2);
+  minute = number(14, 2);
+  second = number(17, 2);
   return true;
 }
 
@@ -164,9 +177,7 @@ bool StrToLogDateTime(std::string_view text, double& value) {
       text[16] != ':')
     return false;
   std::int32_t day = 0, month = 0, year = 0, second = 0, minute = 0, hour = 0;
-  if (!TryShortStrToInt(text.substr(8, 2), day) || !TryShortStrToInt(text.substr(5, 2), month) ||
-      !TryShortStrToInt(text.substr(0, 4), year) || !TryShortStrToInt(text.substr(17, 2), second) ||
-      !TryShortStrToInt(text.substr(14, 2), minute) || !TryShortStrToInt(text.substr(11, 2), hour))
+  if (!DateTimeNumbers(text, year, month, day, hour, minute, second))
     return false;
   if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
     return false;
