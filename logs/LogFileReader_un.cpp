@@ -88,44 +88,53 @@ constexpr std::array<std::int8_t, 256> HexDigitValues = [] {
 
 int HexDigit(char c) noexcept { return HexDigitValues[static_cast<unsigned char>(c)]; }
 
-// Writes the decoded bytes to `out`, which has room for text.size() bytes
-// (decoding never lengthens the text), and returns their count.
-std::size_t PercentDecode(std::string_view text, char* out) noexcept {
-  char* const start = out;
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  while (p < end) {
-    const char c = *p++;
-    if (c == '%' && end - p >= 2) {
-      const int high = HexDigit(p[0]);
-      const int low = HexDigit(p[1]);
+// Percent-encoded text read one decoded byte at a time: "+" is a blank, "%"
+// and two hexadecimal digits are the byte they spell, anything else (a "%"
+// without two digits included) is itself. Decoding never lengthens the text.
+class TPercentDecodedBytes {
+public:
+  explicit TPercentDecodedBytes(std::string_view text) noexcept : Next(text.data()), End(Next + text.size()) {}
+
+  bool AtEnd() const noexcept { return Next == End; }
+
+  // Requires !AtEnd().
+  unsigned char Take() noexcept {
+    const char c = *Next++;
+    if (c == '%' && End - Next >= 2) {
+      const int high = HexDigit(Next[0]);
+      const int low = HexDigit(Next[1]);
       if (high >= 0 && low >= 0) {
-        *out++ = static_cast<char>(high * 16 + low);
-        p += 2;
-        continue;
+        Next += 2;
+        return static_cast<unsigned char>(high * 16 + low);
       }
     }
-    *out++ = c == '+' ? ' ' : c;
+    return static_cast<unsigned char>(c == '+' ? ' ' : c);
   }
-  return static_cast<std::size_t>(out - start);
-}
+
+private:
+  const char* Next;
+  const char* End;
+};
 
 void PercentDecode(std::string_view text, std::string& bytes) {
   bytes.resize(text.size());
-  bytes.resize(PercentDecode(text, bytes.data()));
+  char* out = bytes.data();
+  for (TPercentDecodedBytes decoded(text); !decoded.AtEnd();)
+    *out++ = static_cast<char>(decoded.Take());
+  bytes.resize(static_cast<std::size_t>(out - bytes.data()));
 }
 
-// Strict UTF-8: overlong forms, encoded surrogates and values above U+10FFFF
-// are ill-formed. Characters above U+FFFF become surrogate pairs. UTF-16 never
-// takes more units than UTF-8 takes bytes, so the text is sized once and
-// trimmed. On failure the text is left unspecified.
-bool Utf8ToUtf16(std::string_view bytes, std::u16string& text) {
-  text.resize(bytes.size());
-  char16_t* out = text.data();
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const auto* const end = p + bytes.size();
-  while (p < end) {
-    const unsigned char lead = *p++;
+// The percent-decoded bytes of text read as strict UTF-8, in one pass: overlong
+// forms, encoded surrogates and values above U+10FFFF are ill-formed.
+// Characters above U+FFFF become surrogate pairs. UTF-16 never takes more units
+// than UTF-8 takes bytes, so the result is sized once and trimmed. On failure
+// it is left unspecified.
+bool PercentDecodeUtf8(std::string_view text, std::u16string& result) {
+  result.resize(text.size());
+  char16_t* out = result.data();
+  TPercentDecodedBytes bytes(text);
+  while (!bytes.AtEnd()) {
+    const unsigned char lead = bytes.Take();
     if (lead < 0x80) {
       *out++ = static_cast<char16_t>(lead);
       continue;
@@ -153,10 +162,10 @@ bool Utf8ToUtf16(std::string_view bytes, std::u16string& text) {
     } else {
       return false;
     }
-    if (end - p < continuations)
-      return false;
-    for (int k = 0; k < continuations; ++k, ++p) {
-      const unsigned char next = *p;
+    for (int k = 0; k < continuations; ++k) {
+      if (bytes.AtEnd())
+        return false;
+      const unsigned char next = bytes.Take();
       if (k == 0 ? (next < low || next > high) : (next < 0x80 || next > 0xBF))
         return false;
       c = (c << 6) | (next & 0x3F);
@@ -169,7 +178,7 @@ bool Utf8ToUtf16(std::string_view bytes, std::u16string& text) {
       *out++ = static_cast<char16_t>(c);
     }
   }
-  text.resize(static_cast<std::size_t>(out - text.data()));
+  result.resize(static_cast<std::size_t>(out - result.data()));
   return true;
 }
 
@@ -485,10 +494,7 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   AssignText(record.MessageID, Field(FieldMessageID));
   AssignText(record.Sender, Field(FieldSender));
   AssignText(record.Recipients, Field(FieldRecipients));
-  const std::string_view subject = Field(FieldSubject);
-  if (DecodedBytes.size() < subject.size())
-    DecodedBytes.resize(subject.size());
-  if (!Utf8ToUtf16(std::string_view(DecodedBytes.data(), PercentDecode(subject, DecodedBytes.data())), record.Subject))
+  if (!PercentDecodeUtf8(Field(FieldSubject), record.Subject))
     record.Subject.clear();
   PercentDecode(Field(FieldHeloDomain), record.HeloDomain);
   AssignText(record.Message, Field(FieldMessage));

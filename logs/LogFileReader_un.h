@@ -132,5 +132,4 @@ private:
   // First bound to one before its Last bound.
   std::string_view Line;
   std::array<std::size_t, LastColumn + 1> ColumnBounds{};
-  std::string DecodedBytes; // as long as the longest subject so far
 };
