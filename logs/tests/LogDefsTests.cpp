@@ -24,6 +24,64 @@ TEST(LogDefs, DateTimeAcceptsOnlyTheExactForm) {
   }
 }
 
+// Digits are read directly in the usual form; a blank or sign where a digit
+// belongs must still be read as the general integer conversion reads it.
+TEST(LogDefs, DateTimeNumbersWithBlanksOrSigns) {
+  double value = -1;
+  ASSERT_TRUE(StrToLogDateTime("2012-02-29T 1:+5:-0", value));
+  EXPECT_DOUBLE_EQ(LeapDay2012 + (3600 + 5 * 60) / 86400.0, value);
+  ASSERT_TRUE(StrToLogDateTime("+012-02-29T00:00: 9", value)); // the year 12 was a leap year
+  EXPECT_DOUBLE_EQ(-689517 + 9 / 86400.0, value);
+  value = -1;
+  EXPECT_FALSE(StrToLogDateTime("2012-02-29T-1:00:00", value));
+  EXPECT_FALSE(StrToLogDateTime("2012-02-29T00:00:9 ", value));
+  EXPECT_EQ(-1, value);
+}
+
+// The usual form (one to three plain digits per part) is read directly;
+// everything else must come out as the general conversion has it.
+TEST(LogDefs, IPv4ValueOutsideThePlainForm) {
+  const struct {
+    const char* Text;
+    bool Result;
+    std::uint32_t Value;
+  } converted[] = {
+      {"255.255.255.255", true, 0xFFFFFFFF}, {"010.001.000.099", true, 0x0A010063},
+      {"0010.1.1.0001", true, 0x0A010101},   {"+1.2.3.+4", true, 0x01020304},
+      {" 1.2. 3.4", true, 0x01020304},       {"1.2.3.00000000000000000001", true, 0x01020301},
+      {"-0.1.2.3", false, 0x00010203},       {"1.2.3.-0", false, 0x01020300},
+  };
+  for (const auto& expected : converted) {
+    std::uint32_t value = 7;
+    EXPECT_EQ(expected.Result, StrToIPv4Value(expected.Text, value)) << expected.Text;
+    EXPECT_EQ(expected.Value, value) << expected.Text;
+  }
+  std::uint32_t value = 7;
+  EXPECT_FALSE(StrToIPv4Value("1.2.3.4.", value)); // four dots: no part is converted
+  EXPECT_EQ(7u, value);
+
+  for (const char* text : {"256.1.1.1", "1.1.1.256", "1.2.3.2147483647", "1.2.3.-2147483648"})
+    EXPECT_THROW(StrToIPv4Value(text, value), ERangeError) << text;
+  const struct {
+    const char* Text;
+    const char* Message;
+  } raising[] = {
+      {"1.2.3.4 ", "'4 ' is not a valid integer value"},
+      {"1.2.3.4x", "'4x' is not a valid integer value"},
+      {".1.2.3", "'' is not a valid integer value"},
+      {"1.2.3.", "'' is not a valid integer value"},
+      {"1.2.3.2147483648", "'2147483648' is not a valid integer value"},
+  };
+  for (const auto& expected : raising) {
+    try {
+      StrToIPv4Value(expected.Text, value);
+      ADD_FAILURE() << expected.Text << ": no error";
+    } catch (const EConvertError& error) {
+      EXPECT_STREQ(expected.Message, error.what()) << expected.Text;
+    }
+  }
+}
+
 TEST(LogDefs, IPv4ValueWritesOnlyWhenDotted) {
   std::uint32_t value = 7;
   EXPECT_TRUE(StrToIPv4Value("10.0.0.1", value));

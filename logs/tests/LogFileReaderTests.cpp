@@ -172,6 +172,31 @@ TEST_F(LogFileReaderTest, FieldsByColumn) {
   EXPECT_TRUE(result.Errors.empty());
 }
 
+// Blanks are found a word and a 64-byte chunk at a time: fields must come out
+// whole wherever their blanks fall, in lines of any length around those sizes.
+TEST_F(LogFileReaderTest, FieldsWhereverTheirBlanksFall) {
+  const char* header = "#Software: Tarnvel ZEL Corvane Edition\r\n#Version: 2.0\r\n"
+                       "#Fields: x-event-datetime x-event-class x-event-action x-event-severity x-sender "
+                       "x-recipients x-msg-id\r\n";
+  std::string body;
+  for (std::size_t length = 1; length <= 140; ++length) {
+    const std::string sender(length, 's');
+    body += "2010-01-01T00:00:00 Pass - Info " + sender + " r" + std::to_string(length) + " id\r\n";
+    body += "2010-01-01T00:00:00 Pass - Info " + sender + "\r\n"; // ends in the sender
+  }
+  const TReadResult result = ReadLog(WriteLog(body, header));
+  ASSERT_EQ(280u, result.Records.size());
+  for (std::size_t length = 1; length <= 140; ++length) {
+    const TLogRecord& full = result.Records[2 * (length - 1)];
+    const TLogRecord& cut = result.Records[2 * (length - 1) + 1];
+    EXPECT_EQ(std::string(length, 's'), full.Sender) << length;
+    EXPECT_EQ("r" + std::to_string(length), full.Recipients) << length;
+    EXPECT_EQ("id", full.MessageID) << length;
+    EXPECT_EQ(std::string(length, 's'), cut.Sender) << length;
+    EXPECT_EQ("", cut.Recipients) << length;
+  }
+}
+
 TEST_F(LogFileReaderTest, SkippedLinesDoNotUseLineNumbers) {
   const std::string path = WriteLog("2010-01-01T00:00:00 Pass - - Info - - - - zero\r\n"
                                     "2010-02-30T00:00:00 Pass - - Info - - - - bad date\r\n"
