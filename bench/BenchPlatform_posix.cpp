@@ -29,8 +29,7 @@ TRawScanResult ScanCrLfMapped(const std::filesystem::path& path, std::uint32_t w
   }
   TRawScanResult result;
   result.Bytes = static_cast<std::uint64_t>(info.st_size);
-  char previous = 0;
-  std::uint64_t lastLineEnd = 0;
+  TCrLfCounter counter;
   for (std::uint64_t offset = 0; offset < result.Bytes; offset += windowSize) {
     const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(windowSize, result.Bytes - offset));
     void* view = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, static_cast<off_t>(offset));
@@ -39,20 +38,11 @@ TRawScanResult ScanCrLfMapped(const std::filesystem::path& path, std::uint32_t w
       Fail("cannot map", path);
     }
     const char* begin = static_cast<const char*>(view);
-    const char* end = begin + length;
-    const char* p = begin;
-    while ((p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) != nullptr) {
-      if ((p > begin ? p[-1] : previous) == '\r') {
-        ++result.Lines;
-        lastLineEnd = offset + static_cast<std::uint64_t>(p + 1 - begin);
-      }
-      ++p;
-    }
-    previous = end[-1];
+    counter.Scan(offset, begin, begin + length);
     ::munmap(view, length);
   }
   ::close(fd);
-  if (result.Bytes != 0 && lastLineEnd != result.Bytes) ++result.Lines;
+  result.Lines = counter.Lines(result.Bytes);
   return result;
 }
 

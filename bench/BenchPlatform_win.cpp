@@ -4,7 +4,6 @@
 #include <psapi.h>
 
 #include <algorithm>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -36,8 +35,7 @@ TRawScanResult ScanCrLfMapped(const std::filesystem::path& path, std::uint32_t w
     CloseHandle(file);
     Fail("cannot map", path);
   }
-  char previous = 0;
-  std::uint64_t lastLineEnd = 0;
+  TCrLfCounter counter;
   for (std::uint64_t offset = 0; offset < result.Bytes; offset += windowSize) {
     const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(windowSize, result.Bytes - offset));
     void* view = MapViewOfFile(mapping, FILE_MAP_READ, static_cast<DWORD>(offset >> 32),
@@ -48,21 +46,12 @@ TRawScanResult ScanCrLfMapped(const std::filesystem::path& path, std::uint32_t w
       Fail("cannot map a view of", path);
     }
     const char* begin = static_cast<const char*>(view);
-    const char* end = begin + length;
-    const char* p = begin;
-    while ((p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) != nullptr) {
-      if ((p > begin ? p[-1] : previous) == '\r') {
-        ++result.Lines;
-        lastLineEnd = offset + static_cast<std::uint64_t>(p + 1 - begin);
-      }
-      ++p;
-    }
-    previous = end[-1];
+    counter.Scan(offset, begin, begin + length);
     UnmapViewOfFile(view);
   }
   CloseHandle(mapping);
   CloseHandle(file);
-  if (lastLineEnd != result.Bytes) ++result.Lines;
+  result.Lines = counter.Lines(result.Bytes);
   return result;
 }
 

@@ -1,5 +1,7 @@
 #include "LogDefs_un.h"
 
+#include "CivilDate_un.h"
+
 #include <limits>
 
 #include "LogText_un.h"
@@ -71,15 +73,6 @@ bool DateTimeNumbers(std::string_view text, std::int32_t& year, std::int32_t& mo
   return true;
 }
 
-// Days from 1970-01-01 of a proleptic Gregorian date.
-std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) noexcept {
-  year -= month <= 2 ? 1 : 0;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const std::int64_t yearOfEra = year - era * 400;
-  const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
 
 constexpr std::int64_t AutomationEpochToUnixEpochDays = 25569;
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ComObj.h"
+#include "EngineOutcome.h"
 #include "OLEDbAccessor.h"
 #include "OLEDbError.h"
 #include "OLEDbProperties.h"
@@ -159,23 +160,6 @@ private:
   }
   std::vector<std::pair<DBREASON, DBEVENTPHASE>> events_;
 };
-
-// The code an engine call leaves with; a returned code is kept.
-template <class F>
-HRESULT Outcome(F&& call, std::wstring* message = nullptr) {
-  try {
-    if constexpr (std::is_void_v<std::invoke_result_t<F&>>)
-      call();
-    else
-      return call();
-    return S_OK;
-  } catch (const EOleDbException& e) {
-    return e.ErrorCode;
-  } catch (const EOleError& e) {
-    if (message) *message = e.Message();
-    return e.ErrorCode();
-  }
-}
 
 using TPhases = std::vector<DBEVENTPHASE>;
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ComObj.h"
+#include "EngineOutcome.h"
 #include "OLEDbAccessor.h"
 #include "OLEDbError.h"
 #include "OLEDbProperties.h"
@@ -26,23 +27,6 @@ struct TTableRow {
   DATE Stamp;
   std::string Blob;
 };
-
-// Runs an engine call the way the rowset's guard sees it.
-template <class F>
-HRESULT Outcome(F&& call, std::wstring* message = nullptr) {
-  try {
-    if constexpr (std::is_void_v<std::invoke_result_t<F&>>)
-      call();
-    else
-      return call();
-    return S_OK;
-  } catch (const EOleDbException& e) {
-    return e.ErrorCode;
-  } catch (const EOleError& e) {
-    if (message) *message = e.Message();
-    return e.ErrorCode();
-  }
-}
 
 class TCountedStream : public TOleDbBlobStream {
 public:
