@@ -16,6 +16,7 @@ public:
   void BeforeDestruction() noexcept override;
   void InitializeObject() override;
   void InitProperties() override;
+  TOleDbDatasource* AsDataSource() noexcept override { return this; }
 
   // Stores the state and arranges the property sets: initialised, every set
   // read-only but DBPROPSET_DATASOURCE; uninitialised, every set hidden but

@@ -162,6 +162,9 @@ public:
   TOleDbPropertySets& PropertySets() const;
   // The data source at the top of the parent chain, or null.
   TOleDbDatasource* FindDataSource() const;
+  // This object as a data source, or null: lets the parent chain be walked
+  // without knowing the data source class.
+  virtual TOleDbDatasource* AsDataSource() noexcept { return nullptr; }
   // The descriptor of the object's class (null for objects made without one).
   const TOleDbClass* OleDbClass() const noexcept;
 

@@ -1,7 +1,6 @@
 #include "OLEDbBase.h"
 
 #include "Diagnostics.h"
-#include "OLEDbDatasource.h"
 
 // {5A3C1E70-8D2B-4F61-9C44-1B7E0D2A6F01} and neighbours: private to the toolkit.
 const IID IID_IOleDbClass = {0x5a3c1e70, 0x8d2b, 0x4f61, {0x9c, 0x44, 0x1b, 0x7e, 0x0d, 0x2a, 0x6f, 0x01}};
@@ -107,7 +106,7 @@ TOleDbDatasource* TOleDbBase::FindDataSource() const {
   // QueryInterface belongs to its outer object.
   for (IOleDbParentClass* link = Parent.Get(); link;) {
     TOleDbBase* object = link->GetObject();
-    if (auto* dataSource = dynamic_cast<TOleDbDatasource*>(object)) return dataSource;
+    if (auto* dataSource = object->AsDataSource()) return dataSource;
     link = object->Parent.Get();
   }
   return nullptr;
