@@ -9,8 +9,8 @@
 //       OleDbError(status);      // a warning leaves as the return value
 //     });
 //   }
-// Objects not derived from TOleDbBase use OleDbGuard(*this, body). The body
-// returns void (S_OK) or an HRESULT.
+// Objects not derived from TOleDbBase use OleDbGuard(*this, body) (see
+// OLEDbGuard.h). The body returns void (S_OK) or an HRESULT.
 #include <windows.h>
 #include <oledb.h>
 
@@ -24,6 +24,7 @@
 #include "ComObj.h"
 #include "ComPtr.h"
 #include "OLEDbError.h"
+#include "OLEDbGuard.h"
 #include "OLEDbProperties.h"
 #include "OLEDbPropertyStorage.h"
 
@@ -34,30 +35,6 @@
 
 class TOleDbBase;
 class TOleDbDatasource;
-
-// ---------------------------------------------------------------------------
-// The guard.
-
-// Converts the exception in flight (call only inside a catch block):
-// EOleDbException gives its code and no error object; std::bad_alloc gives
-// E_OUTOFMEMORY; anything else installs an error object (source = the
-// object's ProgID, description = the message) and gives the OLE error's
-// negative code or E_UNEXPECTED.
-HRESULT OleDbHandleException(const TComObject& self) noexcept;
-
-template <class F>
-HRESULT OleDbGuard(const TComObject& self, F&& body) noexcept {
-  try {
-    if constexpr (std::is_void_v<std::invoke_result_t<F&>>) {
-      body();
-      return S_OK;
-    } else {
-      return body();
-    }
-  } catch (...) {
-    return OleDbHandleException(self);
-  }
-}
 
 // ---------------------------------------------------------------------------
 // Private interfaces: toolkit objects find each other through them; they are
