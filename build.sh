@@ -126,15 +126,18 @@ run_fuzz() {
   local fuzzer="$NATIVE_DIR/logs/fuzz/logline_fuzzer"
   [ -x "$fuzzer" ] || { log "fuzz target $fuzzer was not built"; return 1; }
   log "fuzzing the log reader for ${seconds}s"
+  # The seeds stay as they are in the repository; what the run finds goes to
+  # a corpus of the build tree.
   local corpus="$NATIVE_DIR/fuzz-corpus"
   mkdir -p "$corpus"
-  cp -n "$ROOT"/logs/fuzz/corpus/* "$corpus"/ 2>/dev/null || true
   local out="$NATIVE_DIR/fuzz.log"
-  if ! "$fuzzer" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 "$corpus" </dev/null >"$out" 2>&1; then
+  if ! "$fuzzer" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
+    -dict="$ROOT/logs/fuzz/logline.dict" -artifact_prefix="$NATIVE_DIR/" \
+    "$corpus" "$ROOT/logs/fuzz/corpus" </dev/null >"$out" 2>&1; then
     tail -n 60 "$out"
     return 1
   fi
-  grep -E '^(Done|stat::)' "$out" || true
+  grep -E '^(Done|stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb))' "$out" || true
 }
 
 run_demo() {
