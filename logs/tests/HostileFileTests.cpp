@@ -24,10 +24,6 @@ namespace {
 constexpr const char* LegacyHeader = "#Software: Tarnvel ZEL Valtrix\r\n#Version: 1.4\r\n"
                                      "#Fields: x-event-datetime x-event-class x-event-severity x-event-msg\r\n";
 
-std::string LegacyLine(int number) {
-  return "2010-04-01T10:15:30 RejectMail Info message number " + std::to_string(number) + "\r\n";
-}
-
 double Date(const char* text) {
   double value = 0;
   EXPECT_TRUE(StrToLogDateTime(text, value)) << text;
@@ -77,6 +73,10 @@ TEST(HostileFiles, LegacyTimesBeforeTheEpochAsWritten) {
 }
 
 #ifndef _WIN32
+
+std::string LegacyLine(int number) {
+  return "2010-04-01T10:15:30 RejectMail Info message number " + std::to_string(number) + "\r\n";
+}
 
 // Opening a FIFO for reading waits for a writer: the check and the reader
 // must refuse it instead, with a reason a user understands.
