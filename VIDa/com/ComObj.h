@@ -388,8 +388,8 @@ public:
   void* FindStaticInterface(REFIID riid) noexcept override {
     void* found = nullptr;
     ((found == nullptr && IsEqualGUID(riid, ComDetail::TEntry<Entries>::Id())
-          ? (found = static_cast<typename ComDetail::TEntry<Entries>::Interface*>(this), true)
-          : false),
+          ? void(found = static_cast<typename ComDetail::TEntry<Entries>::Interface*>(this))
+          : void()),
      ...);
     return found ? found : Base::FindStaticInterface(riid);
   }
