@@ -210,22 +210,19 @@ TEST(Command, ExecuteIntoARowset) {
 
   // A property the rowset cannot take: the warning, a rowset and the count.
   DBPROP prop{};
-  prop.dwPropertyID = DBPROP_IRowsetLocate;
+  prop.dwPropertyID = DBPROP_COMMANDTIMEOUT;
   prop.dwOptions = DBPROPOPTIONS_OPTIONAL;
-  V_VT(&prop.vValue) = VT_BOOL;
-  V_BOOL(&prop.vValue) = VARIANT_TRUE;
+  V_VT(&prop.vValue) = VT_I4;
+  V_I4(&prop.vValue) = 30;
   DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
   auto properties = Ask<ICommandProperties>(f.Text.Get(), IID_ICommandProperties);
-  ASSERT_TRUE(SUCCEEDED(properties->SetProperties(1, &set)));
+  ASSERT_EQ(properties->SetProperties(1, &set), S_OK);
   f.Text->SetCommandText(DBGUID_DEFAULT, L"t");
   affected = -5;
-  const HRESULT result = f.Command->Execute(nullptr, IID_IRowset, nullptr, &affected, rowset.Put());
-  if (result == DB_S_ERRORSOCCURRED) {
-    EXPECT_TRUE(rowset);
-    EXPECT_EQ(affected, 7);
-  } else {
-    EXPECT_EQ(result, S_OK);
-  }
+  EXPECT_EQ(f.Command->Execute(nullptr, IID_IRowset, nullptr, &affected, rowset.Put()), DB_S_ERRORSOCCURRED);
+  EXPECT_TRUE(rowset);
+  EXPECT_EQ(affected, 7);
+  EXPECT_EQ(f.Object().State, TOleDbCommandState::Executed);
 }
 
 struct TCell {

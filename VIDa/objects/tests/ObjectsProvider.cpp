@@ -69,6 +69,11 @@ void TObjectsRowset::CreateRowsetData(TOleDbExecParams& params) {
   AttachData(data.Get());
 }
 
+void TObjectsRowset::CheckPropertyValue(TOleDbProperty& property, const VARIANT& value, DBPROPSTATUS& status) {
+  if (property.PropID == DBPROP_COMMANDTIMEOUT && V_VT(&value) == VT_I4 && V_I4(&value) != 0)
+    status = DBPROPSTATUS_NOTSETTABLE;
+}
+
 void TObjectsCommand::InitializeObject() {
   TOleDbCommand::InitializeObject();
   Capabilities = NextCapabilities;

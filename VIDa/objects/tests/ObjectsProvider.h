@@ -35,6 +35,8 @@ class TObjectsRowset : public TOleDbRowset {
 public:
   static constexpr const wchar_t* ClassName = L"TObjectsRowset";
   void CreateRowsetData(TOleDbExecParams& params) override;
+  // A command timeout other than 0 is not settable.
+  void CheckPropertyValue(TOleDbProperty& property, const VARIANT& value, DBPROPSTATUS& status) override;
   static inline TObjectsOpenRequest LastRequest;
 };
 
