@@ -1,6 +1,6 @@
 #pragma once
 // The toolkit's command object. A concrete command names its rowset class
-// (static GetRowsetClass), describes its result columns (DescribeColumns),
+// (RowsetClass in its class descriptor, as a session does), describes its result columns (DescribeColumns),
 // may set Capabilities in InitializeObject and may implement preparation
 // (PrepareCommand, UnprepareCommand) and statements (ExecuteCommand).
 //

@@ -1,14 +1,16 @@
 #pragma once
 // The toolkit's session object. A concrete session names its rowset class
-// (static GetRowsetClass), may name a command class (static
-// GetCommmandClass), sets Capabilities in InitializeObject and supplies the
-// rows of its schema rowsets in BuildSchemaRowset:
+// and may name a command class in its class descriptor, sets Capabilities in
+// InitializeObject and supplies the rows of its schema rowsets in
+// BuildSchemaRowset:
 //
 //   class TMySession : public TOleDbSession {
 //   public:
 //     static constexpr const wchar_t* ClassName = L"TMySession";
-//     static const TOleDbClass* GetRowsetClass() { return &OleDbClassOf<TMyRowset>(); }
-//     static const TOleDbClass* GetCommmandClass() { return &OleDbClassOf<TMyCommand>(); }
+//     struct TClass : TOleDbClass {
+//       const TOleDbClass* RowsetClass() const override { return &OleDbClassOf<TMyRowset>(); }
+//       const TOleDbClass* CommandClass() const override { return &OleDbClassOf<TMyCommand>(); }
+//     };
 //     void InitializeObject() override {
 //       TOleDbSession::InitializeObject();
 //       Capabilities = OleDbSessionCreateCommand | OleDbSessionSchemaRowset;

@@ -43,7 +43,9 @@ public:
 class TObjectsCommand : public TOleDbCommand {
 public:
   static constexpr const wchar_t* ClassName = L"TObjectsCommand";
-  static const TOleDbClass* GetRowsetClass() { return &OleDbClassOf<TObjectsRowset>(); }
+  struct TClass : TOleDbClass {
+    const TOleDbClass* RowsetClass() const override { return &OleDbClassOf<TObjectsRowset>(); }
+  };
 
   // Capabilities from NextCapabilities.
   void InitializeObject() override;
@@ -58,8 +60,10 @@ public:
 class TObjectsSession : public TOleDbSession {
 public:
   static constexpr const wchar_t* ClassName = L"TObjectsSession";
-  static const TOleDbClass* GetRowsetClass() { return &OleDbClassOf<TObjectsRowset>(); }
-  static const TOleDbClass* GetCommmandClass() { return &OleDbClassOf<TObjectsCommand>(); }
+  struct TClass : TOleDbClass {
+    const TOleDbClass* RowsetClass() const override { return &OleDbClassOf<TObjectsRowset>(); }
+    const TOleDbClass* CommandClass() const override { return &OleDbClassOf<TObjectsCommand>(); }
+  };
 
   // Capabilities from NextCapabilities.
   void InitializeObject() override;
@@ -77,7 +81,9 @@ public:
 class TObjectsDataSource : public TOleDbDatasource {
 public:
   static constexpr const wchar_t* ClassName = L"TObjectsDataSource";
-  static const TOleDbClass* GetSessionClass() { return &OleDbClassOf<TObjectsSession>(); }
+  struct TClass : TOleDbClass {
+    const TOleDbClass* SessionClass() const override { return &OleDbClassOf<TObjectsSession>(); }
+  };
 };
 
 // An initialised data source of the objects provider.
