@@ -115,7 +115,6 @@ TEST(Session, OpenRowsetArgumentChecks) {
   EXPECT_EQ(session->OpenRowset(nullptr, nullptr, &index, IID_IRowset, 0, nullptr, rowset.Put()), S_OK);
   EXPECT_EQ(TObjectsRowset::LastRequest.IndexName, L"ix");
 
-  TComPtr<IUnknown> outer;
   EXPECT_EQ(session->OpenRowset(reinterpret_cast<IUnknown*>(session.Get()), &table, nullptr, IID_IRowset, 0, nullptr,
                                 rowset.Put()),
             DB_E_NOAGGREGATION);
@@ -192,20 +191,8 @@ TEST(Session, OptionalInterfacesByCapability) {
   EXPECT_EQ(getDataSource->GetDataSource(IID_IUnknown, nullptr), E_INVALIDARG);
 }
 
-TEST(Session, PropertiesAndCommandCreation) {
+TEST(Session, CommandCreation) {
   TComPtr<IOpenRowset> session = CreateObjectsSession();
-  TComPtr<ISessionProperties> properties;
-  ASSERT_EQ(session.As(properties, IID_ISessionProperties), S_OK);
-  ULONG count = 0;
-  DBPROPSET* sets = nullptr;
-  EXPECT_EQ(properties->GetProperties(0, nullptr, &count, &sets), S_OK);
-  ASSERT_EQ(count, 1u);
-  EXPECT_TRUE(IsEqualGUID(sets[0].guidPropertySet, DBPROPSET_SESSION));
-  EXPECT_EQ(sets[0].rgProperties[0].dwPropertyID, static_cast<DBPROPID>(DBPROP_SESS_AUTOCOMMITISOLEVELS));
-  for (ULONG i = 0; i < sets[0].cProperties; ++i) VariantClear(&sets[0].rgProperties[i].vValue);
-  CoTaskMemFree(sets[0].rgProperties);
-  CoTaskMemFree(sets);
-
   TComPtr<IDBCreateCommand> create;
   ASSERT_EQ(session.As(create, IID_IDBCreateCommand), S_OK);
   EXPECT_EQ(create->CreateCommand(nullptr, IID_ICommand, nullptr), E_INVALIDARG);
@@ -237,10 +224,6 @@ TEST(Session, WithoutClassesHooksAreNotImplemented) {
   DBID table = NameID(DBKIND_NAME, L"t");
   EXPECT_EQ(session->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 0, nullptr, command.Put()), E_FAIL);
 }
-
-}  // namespace
-
-namespace {
 
 // A read that fails at a later binding takes back what it allocated for the
 // earlier ones: nothing is left for the consumer to free or to trip over.
