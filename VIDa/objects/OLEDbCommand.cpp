@@ -3,7 +3,6 @@
 #include <oledberr.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cwctype>
 
 #include "OLEDbDataConvert.h"
@@ -240,9 +239,7 @@ HRESULT TOleDbCommand::GetCommandText(GUID* pguidDialect, LPOLESTR* ppwszCommand
     std::wstring text;
     HRESULT status = S_OK;
     CommandText->GetText(dialect, text, status);
-    auto* copy = static_cast<LPOLESTR>(OleDbAlloc((text.size() + 1) * sizeof(OLECHAR)));
-    std::memcpy(copy, text.c_str(), (text.size() + 1) * sizeof(OLECHAR));
-    *ppwszCommand = copy;
+    *ppwszCommand = OleDbStrDup(text.c_str());
     if (pguidDialect) *pguidDialect = DBGUID_DEFAULT;
     OleDbError(status);
   });

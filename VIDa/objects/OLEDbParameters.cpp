@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "OLEDbError.h"
+#include "OLEDbTaskMemory.h"
 #include "OLEDbTypes.h"
 
 namespace {
@@ -24,13 +25,6 @@ ULONG SizeInBytes(DBTYPE type, DBLENGTH size) noexcept {
   const ULONG narrowed = size > MAXDWORD ? MAXDWORD : static_cast<ULONG>(size);
   return CharsToBytes(type, narrowed);
 }
-
-template <class T>
-struct TTaskArray {
-  T* Items = nullptr;
-  ~TTaskArray() { CoTaskMemFree(Items); }
-  T* Release() noexcept { return std::exchange(Items, nullptr); }
-};
 }  // namespace
 
 DB_UPARAMS TOleDbParameter::Ordinal() const { return Parameters->Ordinal(*this); }
@@ -129,13 +123,11 @@ void TOleDbParameterStorage::GetParameterInfo(DB_UPARAMS* pcParams, DBPARAMINFO*
   const std::size_t count = list.Count();
   if (count == 0) return;
 
-  TTaskArray<DBPARAMINFO> infos;
-  infos.Items = static_cast<DBPARAMINFO*>(OleDbAlloc(count * sizeof(DBPARAMINFO)));
-  std::fill_n(infos.Items, count, DBPARAMINFO{});
+  TTaskMemory<DBPARAMINFO[]> infos = OleDbAllocArray<DBPARAMINFO>(count);
   std::size_t nameChars = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const TOleDbParameter& parameter = list.Items(i);
-    DBPARAMINFO& info = infos.Items[i];
+    DBPARAMINFO& info = infos[i];
     info.dwFlags = parameter.Flags;
     info.iOrdinal = i + 1;
     info.ulParamSize = (parameter.Flags & DBPARAMFLAGS_ISLONG) ? ~static_cast<DBLENGTH>(0)
@@ -146,20 +138,20 @@ void TOleDbParameterStorage::GetParameterInfo(DB_UPARAMS* pcParams, DBPARAMINFO*
     if (!parameter.Name.empty()) nameChars += parameter.Name.size() + 1;
   }
 
-  TTaskArray<OLECHAR> names;
+  TTaskMemory<OLECHAR[]> names;
   if (ppNamesBuffer && nameChars > 0) {
-    names.Items = static_cast<OLECHAR*>(OleDbAlloc(nameChars * sizeof(OLECHAR)));
-    OLECHAR* next = names.Items;
+    names = OleDbAllocArray<OLECHAR>(nameChars);
+    OLECHAR* next = names.get();
     for (std::size_t i = 0; i < count; ++i) {
       const std::wstring& name = list.Items(i).Name;
       if (name.empty()) continue;
-      infos.Items[i].pwszName = next;
+      infos[i].pwszName = next;
       next = std::copy(name.begin(), name.end(), next);
       *next++ = L'\0';
     }
   }
-  *prgParamInfo = infos.Release();
-  if (ppNamesBuffer) *ppNamesBuffer = names.Release();
+  *prgParamInfo = infos.release();
+  if (ppNamesBuffer) *ppNamesBuffer = names.release();
   *pcParams = count;
 }
 

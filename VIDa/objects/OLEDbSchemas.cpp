@@ -10,6 +10,7 @@
 #include "OLEDbRowset.h"
 #include "OLEDbSchemaDefaults.h"
 #include "OLEDbSimpleRowsetData.h"
+#include "OLEDbTaskMemory.h"
 
 namespace {
 struct TSchemaKind {
@@ -51,13 +52,6 @@ const TSchemaKind SchemaKinds[OleDbSchemaCodeCount] = {
     {&DBSCHEMA_STATISTICS, 3},
 };
 
-// Task memory that goes back unless handed to the consumer.
-template <class T>
-struct TTaskArray {
-  T* Items = nullptr;
-  ~TTaskArray() { CoTaskMemFree(Items); }
-  T* Release() noexcept { return std::exchange(Items, nullptr); }
-};
 }  // namespace
 
 TOleDbSchemaCode SchemaCodeOf(REFGUID guid) noexcept {
@@ -169,16 +163,15 @@ void TOleDbSchemaStorage::GetSchemas(ULONG* pcSchemas, GUID** prgSchemas, ULONG*
   TOleDbSchemas& schemas = Schemas();
   const std::size_t count = schemas.Count();
   if (count == 0) return;
-  TTaskArray<GUID> guids;
-  TTaskArray<ULONG> support;
-  guids.Items = static_cast<GUID*>(OleDbAlloc(count * sizeof(GUID)));
-  if (prgRestrictionSupport) support.Items = static_cast<ULONG*>(OleDbAlloc(count * sizeof(ULONG)));
+  TTaskMemory<GUID[]> guids = OleDbAllocArray<GUID>(count);
+  TTaskMemory<ULONG[]> support;
+  if (prgRestrictionSupport) support = OleDbAllocArray<ULONG>(count);
   for (std::size_t i = 0; i < count; ++i) {
-    guids.Items[i] = schemas.Items(i).Guid;
-    if (support.Items) support.Items[i] = schemas.Items(i).RestrictionSupport();
+    guids[i] = schemas.Items(i).Guid;
+    if (support) support[i] = schemas.Items(i).RestrictionSupport();
   }
-  *prgSchemas = guids.Release();
-  if (prgRestrictionSupport) *prgRestrictionSupport = support.Release();
+  *prgSchemas = guids.release();
+  if (prgRestrictionSupport) *prgRestrictionSupport = support.release();
   *pcSchemas = static_cast<ULONG>(count);
 }
 
