@@ -129,7 +129,7 @@ void TOleDbRowsetData::ConvertData(DBTYPE sourceType, DBTYPE destinationType, co
 }
 
 std::span<const TOleDbColumn* const> TOleDbRowsetData::BindingColumns(const TOleDbAccessor& accessor) {
-  const TOleDbColumns* columnSet = Columns.get();
+  const TOleDbColumns* columnSet = columns_.get();
   const std::uint64_t version = columnSet->Version();
   for (const TBindingColumns& entry : bindingColumns_)
     if (entry.Accessor == &accessor && entry.Handle == accessor.Handle() && entry.Bindings == accessor.Bindings() &&
