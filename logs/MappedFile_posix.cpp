@@ -100,7 +100,7 @@ std::uint32_t TMappedFile::CreateMapping(std::uint64_t size) {
 
 std::uint32_t TMappedFile::MapView(std::uint64_t offset, std::uint32_t count, const char*& data) {
   UnmapView();
-  if (!InMapping(offset, count))
+  if (offset > MappingSize || count > MappingSize - offset)
     return EINVAL;
   const std::uint64_t granularity = AllocationGranularity();
   const std::uint64_t alignedOffset = offset - offset % granularity;

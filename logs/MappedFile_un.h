@@ -50,8 +50,7 @@ public:
   std::uint32_t CreateMapping(std::uint64_t size);
   // Maps count bytes from offset (any offset: the view is mapped from the
   // granularity below it) and replaces the previous view; data points at the
-  // byte at offset. A range beyond the mapping is the system's invalid
-  // argument code on every platform.
+  // byte at offset.
   std::uint32_t MapView(std::uint64_t offset, std::uint32_t count, const char*& data);
   void UnmapView() noexcept;
   // Releases view, mapping and file; the first failure's code, or 0.
@@ -60,17 +59,13 @@ public:
   std::uint32_t Read(char* buffer, std::uint32_t count, std::uint32_t& bytesRead);
 
 private:
-  bool InMapping(std::uint64_t offset, std::uint32_t count) const noexcept {
-    return offset <= MappingSize && count <= MappingSize - offset;
-  }
-
 #ifdef _WIN32
   void* FileHandle = reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
   void* MappingHandle = nullptr;
 #else
   int FileDescriptor = -1;
-#endif
   std::uint64_t MappingSize = 0;
+#endif
   void* ViewStart = nullptr;
   std::size_t ViewLength = 0;
 };

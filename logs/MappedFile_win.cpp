@@ -80,16 +80,11 @@ std::uint32_t TMappedFile::QuerySize(std::uint64_t& size) {
 std::uint32_t TMappedFile::CreateMapping(std::uint64_t size) {
   MappingHandle = CreateFileMappingW(FileHandle, nullptr, PAGE_READONLY, static_cast<DWORD>(size >> 32),
                                      static_cast<DWORD>(size), nullptr);
-  if (MappingHandle == nullptr)
-    return LastError();
-  MappingSize = size;
-  return 0;
+  return MappingHandle == nullptr ? LastError() : 0;
 }
 
 std::uint32_t TMappedFile::MapView(std::uint64_t offset, std::uint32_t count, const char*& data) {
   UnmapView();
-  if (!InMapping(offset, count))
-    return ERROR_INVALID_PARAMETER;
   const std::uint64_t granularity = AllocationGranularity();
   const std::uint64_t alignedOffset = offset - offset % granularity;
   const SIZE_T length = static_cast<SIZE_T>(offset - alignedOffset) + count;
@@ -119,7 +114,6 @@ std::uint32_t TMappedFile::Close() noexcept {
   if (MappingHandle != nullptr && !CloseHandle(MappingHandle) && error == 0)
     error = LastError();
   MappingHandle = nullptr;
-  MappingSize = 0;
   if (FileHandle != INVALID_HANDLE_VALUE && !CloseHandle(FileHandle) && error == 0)
     error = LastError();
   FileHandle = INVALID_HANDLE_VALUE;
