@@ -131,7 +131,7 @@ TBufferedRowsetData::~TBufferedRowsetData() { ClearRows(); }
 void TBufferedRowsetData::InitRowLayout() {
   // Buffers of the old layout go with it.
   ClearRows();
-  const TOleDbColumns& columns = *Columns;
+  const TOleDbColumns& columns = Columns();
   std::vector<std::int32_t> offsets;
   offsets.reserve(columns.Count());
   std::int64_t end = 0;
@@ -170,13 +170,13 @@ void TBufferedRowsetData::InitRowNulls(std::byte* buffer) {
 }
 
 void TBufferedRowsetData::FreeRowData(std::byte* buffer) {
-  const TOleDbColumns& columns = *Columns;
+  const TOleDbColumns& columns = Columns();
   const std::size_t count = std::min(columns.Count(), columnOffsets_.size());
   for (std::size_t i = 0; i < count; ++i) ReleaseValue(buffer, i);
 }
 
 void TBufferedRowsetData::ReleaseValue(std::byte* buffer, std::size_t columnIndex) const {
-  const TOleDbColumn& column = Columns->Items(columnIndex);
+  const TOleDbColumn& column = Columns().Items(columnIndex);
   if (!HoldsOwnedValue(column.DataType)) return;
   std::byte* value = ValueAt(buffer, columnIndex);
   if (column.DataType == DBTYPE_VARIANT) {
@@ -300,7 +300,7 @@ void TBufferedRowsetData::SetValue(std::int32_t rowIndex, std::size_t columnInde
     return;
   }
   SetColumnNull(buffer, columnIndex, false);
-  const TOleDbColumn& column = Columns->Items(columnIndex);
+  const TOleDbColumn& column = Columns().Items(columnIndex);
   // The converter writes over the slot; what it held is freed first.
   ReleaseValue(buffer, columnIndex);
   std::byte* slot = ValueAt(buffer, columnIndex);
@@ -321,7 +321,7 @@ void TBufferedRowsetData::GetValue(std::int32_t rowIndex, std::size_t columnInde
     V_VT(&value) = VT_NULL;
     return;
   }
-  const TOleDbColumn& column = Columns->Items(columnIndex);
+  const TOleDbColumn& column = Columns().Items(columnIndex);
   std::byte* data = ValueAt(buffer, columnIndex);
   DBLENGTH length = sizeof(VARIANT);
   DBSTATUS status = DBSTATUS_S_OK;
@@ -347,14 +347,14 @@ std::size_t TBufferedRowsetData::ColumnIndexOfKey(const VARIANT& key) const {
       number = V_I4(&key);
       break;
     case VT_BSTR: {
-      const TOleDbColumn* column = Columns->FindByName(V_BSTR(&key) ? V_BSTR(&key) : L"");
+      const TOleDbColumn* column = Columns().FindByName(V_BSTR(&key) ? V_BSTR(&key) : L"");
       if (!column) RowsetDataAssertionFailed(L"Invalid column name");
       return column->Index;
     }
     default:
       throw EOleError(L"Invalid column index", E_FAIL);
   }
-  if (number < 0 || static_cast<std::uint64_t>(number) >= Columns->Count()) RowsetDataRangeError();
+  if (number < 0 || static_cast<std::uint64_t>(number) >= Columns().Count()) RowsetDataRangeError();
   return static_cast<std::size_t>(number);
 }
 
@@ -426,7 +426,7 @@ TOleDbCursorPosition TBufferedRowsetData::FetchCurrentRow(TOleDbRowHandle& handl
 }
 
 void* TBufferedRowsetData::GetBookmark() {
-  const TOleDbColumn* bookmark = Columns->BookmarkColumn();
+  const TOleDbColumn* bookmark = Columns().BookmarkColumn();
   if (!bookmark) RowsetDataAssertionFailed(L"Bookmark column is not available");
   return ValueAt(CurrentRowBuffer(), bookmark->Index);
 }

@@ -88,8 +88,8 @@ void TOleDbRowsetData::WriteRowData(void* pData, TOleDbRowHandle& handle, HRESUL
                                     const TOleDbAccessor& accessor) {
   result = S_OK;
   if (accessor.IsNullAccessor()) {
-    for (std::size_t i = 0; i < Columns->Count(); ++i) {
-      const TOleDbColumn& column = Columns->Items(i);
+    for (std::size_t i = 0; i < Columns().Count(); ++i) {
+      const TOleDbColumn& column = Columns().Items(i);
       if (column.IsBookmark()) continue;
       DBSTATUS status = DBSTATUS_S_OK;
       SetColumnStatus(handle.RowValue(), column, status, TOleDbColumnStatusKind::SetDefault);
@@ -282,8 +282,8 @@ bool TOleDbRowsetData::NotifyColumnSet(TOleDbRowHandle& handle, const TOleDbAcce
   if (!events || !events->IsWanted(reason, static_cast<int>(phase))) return false;
   std::vector<DBORDINAL> columns;
   if (accessor.IsNullAccessor()) {
-    for (std::size_t i = 0; i < Columns->Count(); ++i)
-      if (!Columns->Items(i).IsBookmark()) columns.push_back(Columns->Items(i).Ordinal);
+    for (std::size_t i = 0; i < Columns().Count(); ++i)
+      if (!Columns().Items(i).IsBookmark()) columns.push_back(Columns().Items(i).Ordinal);
   } else {
     for (DBCOUNTITEM i = 0; i < accessor.BindingCount(); ++i) columns.push_back(accessor.Binding(i).iOrdinal);
   }

@@ -39,7 +39,7 @@ void TRDRowHandleEvents::QueryKeepRowHandle(TOleDbRowHandle& handle, bool& keep)
   if (Target->HasPendingRowsObject()) Target->PendingRows().ShouldKeep(handle, keep);
 }
 
-TOleDbRowsetData::TOleDbRowsetData() : Columns(std::make_unique<TOleDbColumns>()), rowHandleEvents_(*this) {}
+TOleDbRowsetData::TOleDbRowsetData() : columns_(std::make_unique<TOleDbColumns>()), rowHandleEvents_(*this) {}
 
 TOleDbRowsetData::~TOleDbRowsetData() {
   if (owner_) owner_->OwnerRowHandles().RemoveListener(rowHandleEvents_);
@@ -113,7 +113,7 @@ void TOleDbRowsetData::GetBookmarkRow(const BYTE* bookmark, std::int32_t& rowVal
 
 DBCOMPARE TOleDbRowsetData::CompareBookmarks(const BYTE* bookmark1, const BYTE* bookmark2) {
   // Only called for bookmarks of the bookmark column's size.
-  const TOleDbColumn* column = Columns->BookmarkColumn();
+  const TOleDbColumn* column = Columns().BookmarkColumn();
   const ULONG size = column ? column->Size : 0;
   return std::memcmp(bookmark1, bookmark2, size) == 0 ? DBCOMPARE_EQ : DBCOMPARE_NE;
 }

@@ -156,7 +156,7 @@ public:
   // IOleDbRowsetData
   IOleDbRowsetDataOwner* GetOwner() override { return owner_; }
   void SetOwner(IOleDbRowsetDataOwner* owner) override;
-  TOleDbColumns& GetColumns() override { return *Columns; }
+  TOleDbColumns& GetColumns() override { return *columns_; }
   void AfterInitialize() override {}
   bool IsSameRow(HROW hRow1, HROW hRow2) override;
   HRESULT GetNextRows(HCHAPTER hChapter, DBROWOFFSET lRowsOffset, DBROWCOUNT cRows, DBCOUNTITEM* pcRowsObtained,
@@ -307,7 +307,8 @@ public:
   // The owner's capability bit for IRowsetUpdate is set.
   bool DeferredUpdateMode();
 
-  std::unique_ptr<TOleDbColumns> Columns;
+  // The columns a data class defines (AddColumn and the like).
+  TOleDbColumns& Columns() const noexcept { return *columns_; }
 
 protected:
   // The owner's handle and accessor lists; without an owner, nothing is found.
@@ -317,6 +318,7 @@ protected:
   TOleDbRowHandles& RowHandles() const;
 
 private:
+  std::unique_ptr<TOleDbColumns> columns_;
   // Where the last fetch left the cursor, for the next one's first step.
   bool atStart_ = true;
   TOleDbFetchDirection lastDirection_ = TOleDbFetchDirection::Forward;

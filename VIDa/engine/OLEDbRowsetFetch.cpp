@@ -228,7 +228,7 @@ void DiscardFetchedRows(TOleDbRowHandles& handles, DBCOUNTITEM* pcRowsObtained, 
 }  // namespace
 
 bool TOleDbRowsetData::IsProviderBookmark(DBBKMARK length) const noexcept {
-  const TOleDbColumn* column = Columns->BookmarkColumn();
+  const TOleDbColumn* column = Columns().BookmarkColumn();
   return column && column->Size > 1 && length == column->Size;
 }
 

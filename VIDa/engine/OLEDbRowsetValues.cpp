@@ -12,6 +12,7 @@
 #include "OLEDbAccessor.h"
 #include "OLEDbDataConvert.h"
 #include "OLEDbError.h"
+#include "OLEDbTypes.h"
 
 namespace {
 template <class T>
@@ -71,35 +72,6 @@ bool IsPlainValueType(DBTYPE type) noexcept {
   }
 }
 
-DBLENGTH PlainValueSize(DBTYPE type) noexcept {
-  switch (type) {
-    case DBTYPE_I1:
-    case DBTYPE_UI1:
-      return 1;
-    case DBTYPE_I2:
-    case DBTYPE_UI2:
-    case DBTYPE_BOOL:
-      return 2;
-    case DBTYPE_I4:
-    case DBTYPE_UI4:
-    case DBTYPE_R4:
-    case DBTYPE_ERROR:
-      return 4;
-    case DBTYPE_DBDATE:
-      return sizeof(DBDATE);
-    case DBTYPE_DBTIME:
-      return sizeof(DBTIME);
-    case DBTYPE_GUID:
-      return sizeof(GUID);
-    case DBTYPE_DECIMAL:
-      return sizeof(DECIMAL);
-    case DBTYPE_DBTIMESTAMP:
-      return sizeof(DBTIMESTAMP);
-    default:
-      return 8;
-  }
-}
-
 // A value copied into a destination of the same type; false when the type
 // needs the converter.
 bool CopySameType(DBTYPE type, const void* source, void* destination, DBLENGTH sourceLength,
@@ -119,7 +91,7 @@ bool CopySameType(DBTYPE type, const void* source, void* destination, DBLENGTH s
       break;
     default:
       if (!IsPlainValueType(type)) return false;
-      destinationLength = PlainValueSize(type);
+      destinationLength = static_cast<DBLENGTH>(TypeSize(type));
       std::memcpy(destination, source, destinationLength);
       status = DBSTATUS_S_OK;
       return true;
@@ -181,7 +153,7 @@ void TOleDbRowsetData::ConvertData(DBTYPE sourceType, DBTYPE destinationType, co
 }
 
 std::span<const TOleDbColumn* const> TOleDbRowsetData::BindingColumns(const TOleDbAccessor& accessor) {
-  const TOleDbColumns* columnSet = Columns.get();
+  const TOleDbColumns* columnSet = columns_.get();
   const std::uint64_t version = columnSet->Version();
   for (const TBindingColumns& entry : bindingColumns_)
     if (entry.Accessor == &accessor && entry.Handle == accessor.Handle() && entry.Bindings == accessor.Bindings() &&

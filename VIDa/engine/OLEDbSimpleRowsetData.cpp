@@ -15,12 +15,12 @@ std::byte* TSimpleRowsetData::AppendRow() {
 }
 
 bool TSimpleRowsetData::BookmarksOn() const noexcept {
-  const TOleDbColumn* column = Columns->BookmarkColumn();
+  const TOleDbColumn* column = Columns().BookmarkColumn();
   return column && (column->DataType == DBTYPE_I4 || column->DataType == DBTYPE_UI4);
 }
 
 void TSimpleRowsetData::StampBookmark(std::int32_t rowIndex) {
-  const TOleDbColumn& column = *Columns->BookmarkColumn();
+  const TOleDbColumn& column = *Columns().BookmarkColumn();
   std::byte* buffer = RowBuffer(rowIndex);
   SetColumnNull(buffer, column.Index, false);
   std::memcpy(buffer + ColumnOffset(column.Index), &rowIndex, sizeof rowIndex);
@@ -34,7 +34,7 @@ std::int32_t TSimpleRowsetData::RowIndexOfBookmark(const BYTE* bookmark) const n
 }
 
 DBCOUNTITEM TSimpleRowsetData::GetBookmarkRowIndex(const BYTE* bookmark) {
-  const TOleDbColumn* column = Columns->BookmarkColumn();
+  const TOleDbColumn* column = Columns().BookmarkColumn();
   if (!column) RowsetDataAssertionFailed(L"Bookmark column is not available");
   if (column->DataType != DBTYPE_I4 && column->DataType != DBTYPE_UI4)
     throw EOleError(L"Bookmark type is unsupoorted", E_FAIL);

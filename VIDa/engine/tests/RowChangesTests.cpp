@@ -37,9 +37,9 @@ public:
   using TOleDbRowsetData::InsertRow;
 
   TWritableData() {
-    Columns->AddColumn(L"Bookmark", DBTYPE_I4, 4, DBCOLUMNFLAGS_ISBOOKMARK, 0, 0, BookmarkOrdinal);
-    Columns->AddColumn(L"Id", DBTYPE_I4, 4, DBCOLUMNFLAGS_WRITE, 0, 0, IdOrdinal);
-    Columns->AddColumn(L"Name", DBTYPE_WSTR, 22, DBCOLUMNFLAGS_WRITE | DBCOLUMNFLAGS_ISNULLABLE, 0, 0, NameOrdinal);
+    Columns().AddColumn(L"Bookmark", DBTYPE_I4, 4, DBCOLUMNFLAGS_ISBOOKMARK, 0, 0, BookmarkOrdinal);
+    Columns().AddColumn(L"Id", DBTYPE_I4, 4, DBCOLUMNFLAGS_WRITE, 0, 0, IdOrdinal);
+    Columns().AddColumn(L"Name", DBTYPE_WSTR, 22, DBCOLUMNFLAGS_WRITE | DBCOLUMNFLAGS_ISNULLABLE, 0, 0, NameOrdinal);
     for (int id = 1; id <= 4; ++id) AddRow(id);
   }
 

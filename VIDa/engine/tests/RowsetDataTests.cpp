@@ -45,11 +45,11 @@ private:
 class TTableData : public TOleDbRowsetData {
 public:
   TTableData(int rowCount, bool bookmarks) : bookmarks_(bookmarks) {
-    if (bookmarks) Columns->AddColumn(L"Bookmark", DBTYPE_I4, 4, DBCOLUMNFLAGS_ISBOOKMARK, 0, 0, BookmarkOrdinal);
-    Columns->AddColumn(L"Id", DBTYPE_I4, 4, 0, 0, 0, IdOrdinal);
-    Columns->AddColumn(L"Name", DBTYPE_WSTR, 22, DBCOLUMNFLAGS_ISNULLABLE, 0, 0, NameOrdinal);
-    Columns->AddColumn(L"Stamp", DBTYPE_DATE, 8, 0, 0, 0, StampOrdinal);
-    Columns->AddColumn(L"Blob", DBTYPE_BYTES, ~0u, DBCOLUMNFLAGS_ISLONG, 0, 0, BlobOrdinal);
+    if (bookmarks) Columns().AddColumn(L"Bookmark", DBTYPE_I4, 4, DBCOLUMNFLAGS_ISBOOKMARK, 0, 0, BookmarkOrdinal);
+    Columns().AddColumn(L"Id", DBTYPE_I4, 4, 0, 0, 0, IdOrdinal);
+    Columns().AddColumn(L"Name", DBTYPE_WSTR, 22, DBCOLUMNFLAGS_ISNULLABLE, 0, 0, NameOrdinal);
+    Columns().AddColumn(L"Stamp", DBTYPE_DATE, 8, 0, 0, 0, StampOrdinal);
+    Columns().AddColumn(L"Blob", DBTYPE_BYTES, ~0u, DBCOLUMNFLAGS_ISLONG, 0, 0, BlobOrdinal);
     for (int i = 0; i < rowCount; ++i)
       Rows.push_back({i, i + 1, L"Row" + std::to_wstring(i + 1), 45000.0 + i, "blob-" + std::to_string(i + 1)});
   }

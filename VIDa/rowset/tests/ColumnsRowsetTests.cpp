@@ -47,10 +47,10 @@ TComPtr<IColumnsRowset> SampleRowset(TComPtr<TColumnsOnlyData>* dataOut = nullpt
   static const std::unique_ptr<TComObjectFactory> factory =
       RegisterInternalClass(ComServer(), &OleDbClassOf<TOleDbSchemaRowset>());
   TComPtr<TColumnsOnlyData> data = MakeComObject<TColumnsOnlyData>();
-  data->Columns->AddColumn(L"ID", DBTYPE_I4, 4);
-  data->Columns->AddColumn(L"NAME", DBTYPE_WSTR, 40, DBCOLUMNFLAGS_MAYBENULL);
-  data->Columns->AddColumn(L"KEYED", DBTYPE_NUMERIC, 0, 0, 12, 3).ColumnID.Assign(PropIdColumn(KeyedColumnGuid, 7));
-  data->Columns->AddColumn(L"TEXT", DBTYPE_WSTR, 2000, DBCOLUMNFLAGS_ISLONG);
+  data->Columns().AddColumn(L"ID", DBTYPE_I4, 4);
+  data->Columns().AddColumn(L"NAME", DBTYPE_WSTR, 40, DBCOLUMNFLAGS_MAYBENULL);
+  data->Columns().AddColumn(L"KEYED", DBTYPE_NUMERIC, 0, 0, 12, 3).ColumnID.Assign(PropIdColumn(KeyedColumnGuid, 7));
+  data->Columns().AddColumn(L"TEXT", DBTYPE_WSTR, 2000, DBCOLUMNFLAGS_ISLONG);
   TComPtr<IUnknown> rowset;
   CreateRowsetOverData(data.Get(), OleDbClassOf<TOleDbSchemaRowset>(), nullptr, IID_IUnknown, rowset.Put());
   if (dataOut) *dataOut = data;
@@ -181,7 +181,7 @@ TEST(ColumnsRowsetContent, TheDataMayBuildItsOwnMetadata) {
   TComPtr<TColumnsOnlyData> data;
   TComPtr<IColumnsRowset> columnsRowset = SampleRowset(&data);
   TComPtr<TColumnsOnlyData> own = MakeComObject<TColumnsOnlyData>();
-  own->Columns->AddColumn(L"OWN", DBTYPE_I4, 4);
+  own->Columns().AddColumn(L"OWN", DBTYPE_I4, 4);
   data->OwnMetadata = TComPtr<IOleDbRowsetData>(own.Get());
   EXPECT_EQ(std::vector<std::wstring>{L"OWN"}, ReadMetadata(MetadataRowset(columnsRowset)).ColumnNames);
 }

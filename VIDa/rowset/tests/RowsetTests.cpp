@@ -16,7 +16,7 @@ namespace {
 // Rows 0..n-1 of one I4 column "ID" holding the row number.
 class TNumberedRowsData : public TOleDbRowsetData {
 public:
-  explicit TNumberedRowsData(LONG rows = 3) : rows_(rows) { Columns->AddColumn(L"ID", DBTYPE_I4, 4); }
+  explicit TNumberedRowsData(LONG rows = 3) : rows_(rows) { Columns().AddColumn(L"ID", DBTYPE_I4, 4); }
 
   void GetColumnReadBuffer(TOleDbDataMode, std::int32_t rowValue, const TOleDbColumn&, void*& data, DBLENGTH&,
                            bool& isNull) override {
