@@ -363,9 +363,14 @@ private:
   // A consumer rarely reads through more than a few accessors at a time.
   std::array<TBindingColumns, 4> bindingColumns_;
   std::size_t nextBindingColumns_ = 0;
-  // Where the current read stored objects (storage object bindings), so a
-  // read that fails later can take them back.
-  std::vector<DBBYTEOFFSET> objectsHandedOut_;
+  // Where the current read stored memory or objects the consumer would own
+  // (storage objects, BSTRs, by-reference values, variants), so a read that
+  // fails later can take them back.
+  struct THandedOut {
+    DBBYTEOFFSET Offset;
+    DBTYPE Type;
+  };
+  std::vector<THandedOut> handedOut_;
   // A value is converted here before it replaces a column's.
   std::vector<BYTE> writeScratch_;
 };
