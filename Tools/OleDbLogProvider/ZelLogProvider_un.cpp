@@ -2,6 +2,9 @@
 
 #include "ComObj.h"
 #include "ZelLogFolder_un.h"
+#include "ZelLogSession_un.h"
+
+const TOleDbClass* TZelLogDbProvider::TClass::SessionClass() const { return &OleDbClassOf<TZelLogDbSession>(); }
 
 void TZelLogDbProvider::DoInitialize() {
   const std::wstring folder = DataSourceFolderName(*this);

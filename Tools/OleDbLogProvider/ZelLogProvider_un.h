@@ -24,6 +24,9 @@ public:
 class TZelLogDbProvider : public TOleDbDatasource {
 public:
   static constexpr const wchar_t* ClassName = L"TZelLogDbProvider";
+  struct TClass : TOleDbClass {
+    const TOleDbClass* SessionClass() const override;
+  };
 
   // Refuses a folder that does not exist.
   void DoInitialize() override;

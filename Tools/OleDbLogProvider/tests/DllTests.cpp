@@ -100,11 +100,26 @@ TEST(ZelLogDbDll, ClassObjectOnlyForTheProviderAndUnloadOnlyWhenNothingLives) {
   EXPECT_EQ(nullptr, object);
 
   const auto canUnload = Export<TDllFunction>("DllCanUnloadNow");
+  TComPtr<IRowset> rowset;
   {
     TComPtr<IDBInitialize> provider = CreateByPath();
     ASSERT_TRUE(provider);
     EXPECT_EQ(S_FALSE, canUnload());
+    ASSERT_EQ(S_OK, SetDataSourceFolder(provider.Get(), WindowsPath(ZELLOG_EXAMPLE_LOGS)));
+    ASSERT_EQ(S_OK, provider->Initialize());
+    TComPtr<IDBCreateSession> create;
+    ASSERT_EQ(S_OK, provider.As(create, IID_IDBCreateSession));
+    TComPtr<IOpenRowset> session;
+    ASSERT_EQ(S_OK, create->CreateSession(nullptr, IID_IOpenRowset, reinterpret_cast<IUnknown**>(session.Put())));
+    DBID table{};
+    table.eKind = DBKIND_NAME;
+    table.uName.pwszName = const_cast<wchar_t*>(L"mail2-20090315.log");
+    ASSERT_EQ(S_OK, session->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 0, nullptr,
+                                        reinterpret_cast<IUnknown**>(rowset.Put())));
   }
+  // The rowset alone keeps its session and data source, and the library.
+  EXPECT_EQ(S_FALSE, canUnload());
+  rowset = nullptr;
   EXPECT_EQ(S_OK, canUnload());
 }
 

@@ -137,7 +137,7 @@ TTableReader::TTableReader(IRowset* rowset, TBindingKind kind) : rowset_(rowset)
     binding.obLength = offset + 8;
     binding.obValue = offset + 16;
     binding.wType = type;
-    binding.cbMaxLen = 8;
+    binding.cbMaxLen = 16;
     switch (kind) {
       case TBindingKind::Native:
         if (IsTextType(type)) binding.cbMaxLen = TextBufferBytes;
@@ -218,6 +218,15 @@ TRowText TTableReader::Read(HROW row, HRESULT& result) {
         break;
       case DBTYPE_I4:
         text.push_back(std::to_wstring(LoadAt<std::int32_t>(value)));
+        break;
+      case DBTYPE_UI4:
+        text.push_back(std::to_wstring(LoadAt<std::uint32_t>(value)));
+        break;
+      case DBTYPE_UI2:
+        text.push_back(std::to_wstring(LoadAt<std::uint16_t>(value)));
+        break;
+      case DBTYPE_I2:
+        text.push_back(std::to_wstring(LoadAt<std::int16_t>(value)));
         break;
       case DBTYPE_IUNKNOWN: {
         auto* stream = LoadAt<ISequentialStream*>(value);
