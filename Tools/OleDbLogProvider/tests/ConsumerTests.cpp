@@ -10,7 +10,7 @@
 #include <map>
 
 #include "ProviderTestSupport.h"
-#include "TableOpener.h"
+#include "ExpectedRows.h"
 #include "ZelLogProvider_un.h"
 
 namespace {

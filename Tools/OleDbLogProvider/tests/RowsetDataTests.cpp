@@ -2,13 +2,10 @@
 #include <gtest/gtest.h>
 #include <oledberr.h>
 
-#include <cmath>
-#include <cstring>
-#include <filesystem>
 
 #include "OLEDbRowset.h"
 #include "OLEDbSchemaRowset.h"
-#include "TableOpener.h"
+#include "ProviderTestSupport.h"
 #include "ZelLogFolder_un.h"
 #include "ZelLogProvider_un.h"
 #include "ZelLogRowsetData_un.h"
@@ -38,22 +35,7 @@ TOpened Open(const std::wstring& folder, const std::wstring& table) {
   return opened;
 }
 
-std::wstring ExampleFolder() { return WindowsPath(ZELLOG_EXAMPLE_LOGS); }
 }  // namespace
-
-TEST(LogRowsetData, EveryRowOfTheExamplesMatchesTheLogReaderInEveryBatchSize) {
-  for (const char* name : {"mail1-20100401.log", "mail1-20100402-damaged.log", "mail2-20090315.log"}) {
-    const std::wstring table(name, name + std::strlen(name));
-    const std::vector<TRowText> expected = ExpectedRows(ExampleFolder() + L"\\" + table);
-    ASSERT_FALSE(expected.empty());
-    for (DBROWCOUNT batch : {1, 7, 100}) {
-      TOpened opened = Open(ExampleFolder(), table);
-      ASSERT_EQ(S_OK, opened.Result) << opened.Error.Description;
-      TTableReader reader(opened.Rowset.Get(), TBindingKind::Native);
-      EXPECT_EQ(expected, reader.ReadAll(batch)) << name << " in batches of " << batch;
-    }
-  }
-}
 
 TEST(LogRowsetData, HeldRecordsAreReusedAsHandlesAreReleased) {
   TTempFolder folder(L"pool");
@@ -163,7 +145,7 @@ TEST(LogRowsetData, StreamsGiveTextColumnsTimeHasNone) {
   accessor->ReleaseAccessor(handle, nullptr);
 }
 
-TEST(LogRowsetData, ForeignMissingAndEscapingTablesAreRefused) {
+TEST(LogRowsetData, ForeignAndMissingFilesAreRefusedWithTheirMessage) {
   TTempFolder folder(L"refused");
   folder.Write(L"foreign.log", "just text\r\n");
   TOpened foreign = Open(folder.Name(), L"foreign.log");
@@ -172,22 +154,6 @@ TEST(LogRowsetData, ForeignMissingAndEscapingTablesAreRefused) {
                 FolderPrefix(folder.Name()) + L"foreign.log\".",
             foreign.Error.Description);
   EXPECT_EQ(E_UNEXPECTED, Open(folder.Name(), L"missing.log").Result);
-
-  for (const wchar_t* name : {L"..\\secret.log", L"sub/../../secret.log", L"C:\\secret.log", L"C:secret.log",
-                              L"\\\\server\\share\\secret.log", L"\\secret.log", L"/secret.log", L"...\\x.log"}) {
-    TOpened escaped = Open(folder.Name() + L"\\sub", name);
-    EXPECT_EQ(DB_E_NOTABLE, escaped.Result) << name;
-    EXPECT_NE(std::wstring::npos, escaped.Error.Description.find(name)) << name;
-  }
-}
-
-TEST(LogRowsetData, SubfoldersAndUnicodeNamesOpen) {
-  TTempFolder folder(L"unicode-\u0141\u00f3d\u017a");
-  std::filesystem::create_directories(folder.Path() / L"sub");
-  folder.Write(L"sub\\\u65e5\u672c.log", LogText({"2010-04-01T10:00:00 Pass - OnArrival Info - - - - one"}));
-  TOpened opened = Open(folder.Name(), L"sub\\\u65e5\u672c.log");
-  ASSERT_EQ(S_OK, opened.Result) << opened.Error.Description;
-  EXPECT_EQ(1u, TTableReader(opened.Rowset.Get(), TBindingKind::Native).ReadAll(1).size());
 }
 
 TEST(LogRowsetData, AFileBeingReadCanBeRenamedAndItsMappedBytesStillRead) {
@@ -232,9 +198,10 @@ TEST(LogRowsetData, TimeIsRoundedToTheSecondThenThreeMillisecondsLater) {
 }
 
 TEST(LogRowsetData, TableNamesInsideTheFolder) {
-  EXPECT_TRUE(IsTableNameInsideFolder(L"a.log"));
-  EXPECT_TRUE(IsTableNameInsideFolder(L"sub\\a.log"));
-  EXPECT_TRUE(IsTableNameInsideFolder(L"..a.log"));
-  EXPECT_FALSE(IsTableNameInsideFolder(L"a.log:stream"));
-  EXPECT_FALSE(IsTableNameInsideFolder(L"sub\\. .\\a.log"));
+  for (const wchar_t* name : {L"a.log", L"sub\\a.log", L"..a.log", L"sub/./a.log"})
+    EXPECT_TRUE(IsTableNameInsideFolder(name)) << name;
+  for (const wchar_t* name : {L"..\\secret.log", L"sub/../../secret.log", L"C:\\secret.log", L"C:secret.log",
+                              L"\\\\server\\share\\secret.log", L"\\secret.log", L"/secret.log", L"...\\x.log",
+                              L"sub\\. .\\a.log", L"a.log:stream"})
+    EXPECT_FALSE(IsTableNameInsideFolder(name)) << name;
 }

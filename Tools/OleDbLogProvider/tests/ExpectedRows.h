@@ -1,6 +1,6 @@
 #pragma once
-// Opens a log table for the scenario tests: in process over the rowset data
-// class, or through zellogdb.dll as a consumer does.
+// What a log table must hold, read by the log layer itself: the second
+// reader the provider's rows are checked against.
 #include <windows.h>
 #include <oledb.h>
 

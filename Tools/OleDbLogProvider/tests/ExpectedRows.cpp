@@ -1,4 +1,4 @@
-#include "TableOpener.h"
+#include "ExpectedRows.h"
 
 #include <cmath>
 
