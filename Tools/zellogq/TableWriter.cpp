@@ -8,10 +8,12 @@ namespace {
 
 constexpr std::string_view ColumnGap = "  ";
 
-void CellDisplayText(std::string& text, const TQueryCell& cell) {
-  text.clear();
-  AppendCellText(text, cell);
-  if (cell.Truncated) text.append(CutMark);
+void ToDisplay(TTableWriter::TPreviewCell& shown, const TQueryCell& cell) {
+  shown.Text.clear();
+  AppendCellText(shown.Text, cell);
+  if (cell.Truncated) shown.Text.append(CutMark);
+  shown.Number = cell.IsNumber();
+  shown.Cuttable = cell.Kind == TCellKind::Text || cell.Kind == TCellKind::Error;
 }
 
 }  // namespace
@@ -19,30 +21,32 @@ void CellDisplayText(std::string& text, const TQueryCell& cell) {
 void TTableWriter::Begin(std::span<const std::string> names) {
   Names.assign(names.begin(), names.end());
   Widths.assign(names.size(), 0);
+  NumberColumns.assign(names.size(), false);
+  AlignmentKnown.assign(names.size(), false);
   Line.assign(names.size(), TPreviewCell{});
-  for (std::size_t i = 0; i < names.size(); ++i) Measure(i, names[i]);
+  for (std::size_t i = 0; i < names.size(); ++i) Measure(i, names[i], true);
 }
 
-void TTableWriter::Measure(std::size_t column, std::string_view text) {
+void TTableWriter::Measure(std::size_t column, std::string_view text, bool cuttable) {
   std::size_t width = DisplayWidth(text);
-  if (Layout.MaxColumnWidth != 0 && width > Layout.MaxColumnWidth) width = Layout.MaxColumnWidth;
+  if (cuttable && Layout.MaxColumnWidth != 0 && width > Layout.MaxColumnWidth) width = Layout.MaxColumnWidth;
   if (width > Widths[column]) Widths[column] = width;
 }
 
 void TTableWriter::Row(std::span<const TQueryCell> cells) {
   if (LayoutFixed) {
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-      CellDisplayText(Line[i].Text, cells[i]);
-      Line[i].Number = cells[i].IsNumber();
-    }
+    for (std::size_t i = 0; i < cells.size(); ++i) ToDisplay(Line[i], cells[i]);
     WriteLine(Line);
     return;
   }
   std::vector<TPreviewCell>& row = Preview.emplace_back(cells.size());
   for (std::size_t i = 0; i < cells.size(); ++i) {
-    CellDisplayText(row[i].Text, cells[i]);
-    row[i].Number = cells[i].IsNumber();
-    Measure(i, row[i].Text);
+    ToDisplay(row[i], cells[i]);
+    Measure(i, row[i].Text, row[i].Cuttable);
+    if (!AlignmentKnown[i] && cells[i].Kind != TCellKind::Null) {
+      AlignmentKnown[i] = true;
+      NumberColumns[i] = row[i].Number;
+    }
   }
   if (Preview.size() >= Layout.PreviewRows) FixLayout();
 }
@@ -58,7 +62,7 @@ void TTableWriter::End(std::uint64_t rowCount) {
 
 void TTableWriter::FixLayout() {
   LayoutFixed = true;
-  for (std::size_t i = 0; i < Names.size(); ++i) WriteCell(i, Names[i], false, i + 1 == Names.size());
+  for (std::size_t i = 0; i < Names.size(); ++i) WriteCell(i, {Names[i], NumberColumns[i], true}, i + 1 == Names.size());
   Output.Text().push_back('\n');
   for (std::size_t i = 0; i < Names.size(); ++i) {
     if (i) Output.Text().append(ColumnGap);
@@ -71,18 +75,19 @@ void TTableWriter::FixLayout() {
 }
 
 void TTableWriter::WriteLine(std::span<const TPreviewCell> cells) {
-  for (std::size_t i = 0; i < cells.size(); ++i) WriteCell(i, cells[i].Text, cells[i].Number, i + 1 == cells.size());
+  for (std::size_t i = 0; i < cells.size(); ++i) WriteCell(i, cells[i], i + 1 == cells.size());
   Output.Text().push_back('\n');
   Output.Commit();
 }
 
-void TTableWriter::WriteCell(std::size_t column, std::string_view text, bool number, bool last) {
+void TTableWriter::WriteCell(std::size_t column, const TPreviewCell& cell, bool last) {
   std::string& out = Output.Text();
   if (column) out.append(ColumnGap);
+  const std::string_view text = cell.Text;
   const std::size_t width = Widths[column];
   // Without a width limit a later row may outgrow its column rather than lose text.
-  const std::size_t limit = Layout.MaxColumnWidth != 0 ? width : 0;
-  if (number) {
+  const std::size_t limit = Layout.MaxColumnWidth != 0 && cell.Cuttable ? width : 0;
+  if (cell.Number) {
     const std::size_t shown = std::min(DisplayWidth(text), width);
     out.append(width - shown, ' ');
     AppendTableText(out, text, limit);

@@ -3,9 +3,9 @@
 
 #include "RowWriter.h"
 
-// Columns as wide as their widest value among the first rows (never wider
-// than the layout allows); later rows keep those widths, so long reads stream.
-// Numbers align right, everything else left.
+// Columns as wide as their widest value among the first rows; later rows keep
+// those widths, so long reads stream. Only texts are cut to the layout's
+// limit: a cut number or date would mislead. Numbers align right.
 class TTableWriter final : public TRowWriter {
 public:
   TTableWriter(TQueryOutput& output, const TTableLayout& layout) : Output(output), Layout(layout) {}
@@ -13,21 +13,25 @@ public:
   void Row(std::span<const TQueryCell> cells) override;
   void End(std::uint64_t rowCount) override;
 
-private:
+  // A value as the table shows it.
   struct TPreviewCell {
     std::string Text;
     bool Number;
+    bool Cuttable;
   };
 
-  void Measure(std::size_t column, std::string_view text);
+private:
+  void Measure(std::size_t column, std::string_view text, bool cuttable);
   void FixLayout();
   void WriteLine(std::span<const TPreviewCell> cells);
-  void WriteCell(std::size_t column, std::string_view text, bool number, bool last);
+  void WriteCell(std::size_t column, const TPreviewCell& cell, bool last);
 
   TQueryOutput& Output;
   const TTableLayout Layout;
   std::vector<std::string> Names;
   std::vector<std::size_t> Widths;
+  std::vector<bool> NumberColumns;  // decided by the first value that is not NULL
+  std::vector<bool> AlignmentKnown;
   std::vector<std::vector<TPreviewCell>> Preview;
   std::vector<TPreviewCell> Line;  // reused for every row once the layout is fixed
   bool LayoutFixed = false;

@@ -164,12 +164,17 @@ TEST(TableWriterTests, LongValuesAreCutWithAVisibleMarkAndControlsBecomeBlanks) 
   layout.MaxColumnWidth = 6;
   TQueryCell truncated = TextCell("abc");
   truncated.Truncated = true;
-  EXPECT_EQ(Write(TOutputFormat::Table, {"Message", "N"},
-                  {{TextCell("line1\nline2"), IntegerCell(1)}, {truncated, IntegerCell(2)}}, layout),
-            "Messa\xE2\x80\xA6  N\n"
-            "------  -\n"
-            "line1\xE2\x80\xA6  1\n"
-            "abc\xE2\x80\xA6    2\n"
+  // Numbers and dates are never cut: a part of one would read as another value.
+  TQueryCell time;
+  time.Kind = TCellKind::DateTime;
+  time.DateTime = {2010, 4, 1, 10, 15, 30, 3'000'000};
+  EXPECT_EQ(Write(TOutputFormat::Table, {"Message", "N", "Time"},
+                  {{TextCell("line1\nline2"), IntegerCell(1), time}, {truncated, IntegerCell(12345678), time}},
+                  layout),
+            "Messa\xE2\x80\xA6         N  Time\n"
+            "------  --------  -----------------------\n"
+            "line1\xE2\x80\xA6         1  2010-04-01T10:15:30.003\n"
+            "abc\xE2\x80\xA6    12345678  2010-04-01T10:15:30.003\n"
             "(2 rows)\n");
 }
 
