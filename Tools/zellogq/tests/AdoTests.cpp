@@ -84,7 +84,6 @@ TEST_F(AdoTests, AnUnknownProviderIsRefusedByTheServiceComponents) {
 }
 
 TEST_F(AdoTests, ARecordsetOnACommandTextWalksEveryRowByFieldName) {
-  RegisterProvider();
   const TComPtr<_ADOConnection> connection = NewConnection();
   ASSERT_TRUE(connection);
   const TBstr text("Provider=zellogdb.provider;Data Source=" + ExampleLogsFolder());

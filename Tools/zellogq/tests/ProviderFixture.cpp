@@ -165,18 +165,6 @@ std::vector<TJsonRecord> ParseJsonLines(std::string_view text) {
   return records;
 }
 
-void RegisterProvider() {
-  static const bool registered = [] {
-    HMODULE module = LoadLibraryA(ZELLOG_PROVIDER_DLL);
-    if (!module) return false;
-    using TRegister = HRESULT(__stdcall*)();
-    const auto registerServer = reinterpret_cast<TRegister>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
-    return registerServer && SUCCEEDED(registerServer());
-  }();
-  ASSERT_TRUE(registered) << "cannot register " << ZELLOG_PROVIDER_DLL;
-}
-
 std::string WindowsPath(std::string path) {
   std::replace(path.begin(), path.end(), '/', '\\');
   return path.starts_with("\\") ? "Z:" + path : path;

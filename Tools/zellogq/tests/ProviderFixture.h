@@ -1,7 +1,6 @@
 #pragma once
-// What the end-to-end tests share: the provider registered the way regsvr32
-// does it, the sample logs as a Windows path, and zellogcat's records of them
-// as the expected values.
+// What the end-to-end tests share: the sample logs as a Windows path, and
+// zellogcat's records of them as the expected values.
 #include <map>
 #include <string>
 #include <vector>
@@ -16,9 +15,6 @@ using TJsonRecord = std::map<std::string, std::string>;
 // One JSON Lines line; false when it is not a flat object.
 bool ParseJsonRecord(std::string_view line, TJsonRecord& record);
 std::vector<TJsonRecord> ParseJsonLines(std::string_view text);
-
-// Runs DllRegisterServer of the built provider once per process.
-void RegisterProvider();
 
 // A build path (forward slashes) as wine's drive Z: path.
 std::string WindowsPath(std::string path);

@@ -20,7 +20,6 @@ class ZellogqProviderTests : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    RegisterProvider();
   }
   void TearDown() override { CoUninitialize(); }
 
