@@ -10,6 +10,7 @@ public:
   void Begin(std::span<const std::string> names) override;
   void Row(std::span<const TQueryCell> cells) override;
   void End(std::uint64_t) override {}
+  bool Stopped() const noexcept override { return Output.Failed(); }
 
 private:
   TQueryOutput& Output;

@@ -17,6 +17,8 @@ public:
   virtual void Begin(std::span<const std::string> names) = 0;
   virtual void Row(std::span<const TQueryCell> cells) = 0;
   virtual void End(std::uint64_t rowCount) = 0;
+  // True once the output cannot be written: reading on would be wasted.
+  virtual bool Stopped() const noexcept { return false; }
 };
 
 struct TTableLayout {

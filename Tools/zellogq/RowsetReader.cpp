@@ -312,7 +312,7 @@ TReadResult TRowsetReader::Read(TRowWriter& writer, std::uint64_t limit, const T
   std::vector<HROW> rows(BatchRows);
   std::uint64_t rowNumber = 0;
   bool ended = false;
-  while (!ended && rowNumber < limit) {
+  while (!ended && rowNumber < limit && !writer.Stopped()) {
     const DBCOUNTITEM wanted = static_cast<DBCOUNTITEM>(std::min<std::uint64_t>(BatchRows, limit - rowNumber));
     DBCOUNTITEM obtained = 0;
     HROW* handles = rows.data();

@@ -58,8 +58,9 @@ public:
 
   const std::vector<std::string>& Names() const noexcept { return ColumnNames; }
 
-  // Reads up to limit rows into writer (Begin, rows, End) and returns the
-  // counts; throws EQueryFailure when the rowset cannot go on.
+  // Reads up to limit rows into writer (Begin, rows, End), stopping early
+  // when the writer has, and returns the counts; throws EQueryFailure when
+  // the rowset cannot go on.
   TReadResult Read(TRowWriter& writer, std::uint64_t limit, const TRowFailureSink& onRowFailure,
                    TReadProgress* progress);
 

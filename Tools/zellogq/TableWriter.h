@@ -12,6 +12,7 @@ public:
   void Begin(std::span<const std::string> names) override;
   void Row(std::span<const TQueryCell> cells) override;
   void End(std::uint64_t rowCount) override;
+  bool Stopped() const noexcept override { return Output.Failed(); }
 
   // A value as the table shows it.
   struct TPreviewCell {

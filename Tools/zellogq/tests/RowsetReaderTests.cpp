@@ -104,6 +104,17 @@ TEST_F(RowsetReaderTests, ALimitAndAChoiceOfColumnsShapeTheRows) {
   }
 }
 
+TEST_F(RowsetReaderTests, ReadingStopsWhenTheOutputCannotBeWritten) {
+  const TQuerySink closed = [](std::string_view) { return false; };
+  TQueryOutput output(closed);
+  const auto writer = MakeRowWriter(TOutputFormat::JsonLines, output, {});
+  TRowsetReader reader(SampleRowset(3000), {});
+  const TReadResult result = reader.Read(*writer, UINT64_MAX, [](std::uint64_t, const EQueryFailure&) {}, nullptr);
+  EXPECT_GT(result.RowsShown, 0u);
+  EXPECT_LT(result.RowsShown, 3000u);
+  EXPECT_TRUE(output.Failed());
+}
+
 TEST_F(RowsetReaderTests, ColumnsAreDescribedWithTheirTypes) {
   const std::vector<TColumnDescription> columns = DescribeColumns(*SampleRowset(0));
   ASSERT_EQ(columns.size(), 6u);
