@@ -5,7 +5,7 @@
 #   ./build.sh test    install what is missing, build both trees, run every test
 #   ./build.sh dist    a release zip of the committed tree: the DLL, zellogq, zellogcat, README
 #
-# Finer steps: deps | native | windows | test-native | test-windows | fuzz [seconds] | bench [args]
+# Finer steps: deps | check | native | windows | test-native | test-windows | fuzz [seconds] | bench [args]
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -15,6 +15,10 @@ JOBS="$(nproc 2>/dev/null || echo 2)"
 FUZZ_SECONDS="${ZELLOG_FUZZ_SECONDS:-60}"
 
 PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest clang libclang-rt-14-dev tzdata python3)
+
+# Debian's wine64 package installs its loader and server here, not on PATH.
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver64
 
 log() { printf '==> %s\n' "$*"; }
 
@@ -30,6 +34,35 @@ ensure_packages() {
   export DEBIAN_FRONTEND=noninteractive
   "${sudo[@]}" apt-get update -qq </dev/null
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+}
+
+# Every tool a full run needs, each checked the way the run will use it; a
+# missing one is named, never skipped.
+check_tools() {
+  local missing=()
+  local tool
+  for tool in cmake ctest ninja clang clang++ x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix \
+    x86_64-w64-mingw32-windres; do
+    command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
+  done
+  for tool in "$WINE" "$WINESERVER"; do
+    [ -x "$tool" ] || missing+=("$tool")
+  done
+  if command -v clang >/dev/null 2>&1; then
+    local runtime
+    for runtime in fuzzer asan ubsan_standalone; do
+      [ -f "$(clang -print-file-name="libclang_rt.${runtime}-x86_64.a")" ] ||
+        [ -f "$(clang --print-runtime-dir 2>/dev/null)/libclang_rt.${runtime}-x86_64.a" ] ||
+        missing+=("libclang_rt.${runtime}-x86_64.a (clang's sanitizer and fuzzing runtime)")
+    done
+  fi
+  [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=("/usr/src/googletest (GoogleTest sources)")
+  [ -f /usr/share/zoneinfo/Europe/Berlin ] || missing+=("/usr/share/zoneinfo/Europe/Berlin (time zone data)")
+  if [ ${#missing[@]} -ne 0 ]; then
+    printf 'set-up incomplete, missing:\n' >&2
+    printf '  %s\n' "${missing[@]}" >&2
+    return 1
+  fi
 }
 
 build_native() {
@@ -61,18 +94,18 @@ wine_start() {
   wine_env
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     log "creating wine prefix $WINEPREFIX"
-    /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 || true
-    wineserver -w
+    "$WINE" wineboot -i </dev/null >/dev/null 2>&1 || true
+    "$WINESERVER" -w
   fi
-  wineserver -p
+  "$WINESERVER" -p
   # Start wine's own services now, detached from our output: started by the
   # first test instead, they would inherit ctest's pipes and keep it waiting.
-  /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 || true
+  "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
   WINE_STARTED=1
 }
 wine_stop() {
   if [ "$WINE_STARTED" = 1 ]; then
-    wineserver -k 2>/dev/null || true
+    "$WINESERVER" -k 2>/dev/null || true
     WINE_STARTED=0
   fi
 }
@@ -92,17 +125,20 @@ test_windows() {
 run_fuzz() {
   local seconds="${1:-$FUZZ_SECONDS}"
   local fuzzer="$NATIVE_DIR/logs/fuzz/logline_fuzzer"
-  [ -x "$fuzzer" ] || { log "no fuzz target built"; return 0; }
+  [ -x "$fuzzer" ] || { log "fuzz target $fuzzer was not built"; return 1; }
   log "fuzzing the log reader for ${seconds}s"
+  # The seeds stay as they are in the repository; what the run finds goes to
+  # a corpus of the build tree.
   local corpus="$NATIVE_DIR/fuzz-corpus"
   mkdir -p "$corpus"
-  cp -n "$ROOT"/logs/fuzz/corpus/* "$corpus"/ 2>/dev/null || true
   local out="$NATIVE_DIR/fuzz.log"
-  if ! "$fuzzer" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 "$corpus" </dev/null >"$out" 2>&1; then
+  if ! "$fuzzer" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
+    -dict="$ROOT/logs/fuzz/logline.dict" -artifact_prefix="$NATIVE_DIR/" \
+    "$corpus" "$ROOT/logs/fuzz/corpus" </dev/null >"$out" 2>&1; then
     tail -n 60 "$out"
     return 1
   fi
-  grep -E '^(Done|stat::)' "$out" || true
+  grep -E '^(Done|stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb))' "$out" || true
 }
 
 run_demo() {
@@ -158,6 +194,7 @@ cmd="${1:-help}"
 shift || true
 case "$cmd" in
   deps)         ensure_packages ;;
+  check)        check_tools ;;
   native)       ensure_packages; build_native ;;
   windows)      ensure_packages; build_windows ;;
   test-native)  ensure_packages; build_native; test_native ;;
@@ -175,6 +212,7 @@ case "$cmd" in
     ;;
   test)
     ensure_packages
+    check_tools
     build_native
     build_windows
     test_native
@@ -186,6 +224,7 @@ case "$cmd" in
   dist)         ensure_packages; build_dist ;;
   demo)
     ensure_packages
+    check_tools
     build_native
     build_windows
     run_demo

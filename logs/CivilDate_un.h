@@ -1,6 +1,7 @@
 #pragma once
 // Proleptic Gregorian dates as day counts from 1970-01-01, both ways, for
-// every year a 64-bit count can hold.
+// every year a 64-bit count can hold; automation dates to and from seconds.
+#include <cmath>
 #include <cstdint>
 
 struct TCivilDate {
@@ -28,6 +29,21 @@ constexpr TCivilDate CivilFromDays(std::int64_t days) noexcept {
   const unsigned day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
   const unsigned month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
   return {static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2), month, day};
+}
+
+// Automation dates count days from 1899-12-30 with the time of day as the
+// magnitude of the fraction, also before that day: -1.25 is 1899-12-29 06:00,
+// not 1899-12-28 18:00. So they are no linear scale: arithmetic on times goes
+// through seconds from 1899-12-30 00:00.
+inline std::int64_t SecondsFromAutomationDate(double date) noexcept {
+  const double whole = std::trunc(date);
+  return static_cast<std::int64_t>(whole) * 86400 + std::llround(std::fabs(date - whole) * 86400.0);
+}
+
+inline double AutomationDateFromSeconds(std::int64_t seconds) noexcept {
+  const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+  const double timeOfDay = static_cast<double>(seconds - days * 86400) / 86400.0;
+  return days >= 0 ? static_cast<double>(days) + timeOfDay : static_cast<double>(days) - timeOfDay;
 }
 
 static_assert(DaysFromCivil(1970, 1, 1) == 0);

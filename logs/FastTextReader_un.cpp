@@ -69,6 +69,7 @@ void TFastTextReader::Initialize(const TFastTextReaderOptions& options) {
     throw EFastTextReaderError(std::string("Could query file size. Error ") + code + " (" +
                                SystemErrorText(error) + ").");
   }
+  OpenedSize = Size;
   if (Size == 0)
     return;
   if (const std::uint32_t error = File->CreateMapping(Size))
@@ -77,33 +78,97 @@ void TFastTextReader::Initialize(const TFastTextReaderOptions& options) {
   MapNextView();
 }
 
+std::uint32_t TFastTextReader::MapViewAt(std::uint64_t offset, std::uint32_t count, const char*& data,
+                                         std::uint32_t& available) {
+  if (offset == FailViewMappingAt) {
+    available = 0;
+    return TMappedFile::InjectedFailureCode;
+  }
+  return File->MapView(offset, count, data, available);
+}
+
 void TFastTextReader::MapNextView() {
   File->UnmapView();
   ViewEnd = ReadPtr = nullptr;
   const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(FullViewSize, Size - CurrentPosition));
   const char* base = nullptr;
-  const std::uint32_t error = CurrentPosition == FailViewMappingAt ? TMappedFile::InjectedFailureCode
-                                                                   : File->MapView(CurrentPosition, count, base);
-  if (error != 0) {
+  std::uint32_t available = 0;
+  if (const std::uint32_t error = MapViewAt(CurrentPosition, count, base, available)) {
     Stopped = true;
     RaiseSystemError("map next view of file", error);
   }
-  ViewEnd = base + count;
+  if (available < count) { // truncated by someone else: what is left is all there is
+    Size = CurrentPosition + available;
+    Shrunk = true;
+  }
+  ViewEnd = base + available;
   ReadPtr = base;
 }
 
-bool TFastTextReader::Eof() const noexcept { return Size == 0 || CurrentPosition == Size || Stopped; }
+// Called once a line has filled more than a view. Growing the line by doubling
+// would hold up to three times its length at once; measuring the rest first
+// (reading it twice, which only lines longer than a view pay) lets it be
+// collected in storage of its final size. Leaves the current view unmapped.
+void TFastTextReader::ReserveRestOfLine() {
+  std::uint64_t offset = CurrentPosition;
+  std::uint64_t rest = Size - offset;
+  bool carriageReturnBefore = !SpanningLine.empty() && SpanningLine.back() == '\r';
+  while (offset < Size) {
+    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(FullViewSize, Size - offset));
+    const char* base = nullptr;
+    std::uint32_t available = 0;
+    if (MapViewAt(offset, count, base, available) != 0)
+      break; // reading the line reports it
+    for (const char* at = base; at < base + available; ++at) {
+      at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(base + available - at)));
+      if (at == nullptr)
+        break;
+      if (at > base ? at[-1] == '\r' : carriageReturnBefore) {
+        rest = offset + static_cast<std::uint64_t>(at - base) + 1 - CurrentPosition;
+        offset = Size;
+        break;
+      }
+    }
+    if (available < count || available == 0)
+      break;
+    carriageReturnBefore = base[available - 1] == '\r';
+    offset += available;
+  }
+  const std::size_t total = SpanningLine.size() + static_cast<std::size_t>(rest);
+  if (total > SpanningLine.capacity()) {
+    std::string sized;
+    sized.reserve(total);
+    sized.append(SpanningLine);
+    SpanningLine.swap(sized);
+  }
+}
+
+[[noreturn]] void TFastTextReader::RaiseShrunk() {
+  Stopped = true;
+  SpanningLine.clear();
+  throw EFastTextReaderError("The file shrank from " + std::to_string(OpenedSize) + " to " +
+                             std::to_string(Size) + " bytes while it was read.");
+}
+
+bool TFastTextReader::Eof() const noexcept { return Stopped || (CurrentPosition == Size && !Shrunk); }
 
 std::string_view TFastTextReader::ReadLineView() {
   if (Eof())
     throw EFastTextReaderError("Cannot read over EOF.");
+  // The storage of a long line goes back once the caller is done with it.
+  if (SpanningLine.capacity() > RetainedLineCapacity())
+    std::string().swap(SpanningLine);
   // A line within one view is returned in place; only a line that crosses a
   // view boundary is collected in SpanningLine.
   bool spanning = false;
+  bool sized = false;
   const char* start = ReadPtr;
   for (;;) {
     if (ReadPtr == ViewEnd) {
       if (CurrentPosition == Size) {
+        // A line cut short by truncation is no line.
+        if (Shrunk)
+          RaiseShrunk();
         if (!spanning)
           return std::string_view(start, static_cast<std::size_t>(ReadPtr - start));
         SpanningLine.append(start, ReadPtr);
@@ -112,6 +177,10 @@ std::string_view TFastTextReader::ReadLineView() {
       if (!spanning)
         SpanningLine.clear();
       SpanningLine.append(start, ReadPtr);
+      if (spanning && !sized) {
+        ReserveRestOfLine();
+        sized = true;
+      }
       spanning = true;
       MapNextView();
       start = ReadPtr;

@@ -2,6 +2,9 @@
 // Reads a text file front to back, line by line, straight out of mapped views
 // of the file. Lines end with CR LF only; a lone CR or LF is line content.
 // The file size is taken once at creation: bytes appended later are not seen.
+// A file that another process truncates meanwhile gives its complete lines
+// that are still there, then an error.
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -52,12 +55,16 @@ public:
   TFastTextReader(const TFastTextReader&) = delete;
   TFastTextReader& operator=(const TFastTextReader&) = delete;
 
-  // True for an empty file, at the end of the file, after Close and after a
-  // view could not be mapped (the reader never touches a released view again).
+  // True for an empty file, at the end of the file, after Close, after a view
+  // could not be mapped (the reader never touches a released view again) and
+  // after the error for a file that shrank. A file that shrank is not at its
+  // end before that error was raised.
   bool Eof() const noexcept;
 
   // The next line without its CR LF. Raises EFastTextReaderError at the end
-  // ("Cannot read over EOF.") or when the next view cannot be mapped.
+  // ("Cannot read over EOF."), when the next view cannot be mapped, and once
+  // when the file ends before the size it had at creation (a line cut there
+  // is dropped).
   std::string ReadLine();
   // The same into a caller's buffer, reusing its capacity.
   void ReadLine(std::string& line);
@@ -80,15 +87,24 @@ public:
 
 private:
   void Initialize(const TFastTextReaderOptions& options);
+  std::uint32_t MapViewAt(std::uint64_t offset, std::uint32_t count, const char*& data, std::uint32_t& available);
   void MapNextView();
+  void ReserveRestOfLine();
+  [[noreturn]] void RaiseShrunk();
+  // Longer lines do not keep their storage after the next read.
+  std::size_t RetainedLineCapacity() const noexcept {
+    return std::max<std::size_t>(2 * std::size_t{FullViewSize}, std::size_t{1} << 20);
+  }
 
   std::unique_ptr<TMappedFile> File;
   const char* ViewEnd = nullptr;
   const char* ReadPtr = nullptr;
   std::uint64_t CurrentPosition = 0;
-  std::uint64_t Size = 0;
+  std::uint64_t Size = 0;       // where the data ends: the size at creation, or less once it shrank
+  std::uint64_t OpenedSize = 0; // the size at creation
   std::uint32_t FullViewSize = 0;
   std::uint64_t FailViewMappingAt = UINT64_MAX;
-  bool Stopped = false; // a view could not be mapped, or Close was called
+  bool Stopped = false; // a view could not be mapped, the file shrank, or Close was called
+  bool Shrunk = false;  // a view came short: Size is where the data now ends
   std::string SpanningLine;
 };

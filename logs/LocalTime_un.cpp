@@ -1,5 +1,7 @@
 #include "LocalTime_un.h"
 
+#include "CivilDate_un.h"
+
 #include <cmath>
 #include <ctime>
 #include <mutex>
@@ -128,7 +130,7 @@ void TLocalTimeConverter::Reset() noexcept {
 // to the second of its transition. Logs run forward in time, so this costs
 // about two platform calls per hour of log.
 double TLocalTimeConverter::UtcToLocal(double utcTime) {
-  const auto utcSeconds = static_cast<std::int64_t>(std::llround(utcTime * SecondsPerDay));
+  const std::int64_t utcSeconds = SecondsFromAutomationDate(utcTime);
   if (utcSeconds < CachedStart || utcSeconds >= CachedEnd) {
     const std::int64_t hourStart = FloorDiv(utcSeconds, SecondsPerHour) * SecondsPerHour;
     const std::int64_t hourEnd = hourStart + SecondsPerHour;
@@ -155,7 +157,5 @@ double TLocalTimeConverter::UtcToLocal(double utcTime) {
       CachedOffset = endOffset;
     }
   }
-  const std::int64_t localSeconds = utcSeconds + CachedOffset;
-  const std::int64_t days = FloorDiv(localSeconds, SecondsPerDay);
-  return static_cast<double>(days) + static_cast<double>(localSeconds - days * SecondsPerDay) / SecondsPerDay;
+  return AutomationDateFromSeconds(utcSeconds + CachedOffset);
 }

@@ -176,10 +176,9 @@ bool StrToLogDateTime(std::string_view text, double& value) {
     return false;
   if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
     return false;
-  const double date = static_cast<double>(
-      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + AutomationEpochToUnixEpochDays);
-  const double time = (hour * 3600 + minute * 60 + second) / 86400.0;
-  value = date + time;
+  const std::int64_t days =
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + AutomationEpochToUnixEpochDays;
+  value = AutomationDateFromSeconds(days * 86400 + hour * 3600 + minute * 60 + second);
   return true;
 }
 

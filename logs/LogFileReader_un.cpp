@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "CivilDate_un.h"
 #include "LogDebugOutput_un.h"
 #include "LogText_un.h"
 #include "MappedFile_un.h"
@@ -116,7 +117,18 @@ private:
   const char* End;
 };
 
+// A record is reused line after line; after a long line its texts give their
+// storage back instead of keeping it for the rest of the file.
+constexpr std::size_t RetainedTextCapacity = std::size_t{1} << 20;
+
+template <typename TText>
+void ReleaseLongText(TText& text, std::size_t needed) {
+  if (text.capacity() > RetainedTextCapacity && needed < text.capacity() / 4)
+    TText().swap(text);
+}
+
 void PercentDecode(std::string_view text, std::string& bytes) {
+  ReleaseLongText(bytes, text.size());
   bytes.resize(text.size());
   char* out = bytes.data();
   for (TPercentDecodedBytes decoded(text); !decoded.AtEnd();)
@@ -130,6 +142,7 @@ void PercentDecode(std::string_view text, std::string& bytes) {
 // than UTF-8 takes bytes, so the result is sized once and trimmed. On failure
 // it is left unspecified.
 bool PercentDecodeUtf8(std::string_view text, std::u16string& result) {
+  ReleaseLongText(result, text.size());
   result.resize(text.size());
   char16_t* out = result.data();
   TPercentDecodedBytes bytes(text);
@@ -247,6 +260,7 @@ int FindColumnStarts(std::string_view line, int wanted, std::size_t* starts) noe
 // Appending to a cleared string is leaner than a general assignment, which must
 // allow for text inside the string itself (never the case here).
 void AssignText(std::string& target, std::string_view text) {
+  ReleaseLongText(target, text.size());
   target.clear();
   target.append(text.data(), text.size());
 }
@@ -486,7 +500,7 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   if (FieldColumns[FieldServer] != -1)
     AssignText(record.Server, Field(FieldServer));
   else
-    record.Server = ServerName;
+    AssignText(record.Server, ServerName);
   AssignText(record.Source, Field(FieldSource));
   AssignText(record.IP, Field(FieldIP));
   record.IPValue = 0;
@@ -502,6 +516,8 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   record.LineNr = RecordsRead++;
   // The log's zone gives the UTC instant; the local zone's rules at that
   // instant give its local time.
-  record.Time = LegacyFormat ? time : LocalTime.UtcToLocal(time + TimeZoneOffset);
+  record.Time = LegacyFormat ? time
+                             : LocalTime.UtcToLocal(AutomationDateFromSeconds(
+                                   SecondsFromAutomationDate(time) + std::llround(TimeZoneOffset * 86400.0)));
   return true;
 }

@@ -1,10 +1,8 @@
 #include "MappedFile_un.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,84 +10,39 @@ const std::uint32_t TMappedFile::InjectedFailureCode = ENOMEM;
 
 namespace {
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 std::uint32_t LastError() { return static_cast<std::uint32_t>(errno); }
 
 } // namespace
 
-// File names are bytes here; UTF-16 names are taken to mean UTF-8, the usual
-// file name encoding. An unpaired surrogate becomes U+FFFD.
-TNativePath NativePath(const std::u16string& path) {
-  std::string result;
-  result.reserve(path.size());
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    char32_t c = path[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < path.size() && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (path[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    AppendUtf8(result, c);
-  }
-  return result;
-}
-
-TNativePath NativePath(const std::string& path) { return path; }
-
-std::string NarrowFileName(const std::u16string& path) { return NativePath(path); }
-
-std::string SystemErrorText(std::uint32_t errorCode) {
-  std::string text = std::strerror(static_cast<int>(errorCode));
-  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
-    text.pop_back();
-  return text;
-}
-
-std::uint32_t AllocationGranularity() {
-  const long pageSize = sysconf(_SC_PAGESIZE);
-  return pageSize > 0 ? static_cast<std::uint32_t>(pageSize) : 4096u;
-}
-
 TMappedFile::~TMappedFile() { Close(); }
 
 // Sharing has no meaning here: POSIX files are never locked against others.
+// Opening never blocks (a FIFO would wait for a writer), and only a regular
+// file is read: anything else may block, never end or change its size.
 std::uint32_t TMappedFile::Open(const TNativePath& path, TFileSharing) {
-  FileDescriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  FileDescriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (FileDescriptor < 0)
     return LastError();
-  // As on Windows, a directory is no file to read.
   struct stat status {};
-  if (fstat(FileDescriptor, &status) == 0 && S_ISDIR(status.st_mode)) {
+  std::uint32_t error = 0;
+  if (fstat(FileDescriptor, &status) != 0)
+    error = LastError();
+  else if (S_ISDIR(status.st_mode)) // as on Windows, a directory is no file to read
+    error = EISDIR;
+  else if (!S_ISREG(status.st_mode))
+    error = NotRegularFileErrorCode;
+  if (error != 0) {
     close(FileDescriptor);
     FileDescriptor = -1;
-    return EISDIR;
   }
-  return 0;
+  return error;
 }
 
 std::uint32_t TMappedFile::QuerySize(std::uint64_t& size) {
   struct stat status {};
   if (fstat(FileDescriptor, &status) != 0)
     return LastError();
-  size = S_ISREG(status.st_mode) ? static_cast<std::uint64_t>(status.st_size) : 0;
+  size = static_cast<std::uint64_t>(status.st_size);
   return 0;
 }
 
@@ -98,31 +51,38 @@ std::uint32_t TMappedFile::CreateMapping(std::uint64_t size) {
   return 0;
 }
 
-std::uint32_t TMappedFile::MapView(std::uint64_t offset, std::uint32_t count, const char*& data) {
-  UnmapView();
+std::uint32_t TMappedFile::MapView(std::uint64_t offset, std::uint32_t count, const char*& data,
+                                   std::uint32_t& available) {
+  available = 0;
   if (offset > MappingSize || count > MappingSize - offset)
     return EINVAL;
-  const std::uint64_t granularity = AllocationGranularity();
-  const std::uint64_t alignedOffset = offset - offset % granularity;
-  const std::size_t length = static_cast<std::size_t>(offset - alignedOffset) + count;
-  void* start = mmap(nullptr, length, PROT_READ, MAP_SHARED, FileDescriptor, static_cast<off_t>(alignedOffset));
-  if (start == MAP_FAILED)
-    return LastError();
-  ViewStart = start;
-  ViewLength = length;
-  data = static_cast<const char*>(start) + (offset - alignedOffset);
+  if (count > ViewBufferSize) {
+    ViewBuffer.reset();
+    ViewBuffer = std::make_unique_for_overwrite<char[]>(count);
+    ViewBufferSize = count;
+  }
+  while (available < count) {
+    const ssize_t n = pread(FileDescriptor, ViewBuffer.get() + available, count - available,
+                            static_cast<off_t>(offset + available));
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      return LastError();
+    }
+    if (n == 0)
+      break;
+    available += static_cast<std::uint32_t>(n);
+  }
+  data = ViewBuffer.get();
   return 0;
 }
 
-void TMappedFile::UnmapView() noexcept {
-  if (ViewStart != nullptr)
-    munmap(ViewStart, ViewLength);
-  ViewStart = nullptr;
-  ViewLength = 0;
-}
+// The buffer is kept for the next view.
+void TMappedFile::UnmapView() noexcept {}
 
 std::uint32_t TMappedFile::Close() noexcept {
-  UnmapView();
+  ViewBuffer.reset();
+  ViewBufferSize = 0;
   MappingSize = 0;
   std::uint32_t error = 0;
   if (FileDescriptor >= 0 && close(FileDescriptor) != 0)

@@ -1,8 +1,11 @@
 #pragma once
-// The platform seam of the log layer: a read-only file with an optional
-// read-only mapping of it, the system's error texts and the narrow/wide file
-// name conversions. Win32 on Windows, POSIX elsewhere.
+// The platform seam of the log layer: a read-only file read through views of
+// it, the system's error texts and the narrow/wide file name conversions.
+// Win32 maps the views: a mapped file cannot be truncated there. POSIX reads
+// them into one reused buffer: a mapping there faults (SIGBUS) when another
+// process truncates the file. The fuzz build serves a file from memory.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -30,6 +33,11 @@ inline std::string FormatSystemError(std::string_view action, std::uint32_t erro
 // The alignment every view offset must have.
 std::uint32_t AllocationGranularity();
 
+// The code Open reports for a path that names something other than a regular
+// file (a FIFO, a device, a socket): an application-defined code, which
+// SystemErrorText knows.
+inline constexpr std::uint32_t NotRegularFileErrorCode = 0x20000001;
+
 enum class TFileSharing { None, Read, Write, ReadWrite };
 
 class TMappedFile {
@@ -46,12 +54,12 @@ public:
   // Each returns 0 or the system's error code of the failed call.
   std::uint32_t Open(const TNativePath& path, TFileSharing sharing);
   std::uint32_t QuerySize(std::uint64_t& size);
-  // A read-only mapping of exactly size bytes; size must not be 0.
+  // Prepares views of the first size bytes; size must not be 0.
   std::uint32_t CreateMapping(std::uint64_t size);
-  // Maps count bytes from offset (any offset: the view is mapped from the
-  // granularity below it) and replaces the previous view; data points at the
-  // byte at offset.
-  std::uint32_t MapView(std::uint64_t offset, std::uint32_t count, const char*& data);
+  // Makes count bytes from offset readable at data (any offset) and replaces
+  // the previous view. available is count, or fewer when the file has shrunk
+  // below offset + count since it was sized; only those bytes are readable.
+  std::uint32_t MapView(std::uint64_t offset, std::uint32_t count, const char*& data, std::uint32_t& available);
   void UnmapView() noexcept;
   // Releases view, mapping and file; the first failure's code, or 0.
   std::uint32_t Close() noexcept;
@@ -59,13 +67,29 @@ public:
   std::uint32_t Read(char* buffer, std::uint32_t count, std::uint32_t& bytesRead);
 
 private:
-#ifdef _WIN32
+#if defined(ZELLOG_MEMORY_FILES)
+  bool IsOpen = false;
+  std::uint64_t ReadPosition = 0;
+  std::uint64_t ViewOffset = 0;
+  std::size_t ViewLength = 0;
+#elif defined(_WIN32)
   void* FileHandle = reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
   void* MappingHandle = nullptr;
+  void* ViewStart = nullptr;
+  std::size_t ViewLength = 0;
 #else
   int FileDescriptor = -1;
   std::uint64_t MappingSize = 0;
+  std::unique_ptr<char[]> ViewBuffer;
+  std::uint32_t ViewBufferSize = 0;
 #endif
-  void* ViewStart = nullptr;
-  std::size_t ViewLength = 0;
 };
+
+#if defined(ZELLOG_MEMORY_FILES)
+// The one file every path opens in the memory build: size bytes at data,
+// which stay the caller's and must outlive every reader of them. Bytes outside
+// the current view are poisoned for AddressSanitizer, so that a read past a
+// view is caught at the exact byte (at the end; within 8 bytes at the start).
+// Call again with nullptr before releasing the bytes.
+void SetMemoryFile(const char* data, std::size_t size) noexcept;
+#endif

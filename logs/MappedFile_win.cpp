@@ -34,6 +34,8 @@ std::string NarrowFileName(const std::u16string& path) {
 }
 
 std::string SystemErrorText(std::uint32_t errorCode) {
+  if (errorCode == NotRegularFileErrorCode)
+    return "Not a regular file";
   char* buffer = nullptr;
   const DWORD length = FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -83,8 +85,11 @@ std::uint32_t TMappedFile::CreateMapping(std::uint64_t size) {
   return MappingHandle == nullptr ? LastError() : 0;
 }
 
-std::uint32_t TMappedFile::MapView(std::uint64_t offset, std::uint32_t count, const char*& data) {
+// A mapped file cannot be truncated by others, so a view is always whole.
+std::uint32_t TMappedFile::MapView(std::uint64_t offset, std::uint32_t count, const char*& data,
+                                   std::uint32_t& available) {
   UnmapView();
+  available = 0;
   const std::uint64_t granularity = AllocationGranularity();
   const std::uint64_t alignedOffset = offset - offset % granularity;
   const SIZE_T length = static_cast<SIZE_T>(offset - alignedOffset) + count;
@@ -95,6 +100,7 @@ std::uint32_t TMappedFile::MapView(std::uint64_t offset, std::uint32_t count, co
   ViewStart = start;
   ViewLength = length;
   data = static_cast<const char*>(start) + (offset - alignedOffset);
+  available = count;
   return 0;
 }
 

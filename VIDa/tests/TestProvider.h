@@ -40,7 +40,9 @@ protected:
 class TTestDataSource : public TOleDbDatasource {
 public:
   static constexpr const wchar_t* ClassName = L"TTestDataSource";
-  static const TOleDbClass* GetSessionClass() { return &OleDbClassOf<TTestSession>(); }
+  struct TClass : TOleDbClass {
+    const TOleDbClass* SessionClass() const override { return &OleDbClassOf<TTestSession>(); }
+  };
 
   void DoInitialize() override;
   void DoUninitialize() override { ++UninitializeCalls; }

@@ -1,9 +1,13 @@
 // Counts the heap allocations of steady-state reading: once the record and the
-// reader's buffers have grown, lines cost none.
+// reader's buffers have grown, lines cost none. Measures the heap a long line
+// takes while it is read and after it.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -12,19 +16,36 @@
 
 namespace {
 std::atomic<long> Allocations{0};
-}
+std::atomic<std::int64_t> LiveBytes{0};
+std::atomic<std::int64_t> PeakLiveBytes{0};
+// Each block carries its size in front of it.
+constexpr std::size_t BlockHeader = alignof(std::max_align_t);
+} // namespace
 
 void* operator new(std::size_t size) {
   ++Allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size))
-    return p;
-  throw std::bad_alloc();
+  auto* block = static_cast<char*>(std::malloc(size + BlockHeader));
+  if (block == nullptr)
+    throw std::bad_alloc();
+  std::memcpy(block, &size, sizeof size);
+  const std::int64_t live = LiveBytes += static_cast<std::int64_t>(size);
+  for (std::int64_t peak = PeakLiveBytes.load(); live > peak && !PeakLiveBytes.compare_exchange_weak(peak, live);) {
+  }
+  return block + BlockHeader;
 }
 void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+  if (p == nullptr)
+    return;
+  char* block = static_cast<char*>(p) - BlockHeader;
+  std::size_t size = 0;
+  std::memcpy(&size, block, sizeof size);
+  LiveBytes -= static_cast<std::int64_t>(size);
+  std::free(block);
+}
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -62,6 +83,48 @@ TEST(LogFileReaderAllocations, NonePerLineInSteadyState) {
     EXPECT_LT(Allocations.load() - before, 10) << "view size " << viewSize;
     EXPECT_TRUE(reader.Close(error));
   }
+}
+
+// A long line is collected once, in storage of its size, and given back after
+// it: its record holds the one other copy (its message).
+TEST(LogFileReaderAllocations, LongLineTakesOneCopyAndGivesItBack) {
+  const std::string header = "#Software: Tarnvel ZEL Valtrix\r\n#Version: 1.4\r\n"
+                             "#Fields: x-event-datetime x-event-class x-event-severity x-event-msg\r\n";
+  const std::string shortLine = "2009-05-05T05:05:05 RejectMail Info short\r\n";
+  constexpr std::size_t LongSize = 6u << 20;
+  std::string longLine = "2009-05-05T05:05:05 RejectMail Info ";
+  longLine.append(LongSize - longLine.size(), 'x');
+  TTempDir dir;
+  const std::string path = dir.Write("long.log", header + shortLine + longLine + "\r\n" + shortLine);
+  longLine = std::string();
+
+  TLogFileReader reader;
+  std::string error;
+  ASSERT_TRUE(reader.Open(path, error));
+  TLogRecord record;
+  while (!reader.ReadRecord(record, error))
+    ASSERT_TRUE(error.empty()) << error;
+  const std::int64_t before = LiveBytes.load();
+  PeakLiveBytes = before;
+  ASSERT_TRUE(reader.ReadRecord(record, error)) << error;
+  ASSERT_EQ(LongSize - 36, record.Message.size());
+  EXPECT_LT(PeakLiveBytes.load() - before, static_cast<std::int64_t>(2.2 * LongSize));
+  ASSERT_TRUE(reader.ReadRecord(record, error)) << error;
+  EXPECT_EQ("short", record.Message);
+  EXPECT_LT(LiveBytes.load() - before, std::int64_t{1} << 20);
+
+  // The text reader alone holds one copy.
+  TFastTextReader lines(path, fmShareDenyNone);
+  lines.ReadLineView();
+  lines.ReadLineView();
+  lines.ReadLineView();
+  lines.ReadLineView();
+  const std::int64_t linesBefore = LiveBytes.load();
+  PeakLiveBytes = linesBefore;
+  EXPECT_EQ(LongSize, lines.ReadLineView().size());
+  EXPECT_LT(PeakLiveBytes.load() - linesBefore, static_cast<std::int64_t>(1.1 * LongSize));
+  EXPECT_EQ("2009-05-05T05:05:05 RejectMail Info short", lines.ReadLineView());
+  EXPECT_LT(LiveBytes.load() - linesBefore, std::int64_t{1} << 20);
 }
 
 } // namespace

@@ -31,7 +31,7 @@ TEST(LogDefs, DateTimeNumbersWithBlanksOrSigns) {
   ASSERT_TRUE(StrToLogDateTime("2012-02-29T 1:+5:-0", value));
   EXPECT_DOUBLE_EQ(LeapDay2012 + (3600 + 5 * 60) / 86400.0, value);
   ASSERT_TRUE(StrToLogDateTime("+012-02-29T00:00: 9", value)); // the year 12 was a leap year
-  EXPECT_DOUBLE_EQ(-689517 + 9 / 86400.0, value);
+  EXPECT_DOUBLE_EQ(-689517 - 9 / 86400.0, value); // before 1899-12-30 the time counts away from day 0
   value = -1;
   EXPECT_FALSE(StrToLogDateTime("2012-02-29T-1:00:00", value));
   EXPECT_FALSE(StrToLogDateTime("2012-02-29T00:00:9 ", value));

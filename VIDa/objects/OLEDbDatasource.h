@@ -1,7 +1,7 @@
 #pragma once
 // The toolkit's data source object. A concrete provider derives from it,
-// names its session class with a static GetSessionClass() (returning
-// &OleDbClassOf<TMySession>()) and may override DoInitialize/DoUninitialize.
+// names its session class by overriding SessionClass() in its nested TClass
+// (see TOleDbClass) and may override DoInitialize/DoUninitialize.
 #include "OLEDbBase.h"
 
 class TOleDbDatasource
@@ -16,6 +16,7 @@ public:
   void BeforeDestruction() noexcept override;
   void InitializeObject() override;
   void InitProperties() override;
+  TOleDbDatasource* AsDataSource() noexcept override { return this; }
 
   // Stores the state and arranges the property sets: initialised, every set
   // read-only but DBPROPSET_DATASOURCE; uninitialised, every set hidden but

@@ -9,8 +9,8 @@
 //       OleDbError(status);      // a warning leaves as the return value
 //     });
 //   }
-// Objects not derived from TOleDbBase use OleDbGuard(*this, body). The body
-// returns void (S_OK) or an HRESULT.
+// Objects not derived from TOleDbBase use OleDbGuard(*this, body) (see
+// OLEDbGuard.h). The body returns void (S_OK) or an HRESULT.
 #include <windows.h>
 #include <oledb.h>
 
@@ -24,6 +24,7 @@
 #include "ComObj.h"
 #include "ComPtr.h"
 #include "OLEDbError.h"
+#include "OLEDbGuard.h"
 #include "OLEDbProperties.h"
 #include "OLEDbPropertyStorage.h"
 
@@ -34,30 +35,6 @@
 
 class TOleDbBase;
 class TOleDbDatasource;
-
-// ---------------------------------------------------------------------------
-// The guard.
-
-// Converts the exception in flight (call only inside a catch block):
-// EOleDbException gives its code and no error object; std::bad_alloc gives
-// E_OUTOFMEMORY; anything else installs an error object (source = the
-// object's ProgID, description = the message) and gives the OLE error's
-// negative code or E_UNEXPECTED.
-HRESULT OleDbHandleException(const TComObject& self) noexcept;
-
-template <class F>
-HRESULT OleDbGuard(const TComObject& self, F&& body) noexcept {
-  try {
-    if constexpr (std::is_void_v<std::invoke_result_t<F&>>) {
-      body();
-      return S_OK;
-    } else {
-      return body();
-    }
-  } catch (...) {
-    return OleDbHandleException(self);
-  }
-}
 
 // ---------------------------------------------------------------------------
 // Private interfaces: toolkit objects find each other through them; they are
@@ -88,29 +65,45 @@ VIDA_COM_INTERFACE(IOleDbParentClass)
 VIDA_COM_INTERFACE(IOleDbChildClass)
 
 // ---------------------------------------------------------------------------
-// Class descriptors of toolkit classes: the class-level operations
-// GetSessionClass (data source), GetRowsetClass and GetCommmandClass
-// (session, command) are static member functions of the concrete classes,
-// returning const TOleDbClass*; OleDbClassOf picks up those that exist.
+// Class descriptors of toolkit classes. The class-level choices of a
+// concrete class (its data source's session class, a session's or
+// command's rowset class, a session's command class) are virtual functions
+// of its descriptor: the class declares a nested TClass derived from
+// TOleDbClass and overrides what it chooses, so a misspelled choice fails to
+// compile instead of being silently left out:
+//
+//   class TMyProvider : public TOleDbDatasource {
+//   public:
+//     static constexpr const wchar_t* ClassName = L"TMyProvider";
+//     struct TClass : TOleDbClass {
+//       const TOleDbClass* SessionClass() const override { return &OleDbClassOf<TMySession>(); }
+//     };
+//   };
+//
+// OleDbClassOf<T>() builds T::TClass (TOleDbClass unless T declares its own).
 
 struct TOleDbClass : public TComClass {
-  const TOleDbClass* (*SessionClassOf)() = nullptr;
-  const TOleDbClass* (*RowsetClassOf)() = nullptr;
-  const TOleDbClass* (*CommandClassOf)() = nullptr;
+  virtual const TOleDbClass* SessionClass() const { return nullptr; }
+  virtual const TOleDbClass* RowsetClass() const { return nullptr; }
+  virtual const TOleDbClass* CommandClass() const { return nullptr; }
 
-  const TOleDbClass* GetSessionClass() const { return SessionClassOf ? SessionClassOf() : nullptr; }
-  const TOleDbClass* GetRowsetClass() const { return RowsetClassOf ? RowsetClassOf() : nullptr; }
-  const TOleDbClass* GetCommmandClass() const { return CommandClassOf ? CommandClassOf() : nullptr; }
+  // The toolkit's published names for the choices above.
+  const TOleDbClass* GetSessionClass() const { return SessionClass(); }
+  const TOleDbClass* GetRowsetClass() const { return RowsetClass(); }
+  const TOleDbClass* GetCommmandClass() const { return CommandClass(); }
 };
 
 template <class T>
 const TOleDbClass& OleDbClassOf() {
-  static const TOleDbClass cls = [] {
-    TOleDbClass c;
+  using TClass = typename T::TClass;
+  static_assert(std::is_base_of_v<TOleDbClass, TClass>, "a toolkit class's TClass derives from TOleDbClass");
+  // Static hooks of the earlier form would be silently ignored.
+  static_assert(!requires { T::GetSessionClass(); } && !requires { T::GetRowsetClass(); } &&
+                    !requires { T::GetCommmandClass(); } && !requires { T::GetCommandClass(); },
+                "class-level choices are overrides in T::TClass, not static member functions");
+  static const TClass cls = [] {
+    TClass c;
     ComDetail::FillComClass<T>(c);
-    if constexpr (requires { T::GetSessionClass(); }) c.SessionClassOf = &T::GetSessionClass;
-    if constexpr (requires { T::GetRowsetClass(); }) c.RowsetClassOf = &T::GetRowsetClass;
-    if constexpr (requires { T::GetCommmandClass(); }) c.CommandClassOf = &T::GetCommmandClass;
     return c;
   }();
   return cls;
@@ -134,6 +127,10 @@ struct TOleDbOptionalInterface {
 class TOleDbBase : public TComImpl<TComObject, IOleDbChildClass, IOleDbParentClass>,
                    public IOleDbPropertyHandler {
 public:
+  // The descriptor type OleDbClassOf builds; a concrete class declares its
+  // own to make class-level choices.
+  using TClass = TOleDbClass;
+
   TOleDbBase();
   ~TOleDbBase() override;
 
@@ -162,6 +159,9 @@ public:
   TOleDbPropertySets& PropertySets() const;
   // The data source at the top of the parent chain, or null.
   TOleDbDatasource* FindDataSource() const;
+  // This object as a data source, or null: lets the parent chain be walked
+  // without knowing the data source class.
+  virtual TOleDbDatasource* AsDataSource() noexcept { return nullptr; }
   // The descriptor of the object's class (null for objects made without one).
   const TOleDbClass* OleDbClass() const noexcept;
 

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "Diagnostics.h"
-#include "OLEDbError.h"
+#include "OLEDbGuard.h"
 
 // ---------------------------------------------------------------------------
 // Helpers
@@ -210,35 +210,6 @@ ULONG TComObjectFactory::Release() {
   return static_cast<ULONG>(--refCount_);
 }
 
-namespace {
-// The message of the exception in flight, and the result it gives when
-// construction fails.
-struct TFailure {
-  std::wstring Message;
-  HRESULT Result = E_UNEXPECTED;
-};
-
-TFailure CurrentFailure() noexcept {
-  TFailure failure;
-  try {
-    try {
-      throw;
-    } catch (const EOleDbException&) {
-    } catch (const EOleError& e) {
-      failure.Message = e.Message();
-    } catch (const std::bad_alloc&) {
-      failure.Result = E_OUTOFMEMORY;
-    } catch (const std::exception& e) {
-      failure.Message = WideFromUtf8(e.what());
-    } catch (...) {
-    }
-  } catch (...) {
-    failure.Message.clear();
-  }
-  return failure;
-}
-}  // namespace
-
 HRESULT TComObjectFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
@@ -247,7 +218,7 @@ HRESULT TComObjectFactory::CreateInstance(IUnknown* outer, REFIID riid, void** p
   try {
     object = CreateComObject(outer);
   } catch (...) {
-    TFailure failure = CurrentFailure();
+    TOleDbFailure failure = OleDbCurrentFailure();
     if (ShowErrors && !failure.Message.empty()) {
       // Construction failures go to the debugger output and the error
       // object: an in-process server never blocks its host with a dialog.

@@ -21,25 +21,33 @@ public:
 class TCommandX : public TOleDbBase {
 public:
   static constexpr const wchar_t* ClassName = L"TCommandX";
-  static const TOleDbClass* GetRowsetClass() { return &OleDbClassOf<TRowsetB>(); }
+  struct TClass : TOleDbClass {
+    const TOleDbClass* RowsetClass() const override { return &OleDbClassOf<TRowsetB>(); }
+  };
 };
 class TCommandY : public TOleDbBase {
 public:
   static constexpr const wchar_t* ClassName = L"TCommandY";
-  static const TOleDbClass* GetRowsetClass() { return &OleDbClassOf<TRowsetA>(); }
+  struct TClass : TOleDbClass {
+    const TOleDbClass* RowsetClass() const override { return &OleDbClassOf<TRowsetA>(); }
+  };
 };
 template <class Command>
 class TSessionWith : public TOleDbBase {
 public:
   static constexpr const wchar_t* ClassName = L"TSessionWith";
-  static const TOleDbClass* GetRowsetClass() { return &OleDbClassOf<TRowsetA>(); }
-  static const TOleDbClass* GetCommmandClass() { return &OleDbClassOf<Command>(); }
+  struct TClass : TOleDbClass {
+    const TOleDbClass* RowsetClass() const override { return &OleDbClassOf<TRowsetA>(); }
+    const TOleDbClass* CommandClass() const override { return &OleDbClassOf<Command>(); }
+  };
 };
 template <class Session>
 class TDataSourceWith : public TOleDbDatasource {
 public:
   static constexpr const wchar_t* ClassName = L"TDataSourceWith";
-  static const TOleDbClass* GetSessionClass() { return &OleDbClassOf<Session>(); }
+  struct TClass : TOleDbClass {
+    const TOleDbClass* SessionClass() const override { return &OleDbClassOf<Session>(); }
+  };
 };
 class TOrphan : public TOleDbBase {
 public:

@@ -1,36 +1,11 @@
 #include "OLEDbBase.h"
 
 #include "Diagnostics.h"
-#include "OLEDbDatasource.h"
 
 // {5A3C1E70-8D2B-4F61-9C44-1B7E0D2A6F01} and neighbours: private to the toolkit.
 const IID IID_IOleDbClass = {0x5a3c1e70, 0x8d2b, 0x4f61, {0x9c, 0x44, 0x1b, 0x7e, 0x0d, 0x2a, 0x6f, 0x01}};
 const IID IID_IOleDbParentClass = {0x5a3c1e70, 0x8d2b, 0x4f61, {0x9c, 0x44, 0x1b, 0x7e, 0x0d, 0x2a, 0x6f, 0x02}};
 const IID IID_IOleDbChildClass = {0x5a3c1e70, 0x8d2b, 0x4f61, {0x9c, 0x44, 0x1b, 0x7e, 0x0d, 0x2a, 0x6f, 0x03}};
-
-HRESULT OleDbHandleException(const TComObject& self) noexcept {
-  try {
-    try {
-      throw;
-    } catch (const EOleDbException& e) {
-      return e.ErrorCode;
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    } catch (const EOleError& e) {
-      ComSetErrorInfo(self.ErrorIID(), self.ProgID(), e.Message(), ComServer().HelpFileName(), e.HelpContext());
-      return e.ErrorCode() < 0 ? e.ErrorCode() : E_UNEXPECTED;
-    } catch (const std::exception& e) {
-      ComSetErrorInfo(self.ErrorIID(), self.ProgID(), WideFromUtf8(e.what()), ComServer().HelpFileName());
-      return E_UNEXPECTED;
-    } catch (...) {
-      ComSetErrorInfo(self.ErrorIID(), self.ProgID(), std::wstring(), ComServer().HelpFileName());
-      return E_UNEXPECTED;
-    }
-  } catch (...) {
-    // Building the error object itself failed (out of memory).
-    return E_UNEXPECTED;
-  }
-}
 
 void CreateOleDbObject(const TComClass& cls, IUnknown* outer, REFIID riid, void** object) {
   TComObjectFactory* factory = ComClassManager().FindByClass(cls);
@@ -107,7 +82,7 @@ TOleDbDatasource* TOleDbBase::FindDataSource() const {
   // QueryInterface belongs to its outer object.
   for (IOleDbParentClass* link = Parent.Get(); link;) {
     TOleDbBase* object = link->GetObject();
-    if (auto* dataSource = dynamic_cast<TOleDbDatasource*>(object)) return dataSource;
+    if (auto* dataSource = object->AsDataSource()) return dataSource;
     link = object->Parent.Get();
   }
   return nullptr;
