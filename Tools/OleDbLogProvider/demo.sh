@@ -31,9 +31,11 @@ step() { printf '\n=== %s\n' "$*"; }
 zellogq() {
   local expected="$1"
   shift
-  printf '$ zellogq'
-  printf ' %q' "$@"
-  printf '\n'
+  local shown='$ zellogq' arg
+  for arg in "$@"; do
+    if [[ "$arg" =~ [[:space:]\;\*] ]]; then shown+=" \"$arg\""; else shown+=" $arg"; fi
+  done
+  echo "$shown"
   local status=0
   "$WINE" "$ZELLOGQ" "$@" || status=$?
   if [ "$status" != "$expected" ]; then
