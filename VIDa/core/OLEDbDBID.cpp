@@ -1,6 +1,7 @@
 #include "OLEDbDBID.h"
 
 #include "OLEDbError.h"
+#include "OLEDbTaskMemory.h"
 
 #include <oledberr.h>
 
@@ -76,23 +77,15 @@ bool TOleDbDBID::ExportTo(DBID& id) const {
   if (IsEmpty()) return false;
   const DBKIND kind = DBKind();
   // Allocate everything before the old contents go, so a failure leaves id whole.
-  GUID* guidBlock = nullptr;
+  TTaskMemory<GUID> guidBlock;
   if (DBIDHasPointerGuid(kind)) {
-    guidBlock = static_cast<GUID*>(OleDbAlloc(sizeof(GUID)));
+    guidBlock.reset(static_cast<GUID*>(OleDbAlloc(sizeof(GUID))));
     *guidBlock = Guid;
   }
-  wchar_t* name = nullptr;
-  if (IsNameKind(kind)) {
-    try {
-      name = OleDbStrDup(Name.c_str());
-    } catch (...) {
-      CoTaskMemFree(guidBlock);
-      throw;
-    }
-  }
+  wchar_t* name = IsNameKind(kind) ? OleDbStrDup(Name.c_str()) : nullptr;
   DBIDRelease(id);
   if (guidBlock)
-    id.uGuid.pguid = guidBlock;
+    id.uGuid.pguid = guidBlock.release();
   else if (kind == DBKIND_GUID_NAME || kind == DBKIND_GUID_PROPID || kind == DBKIND_GUID)
     id.uGuid.guid = Guid;
   if (name)

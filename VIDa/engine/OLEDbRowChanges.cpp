@@ -6,12 +6,12 @@
 
 #include <cstring>
 #include <cwchar>
-#include <limits>
 #include <span>
 
 #include "OLEDbAccessor.h"
 #include "OLEDbError.h"
 #include "OLEDbRowsetEvents.h"
+#include "OLEDbTaskMemory.h"
 #include "OLEDbTypes.h"
 
 namespace {
@@ -49,15 +49,6 @@ DBLENGTH ConsumerTextLength(DBTYPE type, const void* value) noexcept {
     default:
       return 0;
   }
-}
-
-// Zero-filled task memory for count entries of T.
-template <class T>
-T* AllocArray(DBCOUNTITEM count) {
-  if (count > std::numeric_limits<size_t>::max() / sizeof(T)) throw EOleDbException(E_OUTOFMEMORY);
-  T* items = static_cast<T*>(OleDbAlloc(count * sizeof(T)));
-  std::memset(items, 0, count * sizeof(T));
-  return items;
 }
 
 constexpr int ReasonIndexOf(DBREASON reason) noexcept { return static_cast<int>(reason); }
@@ -476,13 +467,13 @@ void TOleDbRowsetData::ProcessPendingRows(TOleDbPendingOperation operation, bool
   const DBCOUNTITEM count = all ? listed.size() : cRows;
   if (count == 0) return;
 
-  HROW* rows = nullptr;
-  DBROWSTATUS* statuses = nullptr;
+  TTaskMemory<HROW[]> rows;
+  TTaskMemory<DBROWSTATUS[]> statuses;
   // References handed to the consumer so far; taken back if the call fails.
   std::vector<HROW> referenced;
   try {
-    if (wantHandles) rows = AllocArray<HROW>(count);
-    if (wantStatuses) statuses = AllocArray<DBROWSTATUS>(count);
+    if (wantHandles) rows = OleDbAllocArray<HROW>(count);
+    if (wantStatuses) statuses = OleDbAllocArray<DBROWSTATUS>(count);
     DBCOUNTITEM failed = 0;
     for (DBCOUNTITEM i = 0; i < count; ++i) {
       TOleDbRowHandle* handle = all ? listed[i] : FindRowHandle(rghRows[i]);
@@ -510,13 +501,11 @@ void TOleDbRowsetData::ProcessPendingRows(TOleDbPendingOperation operation, bool
   } catch (...) {
     for (HROW hRow : referenced)
       if (TOleDbRowHandle* handle = FindRowHandle(hRow)) handle->Release();
-    CoTaskMemFree(rows);
-    CoTaskMemFree(statuses);
     throw;
   }
   if (countOut) *countOut = count;
-  if (wantHandles) *handlesOut = rows;
-  if (wantStatuses) *statusesOut = statuses;
+  if (wantHandles) *handlesOut = rows.release();
+  if (wantStatuses) *statusesOut = statuses.release();
 }
 
 bool TOleDbRowsetData::GetPendingRows(HCHAPTER hChapter, DBPENDINGSTATUS dwRowStatus, DBCOUNTITEM* pcPendingRows,
@@ -534,15 +523,10 @@ bool TOleDbRowsetData::GetPendingRows(HCHAPTER hChapter, DBPENDINGSTATUS dwRowSt
   std::vector<TOleDbRowHandle*> listed;
   ListPendingRows(states, listed);
   if (!listed.empty() && (prgPendingRows || prgPendingStatus)) {
-    HROW* rows = nullptr;
-    DBPENDINGSTATUS* statuses = nullptr;
-    try {
-      if (prgPendingRows) rows = AllocArray<HROW>(listed.size());
-      if (prgPendingStatus) statuses = AllocArray<DBPENDINGSTATUS>(listed.size());
-    } catch (...) {
-      CoTaskMemFree(rows);
-      throw;
-    }
+    TTaskMemory<HROW[]> rows;
+    TTaskMemory<DBPENDINGSTATUS[]> statuses;
+    if (prgPendingRows) rows = OleDbAllocArray<HROW>(listed.size());
+    if (prgPendingStatus) statuses = OleDbAllocArray<DBPENDINGSTATUS>(listed.size());
     for (std::size_t i = 0; i < listed.size(); ++i) {
       if (rows) {
         rows[i] = listed[i]->HRow();
@@ -552,8 +536,8 @@ bool TOleDbRowsetData::GetPendingRows(HCHAPTER hChapter, DBPENDINGSTATUS dwRowSt
       }
       if (statuses) statuses[i] = OleDbPendingStatusOf(PendingRows().GetState(listed[i]->RowValue()));
     }
-    if (prgPendingRows) *prgPendingRows = rows;
-    if (prgPendingStatus) *prgPendingStatus = statuses;
+    if (prgPendingRows) *prgPendingRows = rows.release();
+    if (prgPendingStatus) *prgPendingStatus = statuses.release();
   }
   *pcPendingRows = listed.size();
   return !listed.empty();

@@ -4,6 +4,7 @@
 #include "OLEDbColumns.h"
 #include "OLEDbDataConvert.h"
 #include "OLEDbError.h"
+#include "OLEDbTaskMemory.h"
 
 #include <oledberr.h>
 
@@ -110,14 +111,9 @@ void TOleDbAccessor::SetBindings(DBCOUNTITEM count, const DBBINDING* bindings) {
   bindingCount_ = 0;
   if (count == 0) return;
   if (!bindings) throw EOleDbException(E_INVALIDARG);
-  auto* copy = static_cast<DBBINDING*>(OleDbAlloc(count * sizeof(DBBINDING)));
-  try {
-    CopyBindings(copy, bindings, count);
-  } catch (...) {
-    CoTaskMemFree(copy);
-    throw;
-  }
-  bindings_ = std::unique_ptr<DBBINDING[], TBindingArrayDeleter>(copy, TBindingArrayDeleter{count});
+  TTaskMemory<DBBINDING[]> copy = OleDbAllocArray<DBBINDING>(count);
+  CopyBindings(copy.get(), bindings, count);
+  bindings_ = std::unique_ptr<DBBINDING[], TBindingArrayDeleter>(copy.release(), TBindingArrayDeleter{count});
   bindingCount_ = count;
 }
 
@@ -264,14 +260,9 @@ void TOleDbAccessorStorage::GetBindings(HACCESSOR hAccessor, DBACCESSORFLAGS* pd
   if (!pdwFlags || !pcBindings || !prgBindings) throw EOleDbException(E_INVALIDARG);
   if (!accessor.IsNullAccessor()) {
     const DBCOUNTITEM count = accessor.BindingCount();
-    auto* copy = static_cast<DBBINDING*>(OleDbAlloc(count * sizeof(DBBINDING)));
-    try {
-      CopyBindings(copy, accessor.Bindings(), count);
-    } catch (...) {
-      CoTaskMemFree(copy);
-      throw;
-    }
-    *prgBindings = copy;
+    TTaskMemory<DBBINDING[]> copy = OleDbAllocArray<DBBINDING>(count);
+    CopyBindings(copy.get(), accessor.Bindings(), count);
+    *prgBindings = copy.release();
     *pcBindings = count;
   }
   *pdwFlags = accessor.Flags();

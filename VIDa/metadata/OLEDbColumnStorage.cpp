@@ -1,6 +1,7 @@
 #include "OLEDbColumnStorage.h"
 
 #include "OLEDbError.h"
+#include "OLEDbTaskMemory.h"
 
 #include <oledberr.h>
 
@@ -16,22 +17,19 @@ class TColumnInfoArray {
 public:
   // No columns, no array.
   explicit TColumnInfoArray(std::size_t count)
-      : info_(count ? static_cast<DBCOLUMNINFO*>(OleDbAlloc(count * sizeof(DBCOLUMNINFO))) : nullptr), count_(count) {
-    if (info_) memset(info_, 0, count * sizeof(DBCOLUMNINFO));
-  }
+      : info_(count ? OleDbAllocArray<DBCOLUMNINFO>(count) : nullptr), count_(count) {}
   ~TColumnInfoArray() {
     if (!info_) return;
     for (std::size_t i = 0; i < count_; ++i) DBIDRelease(info_[i].columnid);
-    CoTaskMemFree(info_);
   }
   TColumnInfoArray(const TColumnInfoArray&) = delete;
   TColumnInfoArray& operator=(const TColumnInfoArray&) = delete;
 
   DBCOLUMNINFO& operator[](std::size_t i) noexcept { return info_[i]; }
-  DBCOLUMNINFO* Release() noexcept { return std::exchange(info_, nullptr); }
+  DBCOLUMNINFO* Release() noexcept { return info_.release(); }
 
 private:
-  DBCOLUMNINFO* info_;
+  TTaskMemory<DBCOLUMNINFO[]> info_;
   std::size_t count_;
 };
 }  // namespace

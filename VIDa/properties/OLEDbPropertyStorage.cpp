@@ -2,6 +2,7 @@
 
 #include "Diagnostics.h"
 #include "OLEDbError.h"
+#include "OLEDbTaskMemory.h"
 
 #include <oledberr.h>
 
@@ -11,14 +12,6 @@
 #include <vector>
 
 namespace {
-template <class T>
-T* AllocZeroed(size_t count) {
-  if (count > SIZE_MAX / sizeof(T)) throw EOleDbException(E_OUTOFMEMORY);
-  auto* items = static_cast<T*>(OleDbAlloc(count * sizeof(T)));
-  memset(static_cast<void*>(items), 0, count * sizeof(T));
-  return items;
-}
-
 void FreePropInfoSets(DBPROPINFOSET* sets, ULONG count) noexcept {
   if (!sets) return;
   for (ULONG i = 0; i < count; ++i) {
@@ -45,7 +38,7 @@ void FreePropSets(DBPROPSET* sets, ULONG count) noexcept {
 template <class TSet, void (*Free)(TSet*, ULONG) noexcept>
 class TAnswer {
 public:
-  explicit TAnswer(ULONG count) : items_(AllocZeroed<TSet>(count)), count_(count) {}
+  explicit TAnswer(ULONG count) : items_(OleDbAllocArray<TSet>(count).release()), count_(count) {}
   ~TAnswer() { Free(items_, count_); }
   TAnswer(const TAnswer&) = delete;
   TAnswer& operator=(const TAnswer&) = delete;
@@ -217,7 +210,7 @@ HRESULT TOleDbPropertyStorage::GetPropertyInfo(ULONG cPropertyIDSets, const DBPR
       DBPROPINFOSET& entry = answer[i];
       entry.guidPropertySet = set.Guid;
       auto infoCount = static_cast<ULONG>(set.Count());
-      entry.rgPropertyInfos = AllocZeroed<DBPROPINFO>(infoCount);
+      entry.rgPropertyInfos = OleDbAllocArray<DBPROPINFO>(infoCount).release();
       entry.cPropertyInfos = infoCount;
       for (ULONG j = 0; j < infoCount; ++j) {
         FillPropInfo(entry.rgPropertyInfos[j], set.Items(j));
@@ -234,7 +227,7 @@ HRESULT TOleDbPropertyStorage::GetPropertyInfo(ULONG cPropertyIDSets, const DBPR
       if (!set) continue;
       ULONG infoCount = request.cPropertyIDs ? request.cPropertyIDs : static_cast<ULONG>(set->Count());
       if (infoCount == 0) continue;
-      entry.rgPropertyInfos = AllocZeroed<DBPROPINFO>(infoCount);
+      entry.rgPropertyInfos = OleDbAllocArray<DBPROPINFO>(infoCount).release();
       entry.cPropertyInfos = infoCount;
       for (ULONG j = 0; j < infoCount; ++j) {
         DBPROPINFO& info = entry.rgPropertyInfos[j];
@@ -256,14 +249,14 @@ HRESULT TOleDbPropertyStorage::GetPropertyInfo(ULONG cPropertyIDSets, const DBPR
   if (result != DB_E_ERRORSOCCURRED && ppDescBuffer && !described.empty()) {
     size_t characters = 0;
     for (const auto& [info, name] : described) characters += name->size() + 1;
-    auto* buffer = AllocZeroed<OLECHAR>(characters);
-    OLECHAR* next = buffer;
+    TTaskMemory<OLECHAR[]> buffer = OleDbAllocArray<OLECHAR>(characters);
+    OLECHAR* next = buffer.get();
     for (const auto& [info, name] : described) {
       memcpy(next, name->data(), name->size() * sizeof(OLECHAR));
       info->pwszDescription = next;
       next += name->size() + 1;
     }
-    *ppDescBuffer = buffer;
+    *ppDescBuffer = buffer.release();
   }
   answer.HandTo(pcPropertyInfoSets, prgPropertyInfoSets);
   return result;
@@ -289,7 +282,7 @@ HRESULT TOleDbPropertyStorage::GetProperties(ULONG cPropertyIDSets, const DBPROP
       entry.guidPropertySet = set.Guid;
       auto propCount = static_cast<ULONG>(set.Count());
       if (propCount == 0) continue;
-      entry.rgProperties = AllocZeroed<DBPROP>(propCount);
+      entry.rgProperties = OleDbAllocArray<DBPROP>(propCount).release();
       entry.cProperties = propCount;
       for (ULONG j = 0; j < propCount; ++j) set.Items(j).FillDBProp(entry.rgProperties[j]);
     }
@@ -303,7 +296,7 @@ HRESULT TOleDbPropertyStorage::GetProperties(ULONG cPropertyIDSets, const DBPROP
       ULONG propCount = request.cPropertyIDs;
       if (propCount == 0 && set) propCount = static_cast<ULONG>(set->Count());
       if (propCount == 0) continue;
-      entry.rgProperties = AllocZeroed<DBPROP>(propCount);
+      entry.rgProperties = OleDbAllocArray<DBPROP>(propCount).release();
       entry.cProperties = propCount;
       for (ULONG j = 0; j < propCount; ++j) {
         DBPROP& prop = entry.rgProperties[j];

@@ -4,10 +4,10 @@
 
 #include <oledberr.h>
 
-#include <cstring>
 
 #include "OLEDbDataConvert.h"
 #include "OLEDbDBID.h"
+#include "OLEDbTaskMemory.h"
 
 namespace {
 bool RowsetFlag(const TOleDbPropertySets& sets, DBPROPID id) {
@@ -22,16 +22,14 @@ bool RowsetFlag(const TOleDbPropertySets& sets, DBPROPID id) {
 // A consumer-owned copy of ids: one task-memory block; names and GUIDs
 // pointed to are blocks of their own.
 DBID* CopyColumnIDs(const std::vector<TOleDbDBID>& ids) {
-  auto* block = static_cast<DBID*>(OleDbAlloc(ids.size() * sizeof(DBID)));
-  memset(block, 0, ids.size() * sizeof(DBID));
+  TTaskMemory<DBID[]> block = OleDbAllocArray<DBID>(ids.size());
   try {
     for (std::size_t i = 0; i < ids.size(); ++i) ids[i].ExportTo(block[i]);
   } catch (...) {
     for (std::size_t i = 0; i < ids.size(); ++i) DBIDRelease(block[i]);
-    CoTaskMemFree(block);
     throw;
   }
-  return block;
+  return block.release();
 }
 }  // namespace
 

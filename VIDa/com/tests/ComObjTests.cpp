@@ -41,6 +41,15 @@ public:
   static inline std::string Message;
 };
 
+// Construction raises whatever Raise does.
+class TRaisingObject : public TComImpl<TComObject, IPersist> {
+public:
+  static constexpr const wchar_t* ClassName = L"TRaisingObject";
+  void InitializeObject() override { Raise(); }
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID*) override { return E_FAIL; }
+  static inline void (*Raise)() = nullptr;
+};
+
 class ComObjTest : public testing::Test {
 protected:
   void SetUp() override { SetErrorInfo(0, nullptr); }
@@ -206,6 +215,31 @@ TEST_F(ComObjTest, ConstructionFailureReportsWithoutDialog) {
   }
   SetDebugSink(previous);
   EXPECT_EQ(ComServer().ObjectCount(), objectsBefore);
+}
+
+TEST_F(ComObjTest, ConstructionFailureKeepsTheRaisedCode) {
+  TComObjectFactory raising(ComServer(), ComClassOf<TRaisingObject>(), CLSID_TestBroken, L"raising", L"Raising",
+                            TComInstancing::MultiInstance, TThreadingModel::Apartment);
+  std::vector<std::string> lines;
+  TDebugSink previous = SetDebugSink([&](std::string_view line) { lines.emplace_back(line); });
+  void* object = nullptr;
+
+  TRaisingObject::Raise = [] { throw EOleDbException(DB_SEC_E_PERMISSIONDENIED); };
+  EXPECT_EQ(raising.CreateInstance(nullptr, IID_IPersist, &object), DB_SEC_E_PERMISSIONDENIED);
+  EXPECT_TRUE(lines.empty());
+  EXPECT_FALSE(TakeErrorInfo().Present);
+
+  TRaisingObject::Raise = [] { throw EOleError(L"No such table", DB_E_NOTABLE); };
+  EXPECT_EQ(raising.CreateInstance(nullptr, IID_IPersist, &object), DB_E_NOTABLE);
+  EXPECT_EQ(lines, std::vector<std::string>{"VIZ Error: No such table."});
+  EXPECT_EQ(TakeErrorInfo().Description, L"No such table.");
+
+  TRaisingObject::Raise = [] { throw EOleError(L"Only a warning", DB_S_ERRORSOCCURRED); };
+  EXPECT_EQ(raising.CreateInstance(nullptr, IID_IPersist, &object), E_UNEXPECTED);
+  TRaisingObject::Raise = [] { throw std::bad_alloc(); };
+  EXPECT_EQ(raising.CreateInstance(nullptr, IID_IPersist, &object), E_OUTOFMEMORY);
+  EXPECT_EQ(object, nullptr);
+  SetDebugSink(previous);
 }
 
 TEST_F(ComObjTest, GuardConvertsEveryException) {
