@@ -34,8 +34,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# As with GCC: the C++ runtime and winpthread go into every binary.
-set(ZELLOG_MINGW_LINK "-static -pthread -L${ZELLOG_MINGW_GCC_DIR}")
+# As with GCC: the C++ runtime and winpthread go into every binary. LLVM's
+# linker, because GNU ld warns about every type name whose comdat section
+# clang and GCC size differently.
+set(ZELLOG_MINGW_LINK "-static -pthread -fuse-ld=lld -L${ZELLOG_MINGW_GCC_DIR}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT    "${ZELLOG_MINGW_LINK}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${ZELLOG_MINGW_LINK}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${ZELLOG_MINGW_LINK}")

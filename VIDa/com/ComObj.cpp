@@ -6,6 +6,7 @@
 
 #include "Diagnostics.h"
 #include "OLEDbGuard.h"
+#include "OLEDbTrace.h"
 
 // ---------------------------------------------------------------------------
 // Helpers
@@ -211,6 +212,17 @@ ULONG TComObjectFactory::Release() {
 }
 
 HRESULT TComObjectFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
+  const HRESULT result = Instantiate(outer, riid, ppv);
+  if (OleDbTracing) [[unlikely]] {
+    try {
+      OleDbTraceCall("IClassFactory::CreateInstance", GuidToAnsiString(riid), className_.c_str(), this, result);
+    } catch (...) {
+    }
+  }
+  return result;
+}
+
+HRESULT TComObjectFactory::Instantiate(IUnknown* outer, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (outer && !IsEqualGUID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
@@ -382,7 +394,18 @@ void* TComObject::FindStaticInterface(REFIID riid) noexcept {
 
 HRESULT TComObject::DelegatingQueryInterface(REFIID riid, void** ppv) noexcept {
   if (outer_) return outer_->QueryInterface(riid, ppv);
-  return ObjQueryInterface(riid, ppv);
+  return PublishedQueryInterface(riid, ppv);
+}
+
+HRESULT TComObject::PublishedQueryInterface(REFIID riid, void** ppv) noexcept {
+  const HRESULT result = ObjQueryInterface(riid, ppv);
+  if (OleDbTracing) [[unlikely]] {
+    try {
+      OleDbTraceCall(*this, "QueryInterface", GuidToAnsiString(riid), result);
+    } catch (...) {
+    }
+  }
+  return result;
 }
 
 ULONG TComObject::DelegatingAddRef() noexcept { return outer_ ? outer_->AddRef() : ObjAddRef(); }

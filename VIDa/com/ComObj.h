@@ -282,6 +282,8 @@ public:
   virtual void UpdateRegistry(bool doRegister);
 
 private:
+  HRESULT Instantiate(IUnknown* outer, REFIID riid, void** ppv);
+
   TComServer& server_;
   const TComClass& comClass_;
   CLSID classId_;
@@ -339,6 +341,8 @@ protected:
 
 private:
   friend class TComObjectFactory;
+  // ObjQueryInterface as a consumer calls it: traced.
+  HRESULT PublishedQueryInterface(REFIID riid, void** ppv) noexcept;
   template <class T, class... Args>
   friend TComPtr<T> MakeComObject(Args&&... args);
 
@@ -350,7 +354,7 @@ private:
   public:
     explicit TInnerUnknown(TComObject& owner) noexcept : owner_(owner) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-      return owner_.ObjQueryInterface(riid, ppv);
+      return owner_.PublishedQueryInterface(riid, ppv);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return owner_.ObjAddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return owner_.ObjRelease(); }
@@ -384,8 +388,8 @@ public:
   void* FindStaticInterface(REFIID riid) noexcept override {
     void* found = nullptr;
     ((found == nullptr && IsEqualGUID(riid, ComDetail::TEntry<Entries>::Id())
-          ? (found = static_cast<typename ComDetail::TEntry<Entries>::Interface*>(this), true)
-          : false),
+          ? void(found = static_cast<typename ComDetail::TEntry<Entries>::Interface*>(this))
+          : void()),
      ...);
     return found ? found : Base::FindStaticInterface(riid);
   }

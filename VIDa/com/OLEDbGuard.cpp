@@ -8,15 +8,15 @@ TOleDbFailure OleDbCurrentFailure() noexcept {
     try {
       throw;
     } catch (const EOleDbException& e) {
-      return {e.ErrorCode};
+      return {e.ErrorCode, false, {}};
     } catch (const std::bad_alloc&) {
-      return {E_OUTOFMEMORY};
+      return {E_OUTOFMEMORY, false, {}};
     } catch (const EOleError& e) {
       return {e.ErrorCode() < 0 ? e.ErrorCode() : E_UNEXPECTED, true, e.Message(), e.HelpContext()};
     } catch (const std::exception& e) {
       return {E_UNEXPECTED, true, WideFromUtf8(e.what())};
     } catch (...) {
-      return {E_UNEXPECTED, true};
+      return {E_UNEXPECTED, true, {}};
     }
   } catch (...) {
     // Copying the message failed (out of memory).

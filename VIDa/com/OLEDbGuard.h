@@ -4,11 +4,13 @@
 // the same translation.
 #include <windows.h>
 
+#include <source_location>
 #include <string>
 #include <type_traits>
 
 #include "ComObj.h"
 #include "OLEDbError.h"
+#include "OLEDbTrace.h"
 
 // What the exception in flight means for a consumer (call only inside a
 // catch block): EOleDbException gives its code and nothing to describe;
@@ -27,16 +29,21 @@ TOleDbFailure OleDbCurrentFailure() noexcept;
 // (source = the object's ProgID, description = the message).
 HRESULT OleDbHandleException(const TComObject& self) noexcept;
 
+// Runs body and gives its result or the failure it raised; where names the
+// published method for the trace.
 template <class F>
-HRESULT OleDbGuard(const TComObject& self, F&& body) noexcept {
+HRESULT OleDbGuard(const TComObject& self, F&& body,
+                   std::source_location where = std::source_location::current()) noexcept {
+  HRESULT result = S_OK;
   try {
-    if constexpr (std::is_void_v<std::invoke_result_t<F&>>) {
+    if constexpr (std::is_void_v<std::invoke_result_t<F&>>)
       body();
-      return S_OK;
-    } else {
-      return body();
-    }
+    else
+      result = body();
   } catch (...) {
-    return OleDbHandleException(self);
+    result = OleDbHandleException(self);
   }
+  if (OleDbTracing) [[unlikely]]
+    OleDbTraceCall(self, where.function_name(), {}, result);
+  return result;
 }

@@ -369,7 +369,8 @@ void TOleDbRowsetData::SetPendingState(TOleDbRowHandle& handle, TOleDbPendingOpe
   if (next != state) pending.SetState(handle.RowValue(), next);
 }
 
-void TOleDbRowsetData::UndoPendingRow(TOleDbRowHandle& handle, DBROWSTATUS& status) {
+void TOleDbRowsetData::SettlePendingRow(TOleDbPendingOperation operation, TOleDbRowHandle& handle,
+                                        DBROWSTATUS& status) {
   switch (PendingRows().GetState(handle.RowValue())) {
     case TOleDbPendingState::Unchanged:
       status = DBROWSTATUS_S_OK;
@@ -378,23 +379,11 @@ void TOleDbRowsetData::UndoPendingRow(TOleDbRowHandle& handle, DBROWSTATUS& stat
       status = DBROWSTATUS_E_DELETED;
       break;
     default:
-      UndoRow(handle.RowValue(), status);
-      SetPendingState(handle, TOleDbPendingOperation::Undo, status);
-      break;
-  }
-}
-
-void TOleDbRowsetData::UpdatePendingRow(TOleDbRowHandle& handle, DBROWSTATUS& status) {
-  switch (PendingRows().GetState(handle.RowValue())) {
-    case TOleDbPendingState::Unchanged:
-      status = DBROWSTATUS_S_OK;
-      break;
-    case TOleDbPendingState::Invalid:
-      status = DBROWSTATUS_E_DELETED;
-      break;
-    default:
-      UpdateRow(handle.RowValue(), status);
-      SetPendingState(handle, TOleDbPendingOperation::Update, status);
+      if (operation == TOleDbPendingOperation::Undo)
+        UndoRow(handle.RowValue(), status);
+      else
+        UpdateRow(handle.RowValue(), status);
+      SetPendingState(handle, operation, status);
       break;
   }
 }
@@ -421,10 +410,8 @@ void TOleDbRowsetData::ProcessPendingRow(TOleDbPendingOperation operation, TOleD
                                          DBROWSTATUS& status) {
   switch (operation) {
     case TOleDbPendingOperation::Undo:
-      UndoPendingRow(handle, status);
-      break;
     case TOleDbPendingOperation::Update:
-      UpdatePendingRow(handle, status);
+      SettlePendingRow(operation, handle, status);
       break;
     case TOleDbPendingOperation::Refresh:
       RefreshPendingRow(handle, overwrite, status);

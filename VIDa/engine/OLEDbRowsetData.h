@@ -286,8 +286,8 @@ public:
                                   const HROW rghRows[], DBCOUNTITEM cRows);
   virtual void ProcessPendingRow(TOleDbPendingOperation operation, TOleDbRowHandle& handle, bool overwrite,
                                  DBROWSTATUS& status);
-  virtual void UndoPendingRow(TOleDbRowHandle& handle, DBROWSTATUS& status);
-  virtual void UpdatePendingRow(TOleDbRowHandle& handle, DBROWSTATUS& status);
+  // Undo or Update of one row: UndoRow or UpdateRow unless it has nothing pending.
+  virtual void SettlePendingRow(TOleDbPendingOperation operation, TOleDbRowHandle& handle, DBROWSTATUS& status);
   virtual void RefreshPendingRow(TOleDbRowHandle& handle, bool overwrite, DBROWSTATUS& status);
   // Does nothing unless status is 0.
   virtual void SetPendingState(TOleDbRowHandle& handle, TOleDbPendingOperation operation, DBROWSTATUS status);
@@ -308,8 +308,6 @@ public:
   bool DeferredUpdateMode();
 
   std::unique_ptr<TOleDbColumns> Columns;
-  bool AtStart = true;
-  TOleDbFetchDirection LastDirection = TOleDbFetchDirection::Forward;
 
 protected:
   // The owner's handle and accessor lists; without an owner, nothing is found.
@@ -319,6 +317,10 @@ protected:
   TOleDbRowHandles& RowHandles() const;
 
 private:
+  // Where the last fetch left the cursor, for the next one's first step.
+  bool atStart_ = true;
+  TOleDbFetchDirection lastDirection_ = TOleDbFetchDirection::Forward;
+
   struct TSavedPosition {
     TOleDbCursorPosition Position = TOleDbCursorPosition::BeforeFirst;
     void* Bookmark = nullptr;
@@ -363,9 +365,14 @@ private:
   // A consumer rarely reads through more than a few accessors at a time.
   std::array<TBindingColumns, 4> bindingColumns_;
   std::size_t nextBindingColumns_ = 0;
-  // Where the current read stored objects (storage object bindings), so a
-  // read that fails later can take them back.
-  std::vector<DBBYTEOFFSET> objectsHandedOut_;
+  // Where the current read stored memory or objects the consumer would own
+  // (storage objects, BSTRs, by-reference values, variants), so a read that
+  // fails later can take them back.
+  struct THandedOut {
+    DBBYTEOFFSET Offset;
+    DBTYPE Type;
+  };
+  std::vector<THandedOut> handedOut_;
   // A value is converted here before it replaces a column's.
   std::vector<BYTE> writeScratch_;
 };

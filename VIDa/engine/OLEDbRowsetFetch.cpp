@@ -44,7 +44,7 @@ TOleDbCursorPosition TOleDbRowsetData::DirectionalStep(TOleDbFetchDirection dire
   if (direction == TOleDbFetchDirection::None) return TOleDbCursorPosition::OnRow;
   const bool forward = direction == TOleDbFetchDirection::Forward;
   TOleDbCursorPosition position;
-  if (AtStart) {
+  if (atStart_) {
     if (forward) {
       MoveCursor(TOleDbMoveKind::ToStart, 1);
       position = MoveCursor(TOleDbMoveKind::Forward, 1);
@@ -52,14 +52,14 @@ TOleDbCursorPosition TOleDbRowsetData::DirectionalStep(TOleDbFetchDirection dire
       MoveCursor(TOleDbMoveKind::ToEnd, 1);
       position = MoveCursor(TOleDbMoveKind::Backward, 1);
     }
-  } else if (direction != LastDirection) {
+  } else if (direction != lastDirection_) {
     // Turning round returns the row fetched last first.
     position = MoveCursor(TOleDbMoveKind::Stay, 1);
   } else {
     position = MoveCursor(forward ? TOleDbMoveKind::Forward : TOleDbMoveKind::Backward, 1);
   }
-  LastDirection = direction;
-  AtStart = false;
+  lastDirection_ = direction;
+  atStart_ = false;
   return position;
 }
 
@@ -69,7 +69,7 @@ HRESULT TOleDbRowsetData::GetNextRows(HCHAPTER hChapter, DBROWOFFSET lRowsOffset
   if (cRows == 0) return S_OK;
   CheckFetch(lRowsOffset, cRows);
   if (step) {
-    if (AtStart && lRowsOffset < 0) ++lRowsOffset;
+    if (atStart_ && lRowsOffset < 0) ++lRowsOffset;
     DirectionalStep(cRows > 0 ? TOleDbFetchDirection::Forward : TOleDbFetchDirection::Backward);
   }
   if (lRowsOffset != 0) {
@@ -153,8 +153,8 @@ void TOleDbRowsetData::FetchRows(DBROWCOUNT cRows, DBCOUNTITEM& rowsObtained, HR
 void TOleDbRowsetData::RestartPosition(HCHAPTER hChapter) { RestartPosition(); }
 
 void TOleDbRowsetData::RestartPosition() {
-  AtStart = true;
-  LastDirection = TOleDbFetchDirection::Forward;
+  atStart_ = true;
+  lastDirection_ = TOleDbFetchDirection::Forward;
   MoveCursor(TOleDbMoveKind::ToStart, 1);
 }
 

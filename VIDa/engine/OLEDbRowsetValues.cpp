@@ -133,6 +133,30 @@ bool CopySameType(DBTYPE type, const void* source, void* destination, DBLENGTH s
   status = copied < sourceLength ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
   return true;
 }
+// Values whose conversion allocates what the consumer frees.
+bool IsConsumerOwned(DBTYPE type) noexcept {
+  return type == DBTYPE_BSTR || type == DBTYPE_VARIANT || (type & DBTYPE_BYREF) != 0;
+}
+
+// Frees a value a failed read had already stored and clears its slot.
+void TakeBack(BYTE* slot, DBTYPE type) noexcept {
+  if (type == DBTYPE_VARIANT) {
+    VariantClear(reinterpret_cast<VARIANT*>(slot));
+    return;
+  }
+  void* pointer = nullptr;
+  std::memcpy(&pointer, slot, sizeof(pointer));
+  if (pointer) {
+    if (type == DBTYPE_IUNKNOWN)
+      static_cast<IUnknown*>(pointer)->Release();
+    else if (type == DBTYPE_BSTR)
+      SysFreeString(static_cast<BSTR>(pointer));
+    else
+      CoTaskMemFree(pointer);
+  }
+  pointer = nullptr;
+  std::memcpy(slot, &pointer, sizeof(pointer));
+}
 }  // namespace
 
 void TOleDbRowsetData::ConvertData(DBTYPE sourceType, DBTYPE destinationType, const void* source,
@@ -215,23 +239,18 @@ void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& re
   DBCOUNTITEM failed = 0;
   const DBCOUNTITEM count = accessor.BindingCount();
   const std::span<const TOleDbColumn* const> columns = BindingColumns(accessor);
-  objectsHandedOut_.clear();
-  objectsHandedOut_.reserve(count);
+  handedOut_.clear();
+  handedOut_.reserve(count);
   try {
     for (DBCOUNTITEM i = 0; i < count; ++i)
       if (!GetColumnValue(mode, pData, i, accessor, *columns[i], handle)) ++failed;
   } catch (...) {
     // A failed read hands out nothing: the consumer would not know to free it.
-    for (DBBYTEOFFSET offset : objectsHandedOut_) {
-      IUnknown* object = nullptr;
-      std::memcpy(&object, static_cast<BYTE*>(pData) + offset, sizeof(object));
-      if (object) object->Release();
-      StoreAt(pData, offset, static_cast<IUnknown*>(nullptr));
-    }
-    objectsHandedOut_.clear();
+    for (const THandedOut& value : handedOut_) TakeBack(static_cast<BYTE*>(pData) + value.Offset, value.Type);
+    handedOut_.clear();
     throw;
   }
-  objectsHandedOut_.clear();
+  handedOut_.clear();
   result = OleDbSummedResult(failed, count);
 }
 
@@ -263,6 +282,7 @@ bool TOleDbRowsetData::GetColumnValue(TOleDbDataMode mode, void* pData, DBCOUNTI
         ConvertData(column.DataType, binding.wType, data, static_cast<BYTE*>(pData) + binding.obValue, sourceLength,
                     binding.cbMaxLen, binding.bPrecision, binding.bScale, transferLength, status);
         ok = status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED;
+        if (ok && IsConsumerOwned(binding.wType)) handedOut_.push_back({binding.obValue, binding.wType});
       } else {
         transferLength = sourceLength;
       }
@@ -296,7 +316,7 @@ bool TOleDbRowsetData::ReadLongValue(TOleDbDataMode mode, void* pData, const DBB
       if (!stream || FAILED(stream->QueryInterface(binding.pObject->iid, &object)) || !object)
         throw EOleDbException(E_NOINTERFACE);
       StoreAt(pData, binding.obValue, object);
-      objectsHandedOut_.push_back(binding.obValue);
+      handedOut_.push_back({binding.obValue, DBTYPE_IUNKNOWN});
     }
     return true;
   }

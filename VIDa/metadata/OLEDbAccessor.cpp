@@ -136,8 +136,21 @@ LONG TOleDbAccessor::Release() noexcept {
 
 // ---------------------------------------------------------------------------
 
+namespace {
+// One sequence for every rowset and command, so that an accessor handle is
+// known only where it was issued.
+THandleSequence& AccessorHandleSequence() {
+  static THandleSequence sequence;
+  return sequence;
+}
+}  // namespace
+
 TOleDbAccessor& TOleDbAccessors::Register(std::unique_ptr<TOleDbAccessor> accessor) {
-  const HACCESSOR handle = map_.AddNew(sequence_, accessor.get());
+  const HACCESSOR handle = map_.AddNew(AccessorHandleSequence(), accessor.get());
+  return Own(std::move(accessor), handle);
+}
+
+TOleDbAccessor& TOleDbAccessors::Own(std::unique_ptr<TOleDbAccessor> accessor, HACCESSOR handle) {
   try {
     accessor->handle_ = handle;
     TOleDbAccessor& registered = *accessor;
@@ -159,6 +172,16 @@ TOleDbAccessor& TOleDbAccessors::CreateCopy(const TOleDbAccessor& source) {
   auto copy = std::make_unique<TOleDbAccessor>(source.Flags(), source.RowSize(), 0, nullptr);
   copy->CopyFrom(source);
   return Register(std::move(copy));
+}
+
+TOleDbAccessor& TOleDbAccessors::CreateInheritedCopy(const TOleDbAccessor& source) {
+  std::int32_t key;
+  if (!HandleKeyFromValue(source.Handle(), key)) throw EOleDbException(DB_E_BADACCESSORHANDLE);
+  auto copy = std::make_unique<TOleDbAccessor>(source.Flags(), source.RowSize(), 0, nullptr);
+  copy->CopyFrom(source);
+  copy->AddRef();
+  map_.Add(key, copy.get());
+  return Own(std::move(copy), source.Handle());
 }
 
 TOleDbAccessor* TOleDbAccessors::FindNullAccessor() const noexcept {

@@ -66,9 +66,10 @@ private:
   volatile LONG refCount_ = 0;
 };
 
-// The accessors of one rowset or command, known by handle numbers of their
-// own sequence: 1, 2, ..., never 0, and a number returns only after 2^32
-// creations (and then only when it is free).
+// The accessors of one rowset or command, known by numbers of one
+// process-wide sequence (see THandleSequence): a handle issued by one object
+// is unknown to every other, except to the rowsets that inherited the
+// accessor from the command that issued it.
 class TOleDbAccessors {
 public:
   TOleDbAccessors() = default;
@@ -81,6 +82,9 @@ public:
                                  DBCOUNTITEM count);
   // A registered copy of source under a new handle, without references.
   TOleDbAccessor& CreateCopy(const TOleDbAccessor& source);
+  // A registered copy of source under source's own handle, with one
+  // reference: what a rowset keeps of its command's row-data accessor.
+  TOleDbAccessor& CreateInheritedCopy(const TOleDbAccessor& source);
   // O(log n); null for 0, stale, foreign and never issued handles.
   TOleDbAccessor* FindAccessor(HACCESSOR handle) const noexcept { return map_.FindHandle(handle); }
   std::size_t Count() const noexcept { return map_.Count(); }
@@ -94,8 +98,8 @@ public:
 
 private:
   TOleDbAccessor& Register(std::unique_ptr<TOleDbAccessor> accessor);
+  TOleDbAccessor& Own(std::unique_ptr<TOleDbAccessor> accessor, HACCESSOR handle);
 
-  THandleSequence sequence_;
   THandleMap<TOleDbAccessor> map_;
   std::unordered_map<HACCESSOR, std::unique_ptr<TOleDbAccessor>> owned_;
 };

@@ -24,7 +24,7 @@ void TOleDbDatasource::BeforeDestruction() noexcept {
 
 void TOleDbDatasource::InitializeObject() {
   TComImpl::InitializeObject();
-  SetInitialized(Initialized);
+  SetInitialized(initialized_);
 }
 
 void TOleDbDatasource::InitProperties() {
@@ -48,7 +48,7 @@ void TOleDbDatasource::InitProperties() {
 }
 
 void TOleDbDatasource::SetInitialized(bool value) {
-  Initialized = value;
+  initialized_ = value;
   TOleDbPropertySets& sets = PropertySets();
   if (value) {
     sets.SetAllStates(TOleDbPropertySetState::ReadOnly);
@@ -60,7 +60,7 @@ void TOleDbDatasource::SetInitialized(bool value) {
 }
 
 void TOleDbDatasource::CheckInitialized() const {
-  if (!Initialized) throw EOleDbException(E_UNEXPECTED);
+  if (!initialized_) throw EOleDbException(E_UNEXPECTED);
 }
 
 bool TOleDbDatasource::SessionLimitReached() const {
@@ -117,7 +117,7 @@ HRESULT TOleDbDatasource::SetProperties(ULONG cPropertySets, DBPROPSET rgPropert
 
 HRESULT TOleDbDatasource::Initialize() {
   return Guard([&] {
-    if (Initialized) throw EOleDbException(DB_E_ALREADYINITIALIZED);
+    if (initialized_) throw EOleDbException(DB_E_ALREADYINITIALIZED);
     DoInitialize();
     SetInitialized(true);
   });
@@ -125,7 +125,7 @@ HRESULT TOleDbDatasource::Initialize() {
 
 HRESULT TOleDbDatasource::Uninitialize() {
   return Guard([&] {
-    if (!Initialized) return;
+    if (!initialized_) return;
     if (HasChildren()) throw EOleDbException(DB_E_OBJECTOPEN);
     DoUninitialize();
     SetInitialized(false);

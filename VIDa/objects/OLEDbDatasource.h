@@ -30,8 +30,7 @@ public:
   void CheckInitialized() const;
   // DBPROP_ACTIVESESSIONS above 0 and at least that many sessions open.
   bool SessionLimitReached() const;
-
-  bool Initialized = false;
+  bool IsInitialized() const noexcept { return initialized_; }
 
   // IPersist
   HRESULT STDMETHODCALLTYPE GetClassID(CLSID* pClassID) override;
@@ -50,4 +49,7 @@ public:
 
 protected:
   const char* QueryInterfaceFailPrefix() const noexcept override { return "Datasource QI Fail: "; }
+
+private:
+  bool initialized_ = false;
 };

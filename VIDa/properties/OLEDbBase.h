@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <source_location>
 #include <span>
 #include <type_traits>
 #include <utility>
@@ -166,8 +167,8 @@ public:
   const TOleDbClass* OleDbClass() const noexcept;
 
   template <class F>
-  HRESULT Guard(F&& body) const noexcept {
-    return OleDbGuard(*this, std::forward<F>(body));
+  HRESULT Guard(F&& body, std::source_location where = std::source_location::current()) const noexcept {
+    return OleDbGuard(*this, std::forward<F>(body), where);
   }
 
   // Counted: a child keeps its creator alive.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class TOleDbParameters;
 class TOleDbPropertySets;
@@ -16,6 +17,17 @@ enum class TOleDbExecKind : std::uint8_t {
 
 class TOleDbExecParams {
 public:
+  TOleDbExecParams() = default;
+  // A table opened through IOpenRowset: the table-name rule applied to name.
+  TOleDbExecParams(std::wstring_view name, std::wstring_view indexName);
+  // A command execution: the table-name rule applied to the text.
+  explicit TOleDbExecParams(std::wstring_view text);
+
+  // The text, or for "SELECT * FROM x" (the first 14 characters in any case,
+  // no comma after them) x without one pair of enclosing double quotes.
+  // Nothing is trimmed.
+  static std::wstring TableNameOf(std::wstring_view text);
+
   TOleDbExecKind Kind = TOleDbExecKind::Table;
   // The table to open, after the table-name rule.
   std::wstring TableName;
