@@ -5,8 +5,8 @@
 #   ./build.sh test    install what is missing, build both trees, run every test
 #   ./build.sh dist    a release zip of the committed tree: the DLL, zellogq, zellogcat, README
 #
-# Finer steps: deps | check | native | windows | windows-clang | test-native | test-windows |
-#              fuzz [seconds] | bench [args]
+# Finer steps: deps | check | native | windows | windows-clang | register | test-native |
+#              test-windows | fuzz [seconds] | bench [args] | dist
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -153,8 +153,18 @@ run_fuzz() {
   grep -E '^(Done|stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb))' "$out" || true
 }
 
+# The provider is registered with the platform's own regsvr32 in the build's
+# private wine prefix, as an installer would on Windows.
+register_provider() {
+  local dll="$WIN_DIR/Tools/OleDbLogProvider/zellogdb.dll"
+  [ -f "$dll" ] || { log "no zellogdb.dll built"; return 1; }
+  log "registering zellogdb.dll in $WINEPREFIX"
+  "$ROOT/cmake/wine-run.sh" "$WINEPREFIX" regsvr32 /s "Z:$dll"
+}
+
 run_demo() {
   wine_start
+  register_provider
   if [ -f "$ROOT/Tools/OleDbLogProvider/demo.sh" ]; then
     bash "$ROOT/Tools/OleDbLogProvider/demo.sh" "$WIN_DIR" "$ROOT/examples/logs"
   else
@@ -212,6 +222,7 @@ case "$cmd" in
   windows-clang) ensure_packages; build_windows_clang ;;
   test-native)  ensure_packages; build_native; test_native ;;
   test-windows) ensure_packages; build_windows; test_windows ;;
+  register)     ensure_packages; build_windows; wine_start; register_provider ;;
   fuzz)         ensure_packages; build_native; run_fuzz "${1:-}" ;;
   bench)
     ensure_packages

@@ -28,3 +28,8 @@ echo "==> bench_logread.exe (Windows, under wine)"
 echo
 echo "==> bench_rowset.exe (Windows, under wine)"
 "$ROOT/cmake/wine-run.sh" "$WIN_DIR/wineprefix" "$WIN_DIR/bench/bench_rowset.exe"
+
+echo
+echo "==> bench_provider.exe (Windows, under wine, through zellogdb.dll)"
+WIN_DLL="Z:$(printf '%s' "$WIN_DIR/Tools/OleDbLogProvider/zellogdb.dll" | tr '/' '\\')"
+"$ROOT/cmake/wine-run.sh" "$WIN_DIR/wineprefix" "$WIN_DIR/bench/bench_provider.exe" --dll "$WIN_DLL" --dir "$WIN_DATA_DIR"

@@ -58,7 +58,10 @@ std::uint32_t AllocationGranularity() {
 TMappedFile::~TMappedFile() { Close(); }
 
 std::uint32_t TMappedFile::Open(const TNativePath& path, TFileSharing sharing) {
-  static constexpr DWORD ShareFlags[] = {0, FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE};
+  // Sharing reading and writing shares deleting too: the service rotates its
+  // logs by renaming them, which an open reader must not block.
+  static constexpr DWORD ShareFlags[] = {0, FILE_SHARE_READ, FILE_SHARE_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE};
   // A missing medium must give an error code, not a system dialog. The
   // thread's mode is restored so that the host process keeps its own.
   DWORD previousMode = 0;

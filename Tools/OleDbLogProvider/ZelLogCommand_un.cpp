@@ -1,0 +1,9 @@
+#include "ZelLogCommand_un.h"
+
+#include "ZelLogRowsetData_un.h"
+
+const TOleDbClass* TZelLogDbCommand::TClass::RowsetClass() const { return &OleDbClassOf<TZelLogDbRowset>(); }
+
+void TZelLogDbCommand::DescribeColumns(TOleDbExecParams& params, TOleDbColumns& columns) {
+  BuildDataColumns(&params, columns);
+}

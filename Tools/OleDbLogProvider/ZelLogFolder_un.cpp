@@ -1,0 +1,65 @@
+#include "ZelLogFolder_un.h"
+
+#include <oledberr.h>
+
+#include "OLEDbBase.h"
+#include "OLEDbDatasource.h"
+
+std::wstring TrimFolderName(std::wstring_view name) {
+  std::size_t begin = 0;
+  std::size_t end = name.size();
+  while (begin < end && name[begin] <= L' ') ++begin;
+  while (end > begin && name[end - 1] <= L' ') --end;
+  return std::wstring(name.substr(begin, end - begin));
+}
+
+std::wstring DataSourceFolderName(const TOleDbBase& object) {
+  const TOleDbBase* source = object.FindDataSource();
+  if (!source) source = &object;
+  VARIANT value;
+  VariantInit(&value);
+  std::wstring folder;
+  if (source->PropertySets().GetValue(DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE, value) &&
+      SUCCEEDED(VariantChangeType(&value, &value, 0, VT_BSTR)) && V_BSTR(&value))
+    folder.assign(V_BSTR(&value), SysStringLen(V_BSTR(&value)));
+  VariantClear(&value);
+  return TrimFolderName(folder);
+}
+
+std::wstring FolderPrefix(std::wstring folder) {
+  if (folder.empty() || (folder.back() != L'\\' && folder.back() != L'/')) folder.push_back(L'\\');
+  return folder;
+}
+
+bool IsTableNameInsideFolder(std::wstring_view name) noexcept {
+  if (name.empty()) return true;
+  if (name.front() == L'\\' || name.front() == L'/') return false;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find_first_of(L"\\/", start);
+    if (end == std::wstring_view::npos) end = name.size();
+    const std::wstring_view part = name.substr(start, end - start);
+    // Windows drops trailing dots and blanks from a path component, so "..."
+    // and ". ." name the parent as ".." does.
+    std::size_t dots = 0;
+    bool onlyDotsAndBlanks = !part.empty();
+    for (wchar_t c : part) {
+      if (c == L'.')
+        ++dots;
+      else if (c != L' ')
+        onlyDotsAndBlanks = false;
+    }
+    if (onlyDotsAndBlanks && dots >= 2) return false;
+    start = end + 1;
+  }
+  // A colon selects a drive, a device or an alternate stream; no character
+  // below a blank belongs in a file name.
+  for (wchar_t c : name)
+    if (c == L':' || c < L' ') return false;
+  return true;
+}
+
+void CheckTableName(std::wstring_view name) {
+  if (!IsTableNameInsideFolder(name))
+    OleDbError(DB_E_NOTABLE, L"The table '" + std::wstring(name) + L"' is not a file of the data source folder.");
+}

@@ -1,0 +1,229 @@
+#include "ZelLogSession_un.h"
+
+#include <oledberr.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "LogFileReader_un.h"
+#include "OLEDbSchemaDefaults.h"
+#include "OLEDbSimpleRowsetData.h"
+#include "ZelLogCommand_un.h"
+#include "ZelLogFolder_un.h"
+#include "ZelLogRowsetData_un.h"
+
+namespace {
+// An owned VARIANT for the schema rows' values.
+class TValue {
+public:
+  TValue() { VariantInit(&value_); }
+  explicit TValue(const std::wstring& text) : TValue() {
+    V_VT(&value_) = VT_BSTR;
+    V_BSTR(&value_) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (!V_BSTR(&value_)) throw EOleDbException(E_OUTOFMEMORY);
+  }
+  static TValue UInt(ULONG number) {
+    TValue result;
+    V_VT(&result.value_) = VT_UI4;
+    V_UI4(&result.value_) = number;
+    return result;
+  }
+  static TValue Bool(bool flag) {
+    TValue result;
+    V_VT(&result.value_) = VT_BOOL;
+    V_BOOL(&result.value_) = flag ? VARIANT_TRUE : VARIANT_FALSE;
+    return result;
+  }
+  static TValue Null() {
+    TValue result;
+    V_VT(&result.value_) = VT_NULL;
+    return result;
+  }
+  ~TValue() { VariantClear(&value_); }
+  TValue(const TValue&) = delete;
+  TValue& operator=(const TValue&) = delete;
+  TValue(TValue&& other) noexcept : value_(other.value_) { VariantInit(&other.value_); }
+
+  const VARIANT& Get() const noexcept { return value_; }
+
+private:
+  VARIANT value_;
+};
+
+void Set(TSimpleRowsetData& data, const wchar_t* column, const TValue& value) {
+  data.SetValueByKey(TValue(column).Get(), value.Get());
+}
+
+// The restriction's text, or nothing when it restricts nothing: absent,
+// VT_ERROR, or by OLE DB convention VT_EMPTY and VT_NULL.
+std::optional<std::wstring> Restriction(const TOleDbRestrictions& restrictions, std::size_t index) {
+  if (index >= restrictions.Count()) return std::nullopt;
+  const VARIANT& value = restrictions.Value(index);
+  const VARTYPE type = V_VT(&value);
+  if (type == VT_ERROR || type == VT_EMPTY || type == VT_NULL) return std::nullopt;
+  VARIANT text;
+  VariantInit(&text);
+  OleDbCheck(VariantChangeType(&text, const_cast<VARIANT*>(&value), 0, VT_BSTR));
+  std::wstring result(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
+  VariantClear(&text);
+  return result;
+}
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+// A table restriction names a file of the folder or nothing at all.
+std::optional<std::wstring> TableRestriction(const TOleDbRestrictions& restrictions, std::size_t index) {
+  std::optional<std::wstring> table = Restriction(restrictions, index);
+  if (table) CheckTableName(*table);
+  return table;
+}
+
+// The provider has no catalogs and no schemas: a non-empty restriction on
+// either matches nothing.
+bool RestrictsCatalogOrSchema(const TOleDbRestrictions& restrictions) {
+  for (std::size_t index : {0u, 1u})
+    if (std::optional<std::wstring> value = Restriction(restrictions, index); value && !value->empty()) return true;
+  return false;
+}
+
+// Room for the longest file name the folder can list, and its terminator.
+constexpr ULONG TableNameBytes = (MAX_PATH + 1) * sizeof(wchar_t);
+
+TComPtr<TSimpleRowsetData> TemplateRowsetData(REFGUID schema) {
+  TComPtr<TSimpleRowsetData2> data = MakeComObject<TSimpleRowsetData2>();
+  CreateSchemaColumns(schema, data->GetColumns());
+  // The template's 256 bytes would cut longer file names, and a cut name
+  // opens no table.
+  if (TOleDbColumn* tableName = data->GetColumns().FindByName(L"TABLE_NAME"))
+    tableName->Size = std::max(tableName->Size, TableNameBytes);
+  data->InitLayout();
+  return TComPtr<TSimpleRowsetData>(data.Get());
+}
+
+bool IsTextType(DBTYPE type) { return type == DBTYPE_STR || type == DBTYPE_WSTR; }
+
+void AddTables(TSimpleRowsetData& data, const TOleDbRestrictions& restrictions, const std::wstring& folder) {
+  if (RestrictsCatalogOrSchema(restrictions)) return;
+  const std::optional<std::wstring> table = TableRestriction(restrictions, 2);
+  if (std::optional<std::wstring> type = Restriction(restrictions, 3); type && !SameName(*type, L"TABLE")) return;
+  for (const std::wstring& name : ListLogFiles(folder)) {
+    if (table && !SameName(*table, name)) continue;
+    data.AppendRow();
+    Set(data, L"TABLE_NAME", TValue(name));
+    Set(data, L"TABLE_TYPE", TValue(L"TABLE"));
+  }
+}
+
+void AddColumns(TSimpleRowsetData& data, const TOleDbRestrictions& restrictions, const std::wstring& folder) {
+  if (RestrictsCatalogOrSchema(restrictions)) return;
+  const std::optional<std::wstring> table = TableRestriction(restrictions, 2);
+  const std::optional<std::wstring> columnName = Restriction(restrictions, 3);
+  TOleDbColumns columns;
+  BuildDataColumns(nullptr, columns);
+  for (const std::wstring& name : ListLogFiles(folder)) {
+    if (table && !SameName(*table, name)) continue;
+    for (std::size_t i = 0; i < columns.Count(); ++i) {
+      const TOleDbColumn& column = columns.Items(i);
+      if (columnName && *columnName != column.Name) continue;
+      const bool text = IsTextType(column.DataType);
+      data.AppendRow();
+      Set(data, L"TABLE_NAME", TValue(name));
+      Set(data, L"COLUMN_NAME", TValue(column.Name));
+      Set(data, L"ORDINAL_POSITION", TValue::UInt(column.Ordinal));
+      Set(data, L"COLUMN_HASDEFAULT", TValue::Bool(false));
+      Set(data, L"COLUMN_FLAGS", TValue::UInt(column.Flags));
+      Set(data, L"IS_NULLABLE", TValue::Bool((column.Flags & DBCOLUMNFLAGS_ISNULLABLE) != 0));
+      Set(data, L"DATA_TYPE", TValue::UInt(column.DataType));
+      Set(data, L"CHARACTER_MAXIMUM_LENGTH", text ? TValue::UInt(column.ReportedSize()) : TValue::Null());
+      Set(data, L"CHARACTER_OCTET_LENGTH", text ? TValue::UInt(column.Size) : TValue::Null());
+      Set(data, L"NUMERIC_PRECISION", text ? TValue::Null() : TValue::UInt(column.Precision));
+      Set(data, L"NUMERIC_SCALE", text ? TValue::Null() : TValue::UInt(column.Scale));
+    }
+  }
+}
+
+struct TProviderType {
+  const wchar_t* Name;
+  DBTYPE Type;
+  ULONG ColumnSize;
+  bool FixedLength;
+};
+
+// The types the log columns use.
+constexpr TProviderType ProviderTypes[] = {
+    {L"DBTYPE_VARCHAR", DBTYPE_STR, 16384, false}, {L"DBTYPE_WVARCHAR", DBTYPE_WSTR, 8192, false},
+    {L"DBTYPE_BOOL", DBTYPE_BOOL, 2, true},        {L"DBTYPE_DATE", DBTYPE_DATE, 8, true},
+    {L"DBTYPE_I4", DBTYPE_I4, 10, true},
+};
+
+void AddProviderTypes(TSimpleRowsetData& data) {
+  for (const TProviderType& type : ProviderTypes) {
+    data.AppendRow();
+    Set(data, L"TYPE_NAME", TValue(type.Name));
+    Set(data, L"DATA_TYPE", TValue::UInt(type.Type));
+    Set(data, L"COLUMN_SIZE", TValue::UInt(type.ColumnSize));
+    Set(data, L"IS_NULLABLE", TValue::Bool(false));
+    Set(data, L"SEARCHABLE", TValue::UInt(DB_UNSEARCHABLE));
+    Set(data, L"IS_LONG", TValue::Bool(false));
+    Set(data, L"BEST_MATCH", TValue::Bool(true));
+    Set(data, L"IS_FIXEDLENGTH", TValue::Bool(type.FixedLength));
+  }
+}
+}  // namespace
+
+std::vector<std::wstring> ListLogFiles(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((folder + L"*.log").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = entry.cFileName;
+    // The pattern also matches longer extensions through short names.
+    if (name.size() < 4 || !SameName(name.substr(name.size() - 4), L".log")) continue;
+    const std::wstring path = folder + name;
+    if (TLogFileReader::CheckFingerprint(std::u16string(path.begin(), path.end()))) names.push_back(name);
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  return names;
+}
+
+void TZelLogDbSchemaStorage::DefineSchemas() {
+  TOleDbSchemaStorage::DefineSchemas();
+  Schemas().AddSchema(DBSCHEMA_INDEXES);
+}
+
+const TOleDbClass* TZelLogDbSession::TClass::RowsetClass() const { return &OleDbClassOf<TZelLogDbRowset>(); }
+const TOleDbClass* TZelLogDbSession::TClass::CommandClass() const { return &OleDbClassOf<TZelLogDbCommand>(); }
+
+void TZelLogDbSession::InitializeObject() {
+  TOleDbSession::InitializeObject();
+  Capabilities |= OleDbSessionCreateCommand | OleDbSessionSchemaRowset;
+}
+
+void TZelLogDbSession::CreateSchemaStorage() {
+  SchemaStorage = std::make_unique<TZelLogDbSchemaStorage>(std::make_unique<TOleDbSchemas>());
+}
+
+void TZelLogDbSession::BuildSchemaRowset(const TOleDbSchema& schema, const TOleDbRestrictions& restrictions,
+                                         TComPtr<IOleDbRowsetData>& data) {
+  if (IsEqualGUID(schema.Guid, DBSCHEMA_INDEXES)) {
+    TComPtr<TSimpleRowsetData> indexes = MakeComObject<TSimpleRowsetData>();
+    for (const wchar_t* name : {L"TABLE_CATALOG", L"TABLE_SCHEMA", L"INDEX_NAME", L"SCHEMA_NAME"})
+      indexes->GetColumns().AddColumn(name, DBTYPE_WSTR, 256);
+    indexes->InitLayout();
+    data = TComPtr<IOleDbRowsetData>(indexes.Get());
+    return;
+  }
+  TComPtr<TSimpleRowsetData> rows = TemplateRowsetData(schema.Guid);
+  const std::wstring folder = FolderPrefix(DataSourceFolderName(*this));
+  if (IsEqualGUID(schema.Guid, DBSCHEMA_TABLES))
+    AddTables(*rows, restrictions, folder);
+  else if (IsEqualGUID(schema.Guid, DBSCHEMA_COLUMNS))
+    AddColumns(*rows, restrictions, folder);
+  else if (IsEqualGUID(schema.Guid, DBSCHEMA_PROVIDER_TYPES))
+    AddProviderTypes(*rows);
+  data = TComPtr<IOleDbRowsetData>(rows.Get());
+}

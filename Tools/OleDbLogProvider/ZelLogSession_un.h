@@ -1,0 +1,34 @@
+#pragma once
+// The log provider's session: opens the folder's log files as tables, makes
+// log commands and lists the tables and their columns as schema rowsets.
+#include <string>
+#include <vector>
+
+#include "OLEDbSchemas.h"
+#include "OLEDbSession.h"
+
+class TZelLogDbSchemaStorage : public TOleDbSchemaStorage {
+public:
+  using TOleDbSchemaStorage::TOleDbSchemaStorage;
+  // The toolkit's schemas, then DBSCHEMA_INDEXES.
+  void DefineSchemas() override;
+};
+
+class TZelLogDbSession : public TOleDbSession {
+public:
+  static constexpr const wchar_t* ClassName = L"TZelLogDbSession";
+  struct TClass : TOleDbClass {
+    const TOleDbClass* RowsetClass() const override;
+    const TOleDbClass* CommandClass() const override;
+  };
+
+  // Answers IDBCreateCommand and IDBSchemaRowset.
+  void InitializeObject() override;
+  void CreateSchemaStorage() override;
+  void BuildSchemaRowset(const TOleDbSchema& schema, const TOleDbRestrictions& restrictions,
+                         TComPtr<IOleDbRowsetData>& data) override;
+};
+
+// The names of the log files in folder (ending with a path delimiter), as
+// the file system lists them: "*.log" files whose first line is a log's.
+std::vector<std::wstring> ListLogFiles(const std::wstring& folder);

@@ -1,0 +1,270 @@
+// The provider end to end as a consumer meets it: created by CLSID through
+// the registry, tables opened by IOpenRowset and by commands, listed by the
+// schema rowsets.
+#include <gtest/gtest.h>
+#include <oledberr.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "ProviderTestSupport.h"
+#include "TableOpener.h"
+#include "ZelLogProvider_un.h"
+
+namespace {
+struct TSession {
+  TComPtr<IDBInitialize> DataSource;
+  TComPtr<IOpenRowset> Open;
+};
+
+TSession Connect(const std::wstring& folder) {
+  TSession session;
+  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_ZelLogDbProvider, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize,
+                                   session.DataSource.PutVoid()));
+  if (!session.DataSource) return session;
+  EXPECT_EQ(S_OK, SetDataSourceFolder(session.DataSource.Get(), folder));
+  EXPECT_EQ(S_OK, session.DataSource->Initialize());
+  TComPtr<IDBCreateSession> create;
+  EXPECT_EQ(S_OK, session.DataSource.As(create, IID_IDBCreateSession));
+  if (create) {
+    EXPECT_EQ(S_OK, create->CreateSession(nullptr, IID_IOpenRowset, reinterpret_cast<IUnknown**>(session.Open.Put())));
+  }
+  return session;
+}
+
+struct TOpened {
+  HRESULT Result = S_OK;
+  TErrorText Error;
+  TComPtr<IRowset> Rowset;
+};
+
+TOpened OpenTable(const TSession& session, const std::wstring& table) {
+  DBID id{};
+  id.eKind = DBKIND_NAME;
+  id.uName.pwszName = const_cast<wchar_t*>(table.c_str());
+  TOpened opened;
+  opened.Result = session.Open->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 0, nullptr,
+                                           reinterpret_cast<IUnknown**>(opened.Rowset.Put()));
+  opened.Error = TakeErrorText();
+  return opened;
+}
+
+TOpened Execute(const TSession& session, const std::wstring& text) {
+  TOpened opened;
+  TComPtr<IDBCreateCommand> create;
+  EXPECT_EQ(S_OK, session.Open.As(create, IID_IDBCreateCommand));
+  TComPtr<ICommandText> command;
+  EXPECT_EQ(S_OK, create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.Put())));
+  EXPECT_EQ(S_OK, command->SetCommandText(DBGUID_DEFAULT, text.c_str()));
+  opened.Result = command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(opened.Rowset.Put()));
+  opened.Error = TakeErrorText();
+  return opened;
+}
+
+// The rows of a schema rowset, each a map from column name to its value as
+// text (bound as the columns' own types).
+using TSchemaRow = std::map<std::wstring, std::wstring>;
+
+std::vector<TSchemaRow> Schema(const TSession& session, REFGUID schema, std::vector<VARIANT> restrictions,
+                               HRESULT* result = nullptr) {
+  TComPtr<IDBSchemaRowset> schemas;
+  EXPECT_EQ(S_OK, session.Open.As(schemas, IID_IDBSchemaRowset));
+  TComPtr<IRowset> rowset;
+  const HRESULT hr = schemas->GetRowset(nullptr, schema, static_cast<ULONG>(restrictions.size()),
+                                        restrictions.data(), IID_IRowset, 0, nullptr,
+                                        reinterpret_cast<IUnknown**>(rowset.Put()));
+  for (VARIANT& value : restrictions) VariantClear(&value);
+  if (result) *result = hr;
+  if (FAILED(hr)) return {};
+  TComPtr<IColumnsInfo> info;
+  rowset.As(info, IID_IColumnsInfo);
+  DBORDINAL count = 0;
+  DBCOLUMNINFO* columns = nullptr;
+  OLECHAR* names = nullptr;
+  info->GetColumnInfo(&count, &columns, &names);
+  std::vector<std::wstring> columnNames;
+  for (DBORDINAL i = 0; i < count; ++i) columnNames.push_back(columns[i].pwszName ? columns[i].pwszName : L"");
+  CoTaskMemFree(columns);
+  CoTaskMemFree(names);
+  std::vector<TSchemaRow> rows;
+  for (const TRowText& row : TTableReader(rowset.Get(), TBindingKind::Native).ReadAll(50)) {
+    TSchemaRow named;
+    for (std::size_t i = 0; i < row.size() && i < columnNames.size(); ++i) named[columnNames[i]] = row[i];
+    rows.push_back(named);
+  }
+  return rows;
+}
+
+VARIANT Text(const wchar_t* text) {
+  VARIANT value;
+  VariantInit(&value);
+  if (text) {
+    V_VT(&value) = VT_BSTR;
+    V_BSTR(&value) = SysAllocString(text);
+  }
+  return value;
+}
+VARIANT Empty() { return Text(nullptr); }
+
+std::wstring ExampleFolder() { return WindowsPath(ZELLOG_EXAMPLE_LOGS); }
+
+const wchar_t* const ExampleTables[] = {L"mail1-20100401.log", L"mail1-20100402-damaged.log", L"mail2-20090315.log"};
+
+// The columns every binding kind gives as the native binding does: wide
+// text renders booleans and dates its own way.
+TRowText Comparable(TRowText row, TBindingKind kind) {
+  if (kind != TBindingKind::WideText || row.size() < 23) return row;
+  for (std::size_t column : {1u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u}) row[column].clear();
+  return row;
+}
+}  // namespace
+
+TEST(Consumer, EveryColumnOfEveryExampleRowInEveryBindingAndBatchSize) {
+  TSession session = Connect(ExampleFolder());
+  ASSERT_TRUE(session.Open);
+  for (const wchar_t* table : ExampleTables) {
+    const std::vector<TRowText> expected = ExpectedRows(ExampleFolder() + L"\\" + table);
+    for (TBindingKind kind : {TBindingKind::Native, TBindingKind::Variant, TBindingKind::Stream,
+                              TBindingKind::WideText}) {
+      for (DBROWCOUNT batch : {1, 7, 100}) {
+        TOpened opened = OpenTable(session, table);
+        ASSERT_EQ(S_OK, opened.Result) << opened.Error.Description;
+        std::vector<TRowText> rows = TTableReader(opened.Rowset.Get(), kind).ReadAll(batch);
+        ASSERT_EQ(expected.size(), rows.size()) << table;
+        for (std::size_t i = 0; i < rows.size(); ++i)
+          EXPECT_EQ(Comparable(expected[i], kind), Comparable(rows[i], kind))
+              << table << " row " << i << " kind " << static_cast<int>(kind) << " batch " << batch;
+      }
+    }
+  }
+}
+
+TEST(Consumer, CommandsNameTheFileTheirColumnsAreKnownBeforehand) {
+  TSession session = Connect(ExampleFolder());
+  ASSERT_TRUE(session.Open);
+  const std::vector<TRowText> expected = ExpectedRows(ExampleFolder() + L"\\mail2-20090315.log");
+  for (const wchar_t* text : {L"mail2-20090315.log", L"select * from mail2-20090315.log",
+                              L"SELECT * FROM \"mail2-20090315.log\""}) {
+    TOpened opened = Execute(session, text);
+    ASSERT_EQ(S_OK, opened.Result) << opened.Error.Description;
+    EXPECT_EQ(expected, TTableReader(opened.Rowset.Get(), TBindingKind::Native).ReadAll(10)) << text;
+  }
+  TOpened missing = Execute(session, L"SELECT * FROM mail2-20090315.log WHERE x = 1");
+  EXPECT_EQ(E_UNEXPECTED, missing.Result);
+  EXPECT_NE(std::wstring::npos, missing.Error.Description.find(L"Could not load file")) << missing.Error.Description;
+  EXPECT_EQ(DB_E_NOTABLE, Execute(session, L"SELECT * FROM ..\\logs\\mail2-20090315.log").Result);
+}
+
+TEST(Consumer, OpenRowsetRefusesNamesThatLeaveTheFolder) {
+  TSession session = Connect(ExampleFolder());
+  ASSERT_TRUE(session.Open);
+  for (const std::wstring& name : {std::wstring(L"..\\logs\\mail2-20090315.log"),
+                                   ExampleFolder() + L"\\mail2-20090315.log", std::wstring(L"Z:mail2-20090315.log")}) {
+    TOpened opened = OpenTable(session, name);
+    EXPECT_EQ(DB_E_NOTABLE, opened.Result) << name;
+    EXPECT_NE(std::wstring::npos, opened.Error.Description.find(name)) << name;
+  }
+}
+
+TEST(Consumer, SchemaRowsetsAgreeWithTheTables) {
+  TTempFolder folder(L"schemas");
+  folder.Write(L"b.log", LogText({"2010-04-01T10:00:00 Pass - OnArrival Info - - - - one"}));
+  folder.Write(L"a.log", LogText({}));
+  folder.Write(L"other.log", "not a log\r\n");
+  folder.Write(L"c.txt", LogText({}));
+  TSession session = Connect(folder.Name());
+  ASSERT_TRUE(session.Open);
+
+  TComPtr<IDBSchemaRowset> schemas;
+  ASSERT_EQ(S_OK, session.Open.As(schemas, IID_IDBSchemaRowset));
+  ULONG count = 0;
+  GUID* guids = nullptr;
+  ULONG* masks = nullptr;
+  ASSERT_EQ(S_OK, schemas->GetSchemas(&count, &guids, &masks));
+  ASSERT_EQ(4u, count);
+  EXPECT_TRUE(IsEqualGUID(DBSCHEMA_TABLES, guids[0]));
+  EXPECT_TRUE(IsEqualGUID(DBSCHEMA_INDEXES, guids[3]));
+  EXPECT_EQ((std::vector<ULONG>{0xF, 0xF, 0x3, 0x1F}), std::vector<ULONG>(masks, masks + count));
+  CoTaskMemFree(guids);
+  CoTaskMemFree(masks);
+
+  const auto tableNames = [](const std::vector<TSchemaRow>& rows) {
+    std::vector<std::wstring> names;
+    for (const TSchemaRow& row : rows) names.push_back(row.at(L"TABLE_NAME"));
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const std::vector<std::wstring> both = {L"a.log", L"b.log"};
+  EXPECT_EQ(both, tableNames(Schema(session, DBSCHEMA_TABLES, {})));
+  EXPECT_EQ(both, tableNames(Schema(session, DBSCHEMA_TABLES, {Empty(), Empty(), Empty(), Empty()})));
+  EXPECT_EQ(both, tableNames(Schema(session, DBSCHEMA_TABLES, {Empty(), Empty(), Empty(), Text(L"table")})));
+  EXPECT_TRUE(Schema(session, DBSCHEMA_TABLES, {Empty(), Empty(), Empty(), Text(L"VIEW")}).empty());
+  EXPECT_TRUE(Schema(session, DBSCHEMA_TABLES, {Text(L"catalog")}).empty());
+  EXPECT_EQ(std::vector<std::wstring>{L"b.log"}, tableNames(Schema(session, DBSCHEMA_TABLES, {Empty(), Empty(), Text(L"B.LOG")})));
+  HRESULT escaped = S_OK;
+  Schema(session, DBSCHEMA_TABLES, {Empty(), Empty(), Text(L"..\\x.log")}, &escaped);
+  EXPECT_EQ(DB_E_NOTABLE, escaped);
+
+  // COLUMNS says what IColumnsInfo says.
+  const std::vector<TSchemaRow> columns = Schema(session, DBSCHEMA_COLUMNS, {Empty(), Empty(), Text(L"b.log")});
+  ASSERT_EQ(23u, columns.size());
+  TOpened opened = OpenTable(session, L"b.log");
+  ASSERT_EQ(S_OK, opened.Result);
+  TComPtr<IColumnsInfo> info;
+  opened.Rowset.As(info, IID_IColumnsInfo);
+  DBORDINAL columnCount = 0;
+  DBCOLUMNINFO* infos = nullptr;
+  OLECHAR* names = nullptr;
+  ASSERT_EQ(S_OK, info->GetColumnInfo(&columnCount, &infos, &names));
+  ASSERT_EQ(23u, columnCount);
+  for (std::size_t i = 0; i < 23; ++i) {
+    const TSchemaRow& row = columns[i];
+    EXPECT_EQ(L"b.log", row.at(L"TABLE_NAME"));
+    EXPECT_EQ(infos[i].pwszName, row.at(L"COLUMN_NAME"));
+    EXPECT_EQ(std::to_wstring(infos[i].iOrdinal), row.at(L"ORDINAL_POSITION"));
+    EXPECT_EQ(std::to_wstring(infos[i].wType), row.at(L"DATA_TYPE"));
+    EXPECT_EQ(std::to_wstring(infos[i].dwFlags), row.at(L"COLUMN_FLAGS"));
+    EXPECT_EQ(L"false", row.at(L"IS_NULLABLE"));
+    if (infos[i].wType == DBTYPE_STR || infos[i].wType == DBTYPE_WSTR) {
+      EXPECT_EQ(std::to_wstring(infos[i].ulColumnSize), row.at(L"CHARACTER_MAXIMUM_LENGTH")) << infos[i].pwszName;
+    }
+  }
+  CoTaskMemFree(infos);
+  CoTaskMemFree(names);
+  EXPECT_EQ(46u, Schema(session, DBSCHEMA_COLUMNS, {}).size());
+  EXPECT_EQ(2u, Schema(session, DBSCHEMA_COLUMNS, {Empty(), Empty(), Empty(), Text(L"Subject")}).size());
+
+  const std::vector<TSchemaRow> types = Schema(session, DBSCHEMA_PROVIDER_TYPES, {});
+  std::vector<std::wstring> typeCodes;
+  for (const TSchemaRow& row : types) typeCodes.push_back(row.at(L"DATA_TYPE"));
+  std::sort(typeCodes.begin(), typeCodes.end());
+  EXPECT_EQ((std::vector<std::wstring>{L"11", L"129", L"130", L"3", L"7"}), typeCodes);
+  EXPECT_TRUE(Schema(session, DBSCHEMA_INDEXES, {}).empty());
+}
+
+TEST(Consumer, UnicodeFolderAndFileNamesWorkEndToEnd) {
+  TTempFolder folder(L"\u0141\u00f3d\u017a");
+  const std::wstring name = L"\u65e5\u672c-\u0416.log";
+  folder.Write(name, LogText({"2010-04-01T10:00:00 Pass - OnArrival Info - - - - one"}));
+  TSession session = Connect(folder.Name());
+  ASSERT_TRUE(session.Open);
+  const std::vector<TSchemaRow> tables = Schema(session, DBSCHEMA_TABLES, {});
+  ASSERT_EQ(1u, tables.size());
+  EXPECT_EQ(name, tables[0].at(L"TABLE_NAME"));
+  TOpened opened = OpenTable(session, name);
+  ASSERT_EQ(S_OK, opened.Result) << opened.Error.Description;
+  EXPECT_EQ(1u, TTableReader(opened.Rowset.Get(), TBindingKind::Native).ReadAll(1).size());
+  TOpened executed = Execute(session, L"SELECT * FROM \"" + name + L"\"");
+  ASSERT_EQ(S_OK, executed.Result) << executed.Error.Description;
+  EXPECT_EQ(1u, TTableReader(executed.Rowset.Get(), TBindingKind::Native).ReadAll(1).size());
+}
+
+TEST(Consumer, AnEmptyFolderHasNoTables) {
+  TTempFolder folder(L"empty");
+  TSession session = Connect(folder.Name());
+  ASSERT_TRUE(session.Open);
+  EXPECT_TRUE(Schema(session, DBSCHEMA_TABLES, {}).empty());
+  EXPECT_TRUE(Schema(session, DBSCHEMA_COLUMNS, {}).empty());
+}

@@ -1,0 +1,286 @@
+// bench_provider: how fast a consumer reads a large log through zellogdb.dll
+// (IOpenRowset, one accessor over all columns, GetNextRows, GetData,
+// ReleaseRows), against TLogFileReader::ReadRecord over the same file.
+// The published OLE DB constants live in this program.
+#define DBINITCONSTANTS
+#include <windows.h>
+#include <oledb.h>
+#include <oledberr.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "BenchPlatform.h"
+#include "LogFileReader_un.h"
+#include "LogGenerator.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* Usage =
+    "Usage: bench_provider --dll PATH [--file PATH | --dir DIR] [--size N[M|G]] [--repeat N]\n"
+    "Reads one synthetic log (generated when missing) through zellogdb.dll as an OLE DB\n"
+    "consumer does, with native and with wide-text bindings of all columns in batches of\n"
+    "1 and 100 rows, and prints MB/s and rows/s beside TLogFileReader::ReadRecord.\n";
+
+constexpr int GeneratorRevision = 1;
+
+struct TOptions {
+  fs::path Dll;
+  fs::path File;
+  fs::path Dir;
+  std::uint64_t Size = 256ull << 20;
+  int Repeat = 3;
+};
+
+bool ParseNumber(std::string_view text, std::uint64_t& value) {
+  std::uint64_t scale = 1;
+  if (!text.empty() && (text.back() == 'M' || text.back() == 'm')) scale = 1ull << 20;
+  if (!text.empty() && (text.back() == 'G' || text.back() == 'g')) scale = 1ull << 30;
+  if (scale != 1) text.remove_suffix(1);
+  if (text.empty() || text.size() > 12) return false;
+  std::uint64_t number = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + static_cast<unsigned>(c - '0');
+  }
+  value = number * scale;
+  return true;
+}
+
+bool ParseOptions(int argc, char** argv, TOptions& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (i + 1 >= argc) return false;
+    const char* value = argv[++i];
+    std::uint64_t number = 0;
+    if (arg == "--dll") {
+      options.Dll = fs::path(value);
+    } else if (arg == "--file") {
+      options.File = fs::path(value);
+    } else if (arg == "--dir") {
+      options.Dir = fs::path(value);
+    } else if (arg == "--size" && ParseNumber(value, number) && number > 0) {
+      options.Size = number;
+    } else if (arg == "--repeat" && ParseNumber(value, number) && number > 0 && number < 100) {
+      options.Repeat = static_cast<int>(number);
+    } else {
+      return false;
+    }
+  }
+  return !options.Dll.empty();
+}
+
+void Check(HRESULT hr, const char* what) {
+  if (FAILED(hr)) {
+    char text[128];
+    std::snprintf(text, sizeof text, "%s failed: 0x%08lX", what, static_cast<unsigned long>(hr));
+    throw std::runtime_error(text);
+  }
+}
+
+// Releases an interface pointer when it goes.
+template <class I>
+struct TRef {
+  I* Ptr = nullptr;
+  ~TRef() {
+    if (Ptr) Ptr->Release();
+  }
+  I* operator->() const { return Ptr; }
+  void** Out() { return reinterpret_cast<void**>(&Ptr); }
+};
+
+double MiB(std::uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
+
+struct TPass {
+  double Seconds = 0;
+  std::uint64_t Rows = 0;
+};
+
+TPass Measure(int repeat, const std::function<std::uint64_t()>& run) {
+  TPass best;
+  for (int i = 0; i < repeat; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::uint64_t rows = run();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (i == 0 || seconds < best.Seconds) best = {seconds, rows};
+  }
+  return best;
+}
+
+void PrintPass(const char* name, const TPass& pass, std::uint64_t bytes, const TPass& reference) {
+  std::printf("%-36s %8.3f s %9.1f MB/s %8.3f Mrows/s   %5.2f of ReadRecord   peak RSS %.1f MiB\n", name,
+              pass.Seconds, static_cast<double>(bytes) / 1e6 / pass.Seconds,
+              static_cast<double>(pass.Rows) / pass.Seconds / 1e6, reference.Seconds / pass.Seconds,
+              MiB(PeakResidentBytes()));
+}
+
+fs::path PrepareLog(const TOptions& options) {
+  fs::path path = options.File;
+  if (path.empty()) {
+    const fs::path dir = options.Dir.empty() ? fs::temp_directory_path() : options.Dir;
+    fs::create_directories(dir);
+    path = dir / ("zellog-bench-" + std::to_string(options.Size >> 20) + "M-seed1-g" +
+                  std::to_string(GeneratorRevision) + ".log");
+  }
+  std::error_code error;
+  const std::uintmax_t existing = fs::file_size(path, error);
+  if (!error && existing >= options.Size) return path;
+  TLogGenOptions generator;
+  generator.TargetBytes = options.Size;
+  fs::path partial = path;
+  partial += ".partial";
+  WriteLogFile(partial, generator);
+  fs::rename(partial, path);
+  return path;
+}
+
+// A data source, session and rowset factory over one folder, through the DLL.
+class TConsumer {
+public:
+  TConsumer(const fs::path& dll, const fs::path& folder) {
+    library_ = LoadLibraryW(dll.wstring().c_str());
+    if (!library_) throw std::runtime_error("cannot load " + dll.string());
+    using TGetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    const auto getClassObject =
+        reinterpret_cast<TGetClassObject>(reinterpret_cast<void*>(GetProcAddress(library_, "DllGetClassObject")));
+    CLSID clsid;
+    Check(CLSIDFromString(L"{55EC7CF0-F505-4435-959F-3EDF8409519C}", &clsid), "CLSIDFromString");
+    TRef<IClassFactory> factory;
+    Check(getClassObject(clsid, IID_IClassFactory, factory.Out()), "DllGetClassObject");
+    Check(factory->CreateInstance(nullptr, IID_IDBInitialize, init_.Out()), "CreateInstance");
+    TRef<IDBProperties> properties;
+    Check(init_->QueryInterface(IID_IDBProperties, properties.Out()), "IDBProperties");
+    DBPROP prop{};
+    prop.dwPropertyID = DBPROP_INIT_DATASOURCE;
+    prop.colid = DB_NULLID;
+    V_VT(&prop.vValue) = VT_BSTR;
+    V_BSTR(&prop.vValue) = SysAllocString(folder.wstring().c_str());
+    DBPROPSET set{&prop, 1, DBPROPSET_DBINIT};
+    Check(properties->SetProperties(1, &set), "SetProperties");
+    VariantClear(&prop.vValue);
+    Check(init_->Initialize(), "Initialize");
+    TRef<IDBCreateSession> create;
+    Check(init_->QueryInterface(IID_IDBCreateSession, create.Out()), "IDBCreateSession");
+    Check(create->CreateSession(nullptr, IID_IOpenRowset, reinterpret_cast<IUnknown**>(open_.Out())),
+          "CreateSession");
+  }
+
+  // Reads every row of table with every column bound as its own type or as
+  // wide text; returns the rows read.
+  std::uint64_t Read(const std::wstring& table, bool wideText, DBROWCOUNT batch) {
+    DBID id{};
+    id.eKind = DBKIND_NAME;
+    id.uName.pwszName = const_cast<wchar_t*>(table.c_str());
+    TRef<IRowset> rowset;
+    Check(open_->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 0, nullptr, reinterpret_cast<IUnknown**>(rowset.Out())),
+          "OpenRowset");
+    TRef<IColumnsInfo> info;
+    Check(rowset->QueryInterface(IID_IColumnsInfo, info.Out()), "IColumnsInfo");
+    DBORDINAL count = 0;
+    DBCOLUMNINFO* columns = nullptr;
+    OLECHAR* names = nullptr;
+    Check(info->GetColumnInfo(&count, &columns, &names), "GetColumnInfo");
+    std::vector<DBBINDING> bindings(count);
+    DBBYTEOFFSET offset = 0;
+    for (DBORDINAL i = 0; i < count; ++i) {
+      DBBINDING& binding = bindings[i];
+      const bool text = columns[i].wType == DBTYPE_STR || columns[i].wType == DBTYPE_WSTR;
+      binding.iOrdinal = columns[i].iOrdinal;
+      binding.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+      binding.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
+      binding.wType = wideText ? static_cast<DBTYPE>(DBTYPE_WSTR) : columns[i].wType;
+      binding.cbMaxLen = text ? 4096 : (wideText ? 128 : 8);
+      binding.obStatus = offset;
+      binding.obLength = offset + 8;
+      binding.obValue = offset + 16;
+      offset += 16 + (binding.cbMaxLen + 7) / 8 * 8;
+    }
+    CoTaskMemFree(columns);
+    CoTaskMemFree(names);
+    std::vector<BYTE> buffer(offset);
+    TRef<IAccessor> accessor;
+    Check(rowset->QueryInterface(IID_IAccessor, accessor.Out()), "IAccessor");
+    HACCESSOR handle = 0;
+    Check(accessor->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), buffer.size(), &handle,
+                                   nullptr),
+          "CreateAccessor");
+    std::vector<HROW> rows(static_cast<std::size_t>(batch));
+    std::uint64_t total = 0;
+    for (;;) {
+      DBCOUNTITEM obtained = 0;
+      HROW* held = rows.data();
+      const HRESULT fetched = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, batch, &obtained, &held);
+      Check(fetched, "GetNextRows");
+      for (DBCOUNTITEM i = 0; i < obtained; ++i) rowset->GetData(rows[i], handle, buffer.data());
+      if (obtained > 0) Check(rowset->ReleaseRows(obtained, rows.data(), nullptr, nullptr, nullptr), "ReleaseRows");
+      total += obtained;
+      if (fetched == DB_S_ENDOFROWSET || obtained == 0) break;
+    }
+    accessor->ReleaseAccessor(handle, nullptr);
+    return total;
+  }
+
+private:
+  HMODULE library_ = nullptr;
+  TRef<IDBInitialize> init_;
+  TRef<IOpenRowset> open_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TOptions options;
+  if (!ParseOptions(argc, argv, options)) {
+    std::fputs(Usage, stderr);
+    return 2;
+  }
+  CoInitialize(nullptr);
+  try {
+    const fs::path path = PrepareLog(options);
+    const std::uint64_t bytes = fs::file_size(path);
+    std::printf("log: %s (%.1f MiB); best of %d runs each\n", path.string().c_str(), MiB(bytes), options.Repeat);
+    std::printf("peak RSS after preparing the log: %.1f MiB\n\n", MiB(PeakResidentBytes()));
+
+    const TPass readRecord = Measure(options.Repeat, [&] {
+      TLogFileReader reader;
+      std::string errorText;
+      if (!reader.Open(path.u16string(), errorText)) throw std::runtime_error(errorText);
+      TLogRecord record;
+      std::uint64_t rows = 0;
+      while (!reader.Eof()) {
+        errorText.clear();
+        if (reader.ReadRecord(record, errorText) || !errorText.empty()) ++rows;
+      }
+      reader.Close(errorText);
+      return rows;
+    });
+    PrintPass("TLogFileReader::ReadRecord", readRecord, bytes, readRecord);
+
+    TConsumer consumer(options.Dll, path.parent_path());
+    const std::wstring table = path.filename().wstring();
+    for (const bool wideText : {false, true}) {
+      for (const DBROWCOUNT batch : {DBROWCOUNT(1), DBROWCOUNT(100)}) {
+        const TPass pass = Measure(options.Repeat, [&] { return consumer.Read(table, wideText, batch); });
+        const std::string name = std::string("OLE DB, ") + (wideText ? "WSTR" : "native") + " bindings, batch " +
+                                 std::to_string(batch);
+        PrintPass(name.c_str(), pass, bytes, readRecord);
+        if (pass.Rows != readRecord.Rows)
+          std::printf("warning: %llu rows through OLE DB, %llu records and errors read directly\n",
+                      static_cast<unsigned long long>(pass.Rows), static_cast<unsigned long long>(readRecord.Rows));
+      }
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_provider: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
