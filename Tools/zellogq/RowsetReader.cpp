@@ -11,6 +11,9 @@ namespace {
 
 constexpr DBCOUNTITEM BatchRows = 100;
 constexpr DBLENGTH MaxTextCharacters = 1u << 16;  // longer values arrive cut, and are marked so
+// Declared sizes are not promises: a provider may hand out longer values (an
+// IPv6 address in a column declared for IPv4), so texts get at least this.
+constexpr DBLENGTH MinTextCharacters = 1u << 12;
 
 struct TTaskMemFree {
   void operator()(void* p) const noexcept { CoTaskMemFree(p); }
@@ -68,6 +71,7 @@ struct TRowsetReader::TBound {
   DBLENGTH StatusOffset;
   DBLENGTH MaxLength;
   bool Exact;  // a number bound as text (DECIMAL, NUMERIC, CY)
+  bool CutSeen;
 };
 
 std::vector<TColumnDescription> DescribeColumns(IRowset& rowset) {
@@ -176,8 +180,7 @@ void TRowsetReader::Bind(const std::vector<TColumnDescription>& columns) {
       bound.Type = DBTYPE_WSTR;
       bound.Exact = plain == DBTYPE_DECIMAL || plain == DBTYPE_NUMERIC || plain == DBTYPE_VARNUMERIC ||
                     plain == DBTYPE_CY;
-      const DBLENGTH characters =
-          column.Size > 0 && column.Size < MaxTextCharacters && !bound.Exact ? column.Size : MaxTextCharacters;
+      const DBLENGTH characters = std::clamp(column.Size, MinTextCharacters, MaxTextCharacters);
       bound.MaxLength = (bound.Exact ? 64 : characters + 1) * sizeof(wchar_t);
     }
     bound.ValueOffset = offset;
@@ -216,14 +219,18 @@ void TRowsetReader::Bind(const std::vector<TColumnDescription>& columns) {
   }
 }
 
-void TRowsetReader::ReadCells() {
+void TRowsetReader::ReadCells(TReadResult& result) {
   for (std::size_t i = 0; i < Bound.size(); ++i) {
-    const TBound& bound = Bound[i];
+    TBound& bound = Bound[i];
     TQueryCell& cell = Cells[i];
     const unsigned char* value = Buffer.data() + bound.ValueOffset;
     const DBSTATUS status = Load<DBSTATUS>(Buffer.data() + bound.StatusOffset);
     const DBLENGTH length = Load<DBLENGTH>(Buffer.data() + bound.LengthOffset);
     cell.Truncated = status == DBSTATUS_S_TRUNCATED;
+    if (cell.Truncated && !bound.CutSeen) {
+      bound.CutSeen = true;
+      result.CutColumns.push_back(ColumnNames[i]);
+    }
     if (status == DBSTATUS_S_ISNULL) {
       cell.Kind = TCellKind::Null;
       continue;
@@ -328,7 +335,7 @@ TReadResult TRowsetReader::Read(TRowWriter& writer, std::uint64_t limit, const T
                                               TakeErrorRecords()));
         continue;
       }
-      ReadCells();
+      ReadCells(result);
       writer.Row(Cells);
       ++result.RowsShown;
     }

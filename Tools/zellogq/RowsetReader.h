@@ -42,6 +42,7 @@ public:
 struct TReadResult {
   std::uint64_t RowsShown = 0;
   std::uint64_t RowsUnreadable = 0;
+  std::vector<std::string> CutColumns;  // columns with values too long for their buffer
 };
 
 // A row whose values could not be read: its number (from 1) and why.
@@ -68,7 +69,7 @@ private:
   struct TBound;
 
   void Bind(const std::vector<TColumnDescription>& columns);
-  void ReadCells();
+  void ReadCells(TReadResult& result);
 
   TComPtr<IRowset> Rowset;
   TComPtr<IAccessor> Accessor;

@@ -145,6 +145,8 @@ private:
         },
         Progress);
     CountOnStandardError(result.RowsShown, what);
+    for (const std::string& column : result.CutColumns)
+      Warn("values of column \"" + column + "\" were too long and were cut");
     if (result.RowsUnreadable == 0) return QueryExitSuccess;
     Output.Flush();
     Err("zellogq: " + std::to_string(result.RowsUnreadable) + (result.RowsUnreadable == 1 ? " row" : " rows") +
