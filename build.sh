@@ -3,9 +3,10 @@
 #
 #   ./build.sh demo    install what is missing, build, and query the sample logs
 #   ./build.sh test    install what is missing, build both trees, run every test
+#   ./build.sh dist    a release zip of the committed tree: the DLL, zellogq, zellogcat, README
 #
-# Finer steps: deps | check | native | windows | windows-clang | register | test-native | test-windows |
-#              fuzz [seconds] | bench [args]
+# Finer steps: deps | check | native | windows | windows-clang | register | test-native |
+#              test-windows | fuzz [seconds] | bench [args] | dist
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -174,6 +175,43 @@ run_demo() {
   fi
 }
 
+# The demo is part of the tests, so that it cannot rot; its output only on failure.
+test_demo() {
+  log "demo"
+  run_demo >"$WIN_DIR/demo.log" 2>&1 || { cat "$WIN_DIR/demo.log"; return 1; }
+}
+
+# Built from the committed tree alone, in a build directory of its own, so that
+# neither uncommitted edits nor stale build outputs reach a release.
+build_dist() {
+  local dist="$ROOT/build/dist"
+  local commit
+  commit="$(git -C "$ROOT" rev-parse --short HEAD)"
+  [ -z "$(git -C "$ROOT" status --porcelain)" ] || log "uncommitted changes are left out of the bundle"
+  rm -rf "$dist"
+  mkdir -p "$dist/src"
+  git -C "$ROOT" archive HEAD | tar -x -C "$dist/src"
+  log "release build of $commit"
+  cmake -S "$dist/src" -B "$dist/win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$dist/src/cmake/mingw-w64-x86_64.cmake" -DZELLOG_TESTS=OFF -DZELLOG_BENCH=OFF >/dev/null
+  cmake --build "$dist/win" -j "$JOBS" --target zellogdb zellogq zellogcat
+  local zip="$dist/zellogdb-$commit-win64.zip"
+  python3 - "$zip" "$dist/win" "$dist/src" <<'PY'
+import os, sys, zipfile
+zip_path, build, src = sys.argv[1:]
+files = {
+    "zellogdb.dll": os.path.join(build, "Tools/OleDbLogProvider/zellogdb.dll"),
+    "zellogq.exe": os.path.join(build, "Tools/zellogq/zellogq.exe"),
+    "zellogcat.exe": os.path.join(build, "Tools/zellogcat/zellogcat.exe"),
+    "README.md": os.path.join(src, "README.md"),
+}
+with zipfile.ZipFile(zip_path, "w", zipfile.ZIP_DEFLATED) as bundle:
+    for name, path in files.items():
+        bundle.write(path, name)
+PY
+  log "release bundle: $zip"
+}
+
 cmd="${1:-help}"
 shift || true
 case "$cmd" in
@@ -204,9 +242,11 @@ case "$cmd" in
     test_native
     run_fuzz
     test_windows
+    test_demo
     build_windows_clang
     log "all tests passed"
     ;;
+  dist)         ensure_packages; build_dist ;;
   demo)
     ensure_packages
     check_tools
