@@ -32,7 +32,7 @@ constexpr std::array<TColumnDefinition, ZelLogColumnCount> ColumnDefinitions = {
     {L"Action_WhitelistRcpt", DBTYPE_BOOL, 2},
     {L"Severity", DBTYPE_STR, 16},
     {L"FilteringPoint", DBTYPE_STR, 16},
-    {L"RelatedIP", DBTYPE_STR, 24},
+    {L"RelatedIP", DBTYPE_STR, 45},  // the longest IPv6 text, not only IPv4
     {L"MessageID", DBTYPE_STR, 16384},
     {L"Sender", DBTYPE_STR, 1024},
     {L"Recipients", DBTYPE_STR, 16384},
@@ -114,7 +114,7 @@ TZelLogRowsetData::~TZelLogRowsetData() {
 
 HRESULT TZelLogRowsetData::Open(TOleDbExecParams* request) {
   if (!request) throw EOleDbException(E_INVALIDARG);
-  BuildDataColumns(request, *Columns);
+  BuildDataColumns(request, Columns());
   CheckTableName(request->TableName);
   const std::wstring path = folder_ + request->TableName;
   if (!TLogFileReader::CheckFingerprint(AsU16(path)))
