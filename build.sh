@@ -16,7 +16,7 @@ WIN_CLANG_DIR="${ROOT}/build/win-clang"
 JOBS="$(nproc 2>/dev/null || echo 2)"
 FUZZ_SECONDS="${ZELLOG_FUZZ_SECONDS:-60}"
 
-PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest clang lld libclang-rt-14-dev tzdata python3)
+PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest clang clang-16 lld-16 libclang-rt-14-dev tzdata python3)
 
 # Debian's wine64 package installs its loader and server here, not on PATH.
 WINE=/usr/lib/wine/wine64
@@ -43,7 +43,7 @@ ensure_packages() {
 check_tools() {
   local missing=()
   local tool
-  for tool in cmake ctest ninja clang clang++ ld.lld x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix \
+  for tool in cmake ctest ninja clang clang++ clang-16 clang++-16 ld.lld-16 x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix \
     x86_64-w64-mingw32-windres; do
     command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
   done

@@ -1,12 +1,13 @@
 # Cross build for Windows x64 with clang against the mingw-w64 posix headers
 # and libraries: the second compiler that keeps the code to standard C++.
+# Version 16, because std::source_location needs a builtin that clang 14 lacks.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(ZELLOG_MINGW_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER clang)
+set(CMAKE_C_COMPILER clang-16)
 set(CMAKE_C_COMPILER_TARGET ${ZELLOG_MINGW_TRIPLE})
-set(CMAKE_CXX_COMPILER clang++)
+set(CMAKE_CXX_COMPILER clang++-16)
 set(CMAKE_CXX_COMPILER_TARGET ${ZELLOG_MINGW_TRIPLE})
 set(CMAKE_RC_COMPILER ${ZELLOG_MINGW_TRIPLE}-windres)
 
@@ -37,7 +38,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # As with GCC: the C++ runtime and winpthread go into every binary. LLVM's
 # linker, because GNU ld warns about every type name whose comdat section
 # clang and GCC size differently.
-set(ZELLOG_MINGW_LINK "-static -pthread -fuse-ld=lld -L${ZELLOG_MINGW_GCC_DIR}")
+# The linker of the same LLVM version: older ones refuse its directives.
+set(ZELLOG_MINGW_LINK "-static -pthread -fuse-ld=lld --ld-path=/usr/bin/ld.lld-16 -L${ZELLOG_MINGW_GCC_DIR}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT    "${ZELLOG_MINGW_LINK}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${ZELLOG_MINGW_LINK}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${ZELLOG_MINGW_LINK}")
