@@ -58,7 +58,7 @@ std::uint32_t TMappedFile::MapView(std::uint64_t offset, std::uint32_t count, co
   available = 0;
   if (!IsOpen)
     return EBADF;
-  if (offset > MemorySize || count > MemorySize - offset)
+  if (!ViewWithin(offset, count, MemorySize))
     return EINVAL;
   Unpoison(offset, count);
   ViewOffset = offset;

@@ -54,7 +54,7 @@ std::uint32_t TMappedFile::CreateMapping(std::uint64_t size) {
 std::uint32_t TMappedFile::MapView(std::uint64_t offset, std::uint32_t count, const char*& data,
                                    std::uint32_t& available) {
   available = 0;
-  if (offset > MappingSize || count > MappingSize - offset)
+  if (!ViewWithin(offset, count, MappingSize))
     return EINVAL;
   if (count > ViewBufferSize) {
     ViewBuffer.reset();

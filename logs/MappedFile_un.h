@@ -40,6 +40,12 @@ inline constexpr std::uint32_t NotRegularFileErrorCode = 0x20000001;
 
 enum class TFileSharing { None, Read, Write, ReadWrite };
 
+// Whether count bytes from offset lie within the first size bytes; written so
+// that offset + count cannot overflow.
+inline bool ViewWithin(std::uint64_t offset, std::uint32_t count, std::uint64_t size) noexcept {
+  return offset <= size && count <= size - offset;
+}
+
 class TMappedFile {
 public:
   // A code a mapping failure is reported with when a test injects one: the
@@ -75,6 +81,7 @@ private:
 #elif defined(_WIN32)
   void* FileHandle = reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
   void* MappingHandle = nullptr;
+  std::uint64_t MappingSize = 0;
   void* ViewStart = nullptr;
   std::size_t ViewLength = 0;
 #else

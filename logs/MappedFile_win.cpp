@@ -85,7 +85,10 @@ std::uint32_t TMappedFile::QuerySize(std::uint64_t& size) {
 std::uint32_t TMappedFile::CreateMapping(std::uint64_t size) {
   MappingHandle = CreateFileMappingW(FileHandle, nullptr, PAGE_READONLY, static_cast<DWORD>(size >> 32),
                                      static_cast<DWORD>(size), nullptr);
-  return MappingHandle == nullptr ? LastError() : 0;
+  if (MappingHandle == nullptr)
+    return LastError();
+  MappingSize = size;
+  return 0;
 }
 
 // A mapped file cannot be truncated by others, so a view is always whole.
@@ -93,6 +96,8 @@ std::uint32_t TMappedFile::MapView(std::uint64_t offset, std::uint32_t count, co
                                    std::uint32_t& available) {
   UnmapView();
   available = 0;
+  if (!ViewWithin(offset, count, MappingSize))
+    return ERROR_INVALID_PARAMETER;
   const std::uint64_t granularity = AllocationGranularity();
   const std::uint64_t alignedOffset = offset - offset % granularity;
   const SIZE_T length = static_cast<SIZE_T>(offset - alignedOffset) + count;
@@ -123,6 +128,7 @@ std::uint32_t TMappedFile::Close() noexcept {
   if (MappingHandle != nullptr && !CloseHandle(MappingHandle) && error == 0)
     error = LastError();
   MappingHandle = nullptr;
+  MappingSize = 0;
   if (FileHandle != INVALID_HANDLE_VALUE && !CloseHandle(FileHandle) && error == 0)
     error = LastError();
   FileHandle = INVALID_HANDLE_VALUE;

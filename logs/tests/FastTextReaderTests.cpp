@@ -162,6 +162,24 @@ TEST(FastTextReader, FailedViewMappingEndsTheFile) {
   EXPECT_THROW(reader.ReadLine(), EFastTextReaderError);
 }
 
+// A view reaching past the mapping is refused alike on every platform, also
+// where offset + count would overflow.
+TEST(MappedFile, ViewOutsideMappingRefused) {
+  TTempDir dir;
+  TMappedFile file;
+  ASSERT_EQ(0u, file.Open(NativePath(dir.Write("m.txt", "0123456789")), TFileSharing::ReadWrite));
+  ASSERT_EQ(0u, file.CreateMapping(10));
+  const char* data = nullptr;
+  std::uint32_t available = 0;
+  ASSERT_EQ(0u, file.MapView(4, 6, data, available));
+  EXPECT_EQ("456789", std::string(data, available));
+  EXPECT_NE(0u, file.MapView(4, 7, data, available));
+  EXPECT_EQ(0u, available);
+  EXPECT_NE(0u, file.MapView(11, 0, data, available));
+  EXPECT_NE(0u, file.MapView(~std::uint64_t{0}, 2, data, available));
+  EXPECT_EQ(0u, file.Close());
+}
+
 TEST(FastTextReader, ProductionViewSize) {
   EXPECT_EQ(131072u, TFastTextReader::ViewSizeForGranularity(65536));
   EXPECT_EQ(131072u, TFastTextReader::ViewSizeForGranularity(4096));
