@@ -149,6 +149,65 @@ struct TScopedDBProp {
   TScopedDBProp& operator=(const TScopedDBProp&) = delete;
   DBPROP Prop;
 };
+
+DBPROPINFO* AllocEntry(DBPROPINFOSET& entry, ULONG count) {
+  if (count == 0) return nullptr;
+  entry.rgPropertyInfos = OleDbAllocArray<DBPROPINFO>(count).release();
+  entry.cPropertyInfos = count;
+  return entry.rgPropertyInfos;
+}
+
+DBPROP* AllocEntry(DBPROPSET& entry, ULONG count) {
+  if (count == 0) return nullptr;
+  entry.rgProperties = OleDbAllocArray<DBPROP>(count).release();
+  entry.cProperties = count;
+  return entry.rgProperties;
+}
+
+// The walk GetPropertyInfo and GetProperties share: every property of the
+// selected sets, or else set by set the IDs asked for (all of a known set's
+// properties when none are named). found fills a supported property, missing
+// marks one that is not. A set this storage lacks is left empty, or has each
+// requested ID marked missing when unknownSetsListed.
+template <class TAnswerArray, class TFound, class TMissing>
+HRESULT AnswerSelection(const TOleDbPropertySets& sets, const TSelection& selection, ULONG count,
+                        const DBPROPIDSET requested[], bool unknownSetsListed, TAnswerArray& answer, TFound found,
+                        TMissing missing) {
+  if (selection.Selected) {
+    for (ULONG i = 0; i < count; ++i) {
+      const TOleDbPropertySet& set = *selection.Sets[i];
+      auto& entry = answer[i];
+      entry.guidPropertySet = set.Guid;
+      const auto setCount = static_cast<ULONG>(set.Count());
+      auto* items = AllocEntry(entry, setCount);
+      for (ULONG j = 0; j < setCount; ++j) found(items[j], set.Items(j));
+    }
+    return S_OK;
+  }
+  ULONG supported = 0, unsupported = 0;
+  for (ULONG i = 0; i < count; ++i) {
+    const DBPROPIDSET& request = requested[i];
+    auto& entry = answer[i];
+    entry.guidPropertySet = request.guidPropertySet;
+    const TOleDbPropertySet* set = sets.FindSet(request.guidPropertySet);
+    if (!set && !unknownSetsListed) continue;
+    ULONG itemCount = request.cPropertyIDs;
+    if (itemCount == 0 && set) itemCount = static_cast<ULONG>(set->Count());
+    auto* items = AllocEntry(entry, itemCount);
+    for (ULONG j = 0; j < itemCount; ++j) {
+      auto& item = items[j];
+      item.dwPropertyID = RequestedID(request, set, j);
+      if (set && set->IsSupported(item.dwPropertyID)) {
+        found(item, *set->FindByID(item.dwPropertyID));
+        ++supported;
+      } else {
+        missing(item);
+        ++unsupported;
+      }
+    }
+  }
+  return SummedResult(supported, unsupported);
+}
 }  // namespace
 
 DBPROPFLAGS PropertySetMaskOf(REFGUID guid) {
@@ -203,48 +262,13 @@ HRESULT TOleDbPropertyStorage::GetPropertyInfo(ULONG cPropertyIDSets, const DBPR
   auto noteDescription = [&](DBPROPINFO& info, const TOleDbProperty& property) {
     if (info.dwFlags != DBPROPFLAGS_NOTSUPPORTED && !property.Name.empty()) described.emplace_back(&info, &property.Name);
   };
-  HRESULT result = S_OK;
-  if (selection.Selected) {
-    for (ULONG i = 0; i < count; ++i) {
-      const TOleDbPropertySet& set = *selection.Sets[i];
-      DBPROPINFOSET& entry = answer[i];
-      entry.guidPropertySet = set.Guid;
-      auto infoCount = static_cast<ULONG>(set.Count());
-      entry.rgPropertyInfos = OleDbAllocArray<DBPROPINFO>(infoCount).release();
-      entry.cPropertyInfos = infoCount;
-      for (ULONG j = 0; j < infoCount; ++j) {
-        FillPropInfo(entry.rgPropertyInfos[j], set.Items(j));
-        noteDescription(entry.rgPropertyInfos[j], set.Items(j));
-      }
-    }
-  } else {
-    ULONG supported = 0, unsupported = 0;
-    for (ULONG i = 0; i < count; ++i) {
-      const DBPROPIDSET& request = rgPropertyIDSets[i];
-      DBPROPINFOSET& entry = answer[i];
-      entry.guidPropertySet = request.guidPropertySet;
-      const TOleDbPropertySet* set = sets_->FindSet(request.guidPropertySet);
-      if (!set) continue;
-      ULONG infoCount = request.cPropertyIDs ? request.cPropertyIDs : static_cast<ULONG>(set->Count());
-      if (infoCount == 0) continue;
-      entry.rgPropertyInfos = OleDbAllocArray<DBPROPINFO>(infoCount).release();
-      entry.cPropertyInfos = infoCount;
-      for (ULONG j = 0; j < infoCount; ++j) {
-        DBPROPINFO& info = entry.rgPropertyInfos[j];
-        info.dwPropertyID = RequestedID(request, set, j);
-        if (set->IsSupported(info.dwPropertyID)) {
-          const TOleDbProperty& property = *set->FindByID(info.dwPropertyID);
-          FillPropInfo(info, property);
-          noteDescription(info, property);
-          ++supported;
-        } else {
-          info.dwFlags = DBPROPFLAGS_NOTSUPPORTED;
-          ++unsupported;
-        }
-      }
-    }
-    result = SummedResult(supported, unsupported);
-  }
+  const HRESULT result = AnswerSelection(
+      *sets_, selection, count, rgPropertyIDSets, false, answer,
+      [&](DBPROPINFO& info, const TOleDbProperty& property) {
+        FillPropInfo(info, property);
+        noteDescription(info, property);
+      },
+      [](DBPROPINFO& info) { info.dwFlags = DBPROPFLAGS_NOTSUPPORTED; });
 
   if (result != DB_E_ERRORSOCCURRED && ppDescBuffer && !described.empty()) {
     size_t characters = 0;
@@ -274,45 +298,13 @@ HRESULT TOleDbPropertyStorage::GetProperties(ULONG cPropertyIDSets, const DBPROP
   if (count == 0) throw EOleDbException(DB_E_ERRORSOCCURRED);
 
   TPropAnswer answer(count);
-  HRESULT result = S_OK;
-  if (selection.Selected) {
-    for (ULONG i = 0; i < count; ++i) {
-      const TOleDbPropertySet& set = *selection.Sets[i];
-      DBPROPSET& entry = answer[i];
-      entry.guidPropertySet = set.Guid;
-      auto propCount = static_cast<ULONG>(set.Count());
-      if (propCount == 0) continue;
-      entry.rgProperties = OleDbAllocArray<DBPROP>(propCount).release();
-      entry.cProperties = propCount;
-      for (ULONG j = 0; j < propCount; ++j) set.Items(j).FillDBProp(entry.rgProperties[j]);
-    }
-  } else {
-    ULONG supported = 0, unsupported = 0;
-    for (ULONG i = 0; i < count; ++i) {
-      const DBPROPIDSET& request = rgPropertyIDSets[i];
-      DBPROPSET& entry = answer[i];
-      entry.guidPropertySet = request.guidPropertySet;
-      const TOleDbPropertySet* set = sets_->FindSet(request.guidPropertySet);
-      ULONG propCount = request.cPropertyIDs;
-      if (propCount == 0 && set) propCount = static_cast<ULONG>(set->Count());
-      if (propCount == 0) continue;
-      entry.rgProperties = OleDbAllocArray<DBPROP>(propCount).release();
-      entry.cProperties = propCount;
-      for (ULONG j = 0; j < propCount; ++j) {
-        DBPROP& prop = entry.rgProperties[j];
-        prop.dwPropertyID = RequestedID(request, set, j);
-        if (set && set->IsSupported(prop.dwPropertyID)) {
-          set->FindByID(prop.dwPropertyID)->FillDBProp(prop);
-          ++supported;
-        } else {
-          prop.dwStatus = DBPROPSTATUS_NOTSUPPORTED;
-          ReportNotSupported(prop.dwPropertyID);
-          ++unsupported;
-        }
-      }
-    }
-    result = SummedResult(supported, unsupported);
-  }
+  const HRESULT result = AnswerSelection(
+      *sets_, selection, count, rgPropertyIDSets, true, answer,
+      [](DBPROP& prop, const TOleDbProperty& property) { property.FillDBProp(prop); },
+      [](DBPROP& prop) {
+        prop.dwStatus = DBPROPSTATUS_NOTSUPPORTED;
+        ReportNotSupported(prop.dwPropertyID);
+      });
   answer.HandTo(pcPropertySets, prgPropertySets);
   return result;
 }
