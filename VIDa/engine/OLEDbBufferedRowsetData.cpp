@@ -10,6 +10,7 @@
 #include "OLEDbAccessor.h"
 #include "OLEDbDataConvert.h"
 #include "OLEDbError.h"
+#include "OLEDbIndexCursor.h"
 
 namespace {
 constexpr std::size_t RowBufferAlignment = 16;
@@ -390,33 +391,11 @@ void TBufferedRowsetData::GetColumnReadBuffer(TOleDbDataMode mode, std::int32_t 
 }
 
 TOleDbCursorPosition TBufferedRowsetData::Position() const noexcept {
-  if (current_ >= rowCount_) return TOleDbCursorPosition::AfterLast;
-  if (current_ < 0) return TOleDbCursorPosition::BeforeFirst;
-  return TOleDbCursorPosition::OnRow;
+  return IndexCursorPosition(current_, rowCount_);
 }
 
 TOleDbCursorPosition TBufferedRowsetData::MoveCursor(TOleDbMoveKind kind, DBCOUNTITEM count) {
-  switch (kind) {
-    case TOleDbMoveKind::Forward: {
-      const auto room = static_cast<DBCOUNTITEM>(static_cast<std::int64_t>(rowCount_) - current_);
-      current_ = count >= room ? rowCount_ : current_ + static_cast<std::int32_t>(count);
-      break;
-    }
-    case TOleDbMoveKind::Backward: {
-      const auto room = static_cast<DBCOUNTITEM>(static_cast<std::int64_t>(current_) + 1);
-      current_ = count >= room ? -1 : current_ - static_cast<std::int32_t>(count);
-      break;
-    }
-    case TOleDbMoveKind::ToStart:
-      current_ = -1;
-      break;
-    case TOleDbMoveKind::ToEnd:
-      current_ = rowCount_;
-      break;
-    case TOleDbMoveKind::Stay:
-      break;
-  }
-  return Position();
+  return MoveIndexCursor(current_, rowCount_, kind, count);
 }
 
 TOleDbCursorPosition TBufferedRowsetData::FetchCurrentRow(TOleDbRowHandle& handle) {

@@ -14,6 +14,7 @@
 #include "EngineOutcome.h"
 #include "OLEDbAccessor.h"
 #include "OLEDbError.h"
+#include "OLEDbIndexCursor.h"
 #include "OLEDbProperties.h"
 #include "OLEDbRowsetData.h"
 #include "OLEDbRowsetEvents.h"
@@ -58,13 +59,10 @@ public:
     TOleDbRowsetData::GetColumnPointer(rowValue, column, data, length);
   }
   TOleDbCursorPosition MoveCursor(TOleDbMoveKind kind, DBCOUNTITEM count) override {
-    if (kind == TOleDbMoveKind::Forward) Current = std::min<std::int64_t>(Current + count, Rows.size());
-    return Current >= static_cast<std::int64_t>(Rows.size()) ? TOleDbCursorPosition::AfterLast
-           : Current < 0                                       ? TOleDbCursorPosition::BeforeFirst
-                                                               : TOleDbCursorPosition::OnRow;
+    return MoveIndexCursor(Current, static_cast<std::int32_t>(Rows.size()), kind, count);
   }
   TOleDbCursorPosition FetchCurrentRow(TOleDbRowHandle& handle) override {
-    handle.SetRowValue(static_cast<std::int32_t>(Current));
+    handle.SetRowValue(Current);
     return MoveCursor(TOleDbMoveKind::Stay, 1);
   }
   void InsertRow(TOleDbRowHandle& handle) override {
@@ -95,7 +93,7 @@ public:
 
   std::vector<TRow> Rows;
   std::map<std::int32_t, TRow> Originals;
-  std::int64_t Current = -1;
+  std::int32_t Current = -1;
   bool CanChangeRows = true;
   bool LoseInsertedRow = false;
   int DeleteCalls = 0;

@@ -13,6 +13,7 @@
 #include "EngineOutcome.h"
 #include "OLEDbAccessor.h"
 #include "OLEDbError.h"
+#include "OLEDbIndexCursor.h"
 #include "OLEDbProperties.h"
 #include "OLEDbRowsetData.h"
 
@@ -62,20 +63,12 @@ public:
     data = fields[column.Ordinal];
   }
   TOleDbCursorPosition MoveCursor(TOleDbMoveKind kind, DBCOUNTITEM count) override {
-    const auto rows = static_cast<std::int64_t>(Rows.size());
-    const auto n = static_cast<std::int64_t>(count);
-    if (kind == TOleDbMoveKind::Forward) Current = std::min(Current + n, rows);
-    if (kind == TOleDbMoveKind::Backward) Current = std::max<std::int64_t>(Current - n, -1);
-    if (kind == TOleDbMoveKind::ToStart) Current = -1;
-    if (kind == TOleDbMoveKind::ToEnd) Current = rows;
-    return Current >= rows ? TOleDbCursorPosition::AfterLast
-           : Current < 0   ? TOleDbCursorPosition::BeforeFirst
-                           : TOleDbCursorPosition::OnRow;
+    return MoveIndexCursor(Current, static_cast<std::int32_t>(Rows.size()), kind, count);
   }
   TOleDbCursorPosition FetchCurrentRow(TOleDbRowHandle& handle) override {
     if (Current == FailFetchAt) throw EOleError(L"Row cannot be read", E_FAIL);
     const TOleDbCursorPosition position = MoveCursor(TOleDbMoveKind::Stay, 1);
-    if (position == TOleDbCursorPosition::OnRow) handle.SetRowValue(static_cast<std::int32_t>(Current));
+    if (position == TOleDbCursorPosition::OnRow) handle.SetRowValue(Current);
     return position;
   }
   void* GetBookmark() override {
@@ -95,7 +88,7 @@ public:
   }
   DBCOUNTITEM GetRowCount() override { return bookmarks_ ? Rows.size() : TOleDbRowsetData::GetRowCount(); }
   DBCOUNTITEM GetBookmarkRowIndex(const BYTE* bookmark) override { return IndexOf(bookmark); }
-  void SetRowIndex(DBCOUNTITEM index) override { Current = static_cast<std::int64_t>(index); }
+  void SetRowIndex(DBCOUNTITEM index) override { Current = static_cast<std::int32_t>(index); }
   // Counts the streams alive, through a stream that tells when it goes.
   TComPtr<IUnknown> CreateBlobStream(std::unique_ptr<TOleDbByteStream> reader) override {
     TComPtr<TCountedStream> stream = MakeComObject<TCountedStream>(std::move(reader), LiveStreams);
@@ -110,7 +103,7 @@ public:
   }
 
   std::vector<TTableRow> Rows;
-  std::int64_t Current = -1;
+  std::int32_t Current = -1;
   std::int64_t FailFetchAt = -2;
   bool BlobStreams = true;
   TOleDbBlobAccess LastBlobAccess = TOleDbBlobAccess::Read;

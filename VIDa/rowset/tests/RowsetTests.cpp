@@ -8,6 +8,7 @@
 
 #include "Diagnostics.h"
 #include "OLEDbFactory.h"
+#include "OLEDbIndexCursor.h"
 #include "OLEDbRowset.h"
 #include "TestProvider.h"
 
@@ -16,7 +17,7 @@ namespace {
 // Rows 0..n-1 of one I4 column "ID" holding the row number.
 class TNumberedRowsData : public TOleDbRowsetData {
 public:
-  explicit TNumberedRowsData(LONG rows = 3) : rows_(rows) { Columns().AddColumn(L"ID", DBTYPE_I4, 4); }
+  explicit TNumberedRowsData(std::int32_t rows = 3) : rows_(rows) { Columns().AddColumn(L"ID", DBTYPE_I4, 4); }
 
   void GetColumnReadBuffer(TOleDbDataMode, std::int32_t rowValue, const TOleDbColumn&, void*& data, DBLENGTH&,
                            bool& isNull) override {
@@ -25,14 +26,7 @@ public:
     isNull = false;
   }
   TOleDbCursorPosition MoveCursor(TOleDbMoveKind kind, DBCOUNTITEM count) override {
-    const LONG n = static_cast<LONG>(count);
-    if (kind == TOleDbMoveKind::Forward) current_ = std::min(current_ + n, rows_);
-    if (kind == TOleDbMoveKind::Backward) current_ = std::max(current_ - n, -1L);
-    if (kind == TOleDbMoveKind::ToStart) current_ = -1;
-    if (kind == TOleDbMoveKind::ToEnd) current_ = rows_;
-    return current_ >= rows_ ? TOleDbCursorPosition::AfterLast
-           : current_ < 0    ? TOleDbCursorPosition::BeforeFirst
-                             : TOleDbCursorPosition::OnRow;
+    return MoveIndexCursor(current_, rows_, kind, count);
   }
   TOleDbCursorPosition FetchCurrentRow(TOleDbRowHandle& handle) override {
     const TOleDbCursorPosition position = MoveCursor(TOleDbMoveKind::Stay, 0);
@@ -49,8 +43,8 @@ public:
   std::vector<TOleDbDBID> Optional;
 
 private:
-  LONG rows_;
-  LONG current_ = -1;
+  std::int32_t rows_;
+  std::int32_t current_ = -1;
   LONG value_ = 0;
 };
 
