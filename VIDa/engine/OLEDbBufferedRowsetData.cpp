@@ -11,6 +11,7 @@
 #include "OLEDbDataConvert.h"
 #include "OLEDbError.h"
 #include "OLEDbIndexCursor.h"
+#include "OLEDbStoredLength.h"
 
 namespace {
 constexpr std::size_t RowBufferAlignment = 16;
@@ -24,28 +25,6 @@ std::int64_t AlignUp(std::int64_t value, std::int64_t alignment) noexcept {
 }
 
 bool HoldsOwnedValue(DBTYPE type) noexcept { return type == DBTYPE_VARIANT || type == DBTYPE_BSTR; }
-
-// Stored text up to its terminator, never beyond the column's slot.
-DBLENGTH StoredTextLength(DBTYPE type, const std::byte* data, DBLENGTH size) noexcept {
-  switch (type) {
-    case DBTYPE_STR: {
-      const char* text = reinterpret_cast<const char*>(data);
-      return static_cast<DBLENGTH>(std::find(text, text + size, '\0') - text);
-    }
-    case DBTYPE_WSTR: {
-      const auto* text = reinterpret_cast<const wchar_t*>(data);
-      const std::size_t characters = size / sizeof(wchar_t);
-      return static_cast<DBLENGTH>(std::find(text, text + characters, L'\0') - text) * sizeof(wchar_t);
-    }
-    case DBTYPE_BSTR: {
-      BSTR text;
-      std::memcpy(&text, data, sizeof text);
-      return SysStringByteLen(text);
-    }
-    default:
-      return size;
-  }
-}
 
 // Types a VARIANT holds by value under the same type code.
 bool IsAutomationType(DBTYPE type) noexcept {
@@ -327,7 +306,7 @@ void TBufferedRowsetData::GetValue(std::int32_t rowIndex, std::size_t columnInde
   DBLENGTH length = sizeof(VARIANT);
   DBSTATUS status = DBSTATUS_S_OK;
   HRESULT hr = RequireDataConvert()->DataConvert(column.DataType, DBTYPE_VARIANT,
-                                                 StoredTextLength(column.DataType, data, column.Size), &length, data,
+                                                 StoredLength(column.DataType, data, column.Size), &length, data,
                                                  &value, sizeof(VARIANT), DBSTATUS_S_OK, &status, 0, 0, 0);
   if (IsUnsupportedConversion(hr)) hr = LoadVariant(column.DataType, data, column.Size, value);
   if (hr != S_OK) throw EOleError(L"Unable to convert data", hr);
@@ -423,7 +402,7 @@ std::unique_ptr<TOleDbByteStream> TBufferedRowsetData::GetColumnBlobStream(TOleD
     std::memcpy(&text, value, sizeof text);
     return std::make_unique<TOleDbByteStream>(text, SysStringByteLen(text));
   }
-  return std::make_unique<TOleDbByteStream>(value, StoredTextLength(column.DataType, value, column.Size));
+  return std::make_unique<TOleDbByteStream>(value, StoredLength(column.DataType, value, column.Size));
 }
 
 bool TBufferedRowsetData::SetColumnValue(void* pData, TOleDbRowHandle& handle, DBCOUNTITEM bindingIndex,

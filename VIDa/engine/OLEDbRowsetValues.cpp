@@ -12,35 +12,13 @@
 #include "OLEDbAccessor.h"
 #include "OLEDbDataConvert.h"
 #include "OLEDbError.h"
+#include "OLEDbStoredLength.h"
 #include "OLEDbTypes.h"
 
 namespace {
 template <class T>
 void StoreAt(void* buffer, DBBYTEOFFSET offset, const T& value) noexcept {
   std::memcpy(static_cast<BYTE*>(buffer) + offset, &value, sizeof(T));
-}
-
-// Length of a stored value in bytes; text ends at its terminator but never
-// beyond the length the data class left.
-DBLENGTH StoredLength(DBTYPE type, const void* data, DBLENGTH length) noexcept {
-  switch (type) {
-    case DBTYPE_STR: {
-      const char* text = static_cast<const char*>(data);
-      return static_cast<DBLENGTH>(std::find(text, text + length, '\0') - text);
-    }
-    case DBTYPE_WSTR: {
-      const wchar_t* text = static_cast<const wchar_t*>(data);
-      return static_cast<DBLENGTH>(std::find(text, text + length / sizeof(wchar_t), L'\0') - text) *
-             sizeof(wchar_t);
-    }
-    case DBTYPE_BSTR: {
-      BSTR text;
-      std::memcpy(&text, data, sizeof(text));
-      return SysStringByteLen(text);
-    }
-    default:
-      return length;
-  }
 }
 
 // Types whose value is its bytes: a copy is the conversion to the same type.
