@@ -368,15 +368,6 @@ bool TLogFileReader::ReadRecord(TLogRecord& record, std::string& errorText) {
   return produced;
 }
 
-bool TLogFileReader::ReadRecord(std::unique_ptr<TLogRecord>& record, std::string& errorText) {
-  record.reset();
-  auto fresh = std::make_unique<TLogRecord>();
-  if (!ReadRecord(*fresh, errorText))
-    return false;
-  record = std::move(fresh);
-  return true;
-}
-
 bool TLogFileReader::Close(std::string& errorText) {
   if (!TextReader)
     return true;

@@ -74,8 +74,6 @@ public:
   // with an empty errorText; a line that cannot be read or processed gives
   // false with errorText set, and the next call reads the next line.
   bool ReadRecord(TLogRecord& record, std::string& errorText);
-  // The same with a fresh record, or none when the result is false.
-  bool ReadRecord(std::unique_ptr<TLogRecord>& record, std::string& errorText);
 
   // True when there is no more line to read (also before Open).
   bool Eof() const noexcept;
