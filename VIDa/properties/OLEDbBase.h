@@ -7,7 +7,7 @@
 //     return Guard([&] {
 //       ...                      // raise EOleDbException / OleDbError freely
 //       OleDbError(status);      // a warning leaves as the return value
-//     });
+//     }, [&](TOleDbTraceArgs& t) { t("lRowsOffset", lRowsOffset)("cRows", cRows).Out("cRowsObtained", pcRowsObtained); });
 //   }
 // Objects not derived from TOleDbBase use OleDbGuard(*this, body) (see
 // OLEDbGuard.h). The body returns void (S_OK) or an HRESULT.
@@ -166,9 +166,10 @@ public:
   // The descriptor of the object's class (null for objects made without one).
   const TOleDbClass* OleDbClass() const noexcept;
 
-  template <class F>
-  HRESULT Guard(F&& body, std::source_location where = std::source_location::current()) const noexcept {
-    return OleDbGuard(*this, std::forward<F>(body), where);
+  template <class F, class A = TOleDbNoTraceArgs>
+  HRESULT Guard(F&& body, const A& args = {},
+                std::source_location where = std::source_location::current()) const noexcept {
+    return OleDbGuard(*this, std::forward<F>(body), args, where);
   }
 
   // Counted: a child keeps its creator alive.
