@@ -81,7 +81,8 @@ VIDA_COM_INTERFACE(IOleDbChildClass)
 //     };
 //   };
 //
-// OleDbClassOf<T>() builds T::TClass (TOleDbClass unless T declares its own).
+// OleDbClassOf<T>() builds T::TClass (TOleDbClass unless T declares its own;
+// data sources, sessions and commands must declare their own).
 
 struct TOleDbClass : public TComClass {
   virtual const TOleDbClass* SessionClass() const { return nullptr; }
@@ -97,6 +98,8 @@ struct TOleDbClass : public TComClass {
 template <class T>
 const TOleDbClass& OleDbClassOf() {
   using TClass = typename T::TClass;
+  static_assert(requires { sizeof(TClass); },
+                "a data source, session or command declares its own nested TClass (is its name misspelt?)");
   static_assert(std::is_base_of_v<TOleDbClass, TClass>, "a toolkit class's TClass derives from TOleDbClass");
   // Static hooks of the earlier form would be silently ignored.
   static_assert(!requires { T::GetSessionClass(); } && !requires { T::GetRowsetClass(); } &&
