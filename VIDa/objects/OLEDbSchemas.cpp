@@ -195,17 +195,7 @@ HRESULT TOleDbSchemaStorage::GetRowset(IUnknown* pUnkOuter, REFGUID rguidSchema,
   }
   if (!data) OleDbError(E_FAIL, L"Unable to initialize Schema information");
 
-  TComPtr<IUnknown> rowset;
-  CreateRowsetOverData(data.Get(), *RowsetClass, pUnkOuter, riid, rowset.Put());
-  TComPtr<IOleDbRowsetInit> init;
-  OleDbCheck(rowset->QueryInterface(IID_IOleDbRowsetInit, init.PutVoid()));
-  // DB_E_ERRORSOCCURRED is raised and the rowset goes with the smart
-  // pointers: a failed call hands out nothing the consumer would not free.
-  HRESULT status = S_OK;
-  init->SetRowsetProperties(cPropertySets, rgPropertySets, true, status);
-  init.Reset();
-  *ppRowset = rowset.Detach();
-  return status;
+  return OpenRowsetOverData(data.Get(), *RowsetClass, pUnkOuter, riid, cPropertySets, rgPropertySets, ppRowset);
 }
 
 TComPtr<TSimpleRowsetData> MakeSchemaRowsetData(REFGUID schema) {

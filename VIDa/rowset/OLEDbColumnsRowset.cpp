@@ -113,15 +113,5 @@ HRESULT TOleDbColumnsRowsetBuilder::GetColumnsRowset(const TOleDbColumns& column
   CheckAggregation(pUnkOuter, riid);
 
   TComPtr<IOleDbRowsetData> data = BuildColumnsRowsetData(columns, cOptColumns, rgOptColumns);
-  TComPtr<IUnknown> rowset;
-  CreateRowsetOverData(data.Get(), *RowsetClass, pUnkOuter, riid, rowset.Put());
-  TComPtr<IOleDbRowsetInit> init;
-  OleDbCheck(rowset->QueryInterface(IID_IOleDbRowsetInit, init.PutVoid()));
-  // A failure (DB_E_ERRORSOCCURRED included) is raised and the rowset goes
-  // with the smart pointers: the consumer gets no object it would not free.
-  HRESULT status = S_OK;
-  init->SetRowsetProperties(cPropertySets, rgPropertySets, true, status);
-  init.Reset();
-  *ppColRowset = rowset.Detach();
-  return status;
+  return OpenRowsetOverData(data.Get(), *RowsetClass, pUnkOuter, riid, cPropertySets, rgPropertySets, ppColRowset);
 }

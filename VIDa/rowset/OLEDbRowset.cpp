@@ -180,6 +180,19 @@ void CreateRowsetOverData(IOleDbRowsetData* data, const TComClass& rowsetClass, 
   }
 }
 
+HRESULT OpenRowsetOverData(IOleDbRowsetData* data, const TComClass& rowsetClass, IUnknown* outer, REFIID riid,
+                           ULONG cPropertySets, DBPROPSET rgPropertySets[], IUnknown** rowset) {
+  TComPtr<IUnknown> created;
+  CreateRowsetOverData(data, rowsetClass, outer, riid, created.Put());
+  TComPtr<IOleDbRowsetInit> init;
+  OleDbCheck(created->QueryInterface(IID_IOleDbRowsetInit, init.PutVoid()));
+  HRESULT status = S_OK;
+  init->SetRowsetProperties(cPropertySets, rgPropertySets, true, status);
+  init.Reset();
+  *rowset = created.Detach();
+  return status;
+}
+
 TComPtr<IOleDbRowsetInit> AdoptRowset(IUnknown& rowset, IOleDbParentClass& parent) {
   {
     TComPtr<IOleDbChildClass> child;

@@ -236,6 +236,11 @@ private:
 // No parent is set: such rowsets answer S_FALSE to GetSpecification.
 void CreateRowsetOverData(IOleDbRowsetData* data, const TComClass& rowsetClass, IUnknown* outer, REFIID riid,
                           IUnknown** rowset);
+// The same with the consumer's properties set on it; gives
+// DB_S_ERRORSOCCURRED when optional ones could not be set. A failure,
+// DB_E_ERRORSOCCURRED included, is raised and hands out no rowset.
+HRESULT OpenRowsetOverData(IOleDbRowsetData* data, const TComClass& rowsetClass, IUnknown* outer, REFIID riid,
+                           ULONG cPropertySets, DBPROPSET rgPropertySets[], IUnknown** rowset);
 
 // Makes a rowset that a session or command has just created its child and
 // answers the interface that sets the rowset up.
