@@ -40,7 +40,8 @@ void TOleDbTraceArgs::AppendText(const wchar_t* text) {
   const std::size_t length = wcsnlen(text, MaxChars + 1);
   text_ += '"';
   text_ += Utf8FromWide(std::wstring_view(text, length > MaxChars ? MaxChars : length));
-  text_ += length > MaxChars ? "\xE2\x80\xA6\"" : "\"";
+  if (length > MaxChars) text_ += Cut;
+  text_ += '"';
 }
 
 void TOleDbTraceArgs::AppendId(const DBID& id) {
@@ -135,19 +136,15 @@ TOleDbTraceArgs& TOleDbTraceArgs::Items(std::string_view name, ULONG count, cons
       text_ += "null";
       return;
     }
-    text_ += '{';
-    for (ULONG j = 0; j < set.cProperties && j < MaxItems; ++j) {
+    AppendList(set.cProperties, '{', '}', [&](std::size_t j) {
       const DBPROP& prop = set.rgProperties[j];
-      if (j > 0) text_ += ", ";
       AppendUnsigned(prop.dwPropertyID);
       text_ += prop.dwOptions == DBPROPOPTIONS_REQUIRED ? "=" : "~=";
       if (IsSecret(set.guidPropertySet, prop.dwPropertyID))
         text_ += "(hidden)";
       else
         AppendVariant(prop.vValue);
-    }
-    if (set.cProperties > MaxItems) text_ += ", \xE2\x80\xA6";
-    text_ += '}';
+    });
   });
 }
 
@@ -159,13 +156,7 @@ TOleDbTraceArgs& TOleDbTraceArgs::Items(std::string_view name, ULONG count, cons
       text_ += "null";
       return;
     }
-    text_ += '{';
-    for (ULONG j = 0; j < set.cPropertyIDs && j < MaxItems; ++j) {
-      if (j > 0) text_ += ", ";
-      AppendUnsigned(set.rgPropertyIDs[j]);
-    }
-    if (set.cPropertyIDs > MaxItems) text_ += ", \xE2\x80\xA6";
-    text_ += '}';
+    AppendList(set.cPropertyIDs, '{', '}', [&](std::size_t j) { AppendUnsigned(set.rgPropertyIDs[j]); });
   });
 }
 
@@ -207,6 +198,6 @@ TOleDbTraceArgs& TOleDbTraceArgs::Bytes(std::string_view name, std::size_t size,
     std::snprintf(hex, sizeof hex, "%02X", bytes[i]);
     text_ += hex;
   }
-  if (size > maxBytes) text_ += "\xE2\x80\xA6";
+  if (size > maxBytes) text_ += Cut;
   return *this;
 }

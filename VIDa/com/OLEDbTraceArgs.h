@@ -22,6 +22,8 @@ public:
   static constexpr std::size_t MaxItems = 16;
   // Strings show at most this many characters, then "…".
   static constexpr std::size_t MaxChars = 200;
+  // "…" in UTF-8, where something was cut.
+  static constexpr std::string_view Cut = "\xE2\x80\xA6";
 
   template <std::integral T>
   TOleDbTraceArgs& operator()(std::string_view name, T value) {
@@ -82,20 +84,27 @@ private:
   void AppendText(const wchar_t* text);
   void AppendId(const DBID& id);
   void AppendVariant(const VARIANT& value);
+  // "[a, b, … count]" (or with other brackets) of the first items.
   template <class Each>
-  TOleDbTraceArgs& EachItem(std::string_view name, std::size_t count, bool present, Each&& each) {
-    if (!present && count > 0) return Null(name);
-    Name(name);
-    text_ += '[';
+  void AppendList(std::size_t count, char open, char close, Each&& each) {
+    text_ += open;
     for (std::size_t i = 0; i < count && i < MaxItems; ++i) {
       if (i > 0) text_ += ", ";
       each(i);
     }
     if (count > MaxItems) {
-      text_ += ", \xE2\x80\xA6 ";
+      text_ += ", ";
+      text_ += Cut;
+      text_ += ' ';
       AppendUnsigned(count);
     }
-    text_ += ']';
+    text_ += close;
+  }
+  template <class Each>
+  TOleDbTraceArgs& EachItem(std::string_view name, std::size_t count, bool present, Each&& each) {
+    if (!present && count > 0) return Null(name);
+    Name(name);
+    AppendList(count, '[', ']', each);
     return *this;
   }
 
