@@ -334,7 +334,8 @@ HRESULT TOleDbPropertyStorage::SetProperties(ULONG cPropertySets, DBPROPSET rgPr
         ++succeeded;
       } else {
         ++failed;
-        if (prop.dwOptions == DBPROPOPTIONS_REQUIRED) requiredFailed = true;
+        // An option that is neither is refused, and as strictly as required.
+        if (prop.dwOptions != DBPROPOPTIONS_OPTIONAL) requiredFailed = true;
       }
     }
   }
