@@ -98,6 +98,15 @@ HRESULT SummedResult(ULONG succeeded, ULONG failed) {
   return failed ? DB_S_ERRORSOCCURRED : S_OK;
 }
 
+// Setting values on an object fails when nothing could be set. An object
+// being created fails only on a required property: optional ones that could
+// not be met leave it created with a warning, however many they were.
+HRESULT SetResult(ULONG succeeded, ULONG failed, bool failOnRequired, bool requiredFailed) {
+  if (!failOnRequired) return SummedResult(succeeded, failed);
+  if (requiredFailed) return DB_E_ERRORSOCCURRED;
+  return failed ? DB_S_ERRORSOCCURRED : S_OK;
+}
+
 DBPROPID RequestedID(const DBPROPIDSET& request, const TOleDbPropertySet* set, ULONG index) {
   return request.cPropertyIDs ? request.rgPropertyIDs[index] : set->Items(index).PropID;
 }
@@ -339,8 +348,7 @@ HRESULT TOleDbPropertyStorage::SetProperties(ULONG cPropertySets, DBPROPSET rgPr
       }
     }
   }
-  if (failOnRequired && requiredFailed) return DB_E_ERRORSOCCURRED;
-  return SummedResult(succeeded, failed);
+  return SetResult(succeeded, failed, failOnRequired, requiredFailed);
 }
 
 HRESULT TOleDbPropertyStorage::ApplyPropertySets(TOleDbPropertySets& source, bool failOnRequired) {
@@ -376,6 +384,5 @@ HRESULT TOleDbPropertyStorage::ApplyPropertySets(TOleDbPropertySets& source, boo
       if (sourceProperty.Options == DBPROPOPTIONS_REQUIRED) requiredFailed = true;
     }
   }
-  if (failOnRequired && requiredFailed) return DB_E_ERRORSOCCURRED;
-  return SummedResult(succeeded, failed);
+  return SetResult(succeeded, failed, failOnRequired, requiredFailed);
 }
