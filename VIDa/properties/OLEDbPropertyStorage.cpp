@@ -176,12 +176,12 @@ DBPROP* AllocEntry(DBPROPSET& entry, ULONG count) {
 // The walk GetPropertyInfo and GetProperties share: every property of the
 // selected sets, or else set by set the IDs asked for (all of a known set's
 // properties when none are named). found fills a supported property, missing
-// marks one that is not. A set this storage lacks is left empty, or has each
-// requested ID marked missing when unknownSetsListed.
+// marks one that is not. A set this storage lacks has each requested ID
+// marked missing, or is left empty when it names none; either way it counts
+// as an error.
 template <class TAnswerArray, class TFound, class TMissing>
 HRESULT AnswerSelection(const TOleDbPropertySets& sets, const TSelection& selection, ULONG count,
-                        const DBPROPIDSET requested[], bool unknownSetsListed, TAnswerArray& answer, TFound found,
-                        TMissing missing) {
+                        const DBPROPIDSET requested[], TAnswerArray& answer, TFound found, TMissing missing) {
   if (selection.Selected) {
     for (ULONG i = 0; i < count; ++i) {
       const TOleDbPropertySet& set = *selection.Sets[i];
@@ -199,9 +199,9 @@ HRESULT AnswerSelection(const TOleDbPropertySets& sets, const TSelection& select
     auto& entry = answer[i];
     entry.guidPropertySet = request.guidPropertySet;
     const TOleDbPropertySet* set = sets.FindSet(request.guidPropertySet);
-    if (!set && !unknownSetsListed) continue;
     ULONG itemCount = request.cPropertyIDs;
     if (itemCount == 0 && set) itemCount = static_cast<ULONG>(set->Count());
+    if (itemCount == 0 && !set) ++unsupported;
     auto* items = AllocEntry(entry, itemCount);
     for (ULONG j = 0; j < itemCount; ++j) {
       auto& item = items[j];
@@ -272,7 +272,7 @@ HRESULT TOleDbPropertyStorage::GetPropertyInfo(ULONG cPropertyIDSets, const DBPR
     if (info.dwFlags != DBPROPFLAGS_NOTSUPPORTED && !property.Name.empty()) described.emplace_back(&info, &property.Name);
   };
   const HRESULT result = AnswerSelection(
-      *sets_, selection, count, rgPropertyIDSets, false, answer,
+      *sets_, selection, count, rgPropertyIDSets, answer,
       [&](DBPROPINFO& info, const TOleDbProperty& property) {
         FillPropInfo(info, property);
         noteDescription(info, property);
@@ -308,7 +308,7 @@ HRESULT TOleDbPropertyStorage::GetProperties(ULONG cPropertyIDSets, const DBPROP
 
   TPropAnswer answer(count);
   const HRESULT result = AnswerSelection(
-      *sets_, selection, count, rgPropertyIDSets, true, answer,
+      *sets_, selection, count, rgPropertyIDSets, answer,
       [](DBPROP& prop, const TOleDbProperty& property) { property.FillDBProp(prop); },
       [](DBPROP& prop) {
         prop.dwStatus = DBPROPSTATUS_NOTSUPPORTED;
