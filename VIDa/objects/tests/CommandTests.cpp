@@ -4,6 +4,7 @@
 
 #include <oledberr.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -397,6 +398,23 @@ TEST(Command, RequiredPropertiesReachTheRowsetAsRequired) {
   ASSERT_EQ(properties->SetProperties(1, &set), S_OK);
   EXPECT_EQ(f.Command->Execute(nullptr, IID_IRowset, nullptr, &affected, rowset.Put()), DB_S_ERRORSOCCURRED);
   EXPECT_TRUE(rowset);
+}
+
+TEST(Command, FailedExecuteLeavesNoRowsetPointer) {
+  auto execute = [](TFixture& f, IUnknown* outer = nullptr) {
+    // A stale pointer left in *ppRowset is what a consumer releases after a failure.
+    IUnknown* rowset = reinterpret_cast<IUnknown*>(static_cast<std::uintptr_t>(0xDEADBEEF));
+    HRESULT result = f.Command->Execute(outer, IID_IRowset, nullptr, nullptr, &rowset);
+    EXPECT_EQ(rowset, nullptr) << std::hex << result;
+    return result;
+  };
+  TFixture fresh;
+  EXPECT_EQ(execute(fresh), DB_E_NOCOMMAND);
+  TFixture missing(L"missing");
+  EXPECT_EQ(execute(missing), DB_E_NOTABLE);
+  EXPECT_EQ(execute(missing, reinterpret_cast<IUnknown*>(missing.Session.Get())), DB_E_NOAGGREGATION);
+  TFixture statement(L"DELETE FROM x");
+  EXPECT_EQ(execute(statement), E_FAIL);
 }
 
 }  // namespace
