@@ -1,9 +1,42 @@
 #pragma once
-// What the benchmarks need from the operating system: a raw scan of a file
-// through memory mappings and the process's peak memory.
+// What the log benchmarks share: their options, the synthetic log they read
+// and best-of-N timing; and what they need from the operating system: a raw
+// scan of a file through memory mappings and the process's peak memory.
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <string_view>
+
+// Options every log benchmark takes, as "--name value" pairs.
+struct TBenchLogOptions {
+  std::filesystem::path File; // --file: the log; generated there when missing or too small
+  std::filesystem::path Dir;  // --dir: where the default log lives (default: the temporary directory)
+  std::uint64_t Size = 256ull << 20; // --size N[M|G]: size of a generated log
+  std::uint64_t Seed = 1;            // --seed: seed of a generated log
+  int Repeat = 3;                    // --repeat: runs of each measurement, the best counts
+};
+
+// Reads the pairs of argv into options; a name they do not know goes to
+// other (when given), which answers whether it took it. False on an unknown
+// name, a bad value or a name without a value.
+bool ParseBenchLogOptions(int argc, char** argv, TBenchLogOptions& options,
+                          const std::function<bool(std::string_view name, const char* value)>& other = {});
+
+// The log the options name, generated (and reported) when missing or smaller
+// than options.Size; the default name carries size, seed and generator
+// revision, so that benchmarks share a log and never read a stale one.
+std::filesystem::path PrepareBenchLog(const TBenchLogOptions& options);
+
+struct TBenchPass {
+  double Seconds = 0;
+  std::uint64_t Count = 0; // lines or rows the run saw
+};
+
+// The fastest of repeat runs of run, which returns the lines or rows it saw.
+TBenchPass MeasureBest(int repeat, const std::function<std::uint64_t()>& run);
+
+inline double MiB(std::uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
 
 struct TRawScanResult {
   std::uint64_t Bytes = 0;

@@ -7,11 +7,9 @@
 #include <oledb.h>
 #include <oledberr.h>
 
-#include <chrono>
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -19,64 +17,29 @@
 
 #include "BenchPlatform.h"
 #include "LogFileReader_un.h"
-#include "LogGenerator.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr const char* Usage =
-    "Usage: bench_provider --dll PATH [--file PATH | --dir DIR] [--size N[M|G]] [--repeat N]\n"
+    "Usage: bench_provider --dll PATH [--file PATH | --dir DIR] [--size N[M|G]] [--seed N] [--repeat N]\n"
     "Reads one synthetic log (generated when missing) through zellogdb.dll as an OLE DB\n"
     "consumer does, with native and with wide-text bindings of all columns in batches of\n"
     "1 and 100 rows, and prints MB/s and rows/s beside TLogFileReader::ReadRecord.\n";
 
-constexpr int GeneratorRevision = 1;
-
 struct TOptions {
   fs::path Dll;
-  fs::path File;
-  fs::path Dir;
-  std::uint64_t Size = 256ull << 20;
-  int Repeat = 3;
+  TBenchLogOptions Log;
 };
 
-bool ParseNumber(std::string_view text, std::uint64_t& value) {
-  std::uint64_t scale = 1;
-  if (!text.empty() && (text.back() == 'M' || text.back() == 'm')) scale = 1ull << 20;
-  if (!text.empty() && (text.back() == 'G' || text.back() == 'g')) scale = 1ull << 30;
-  if (scale != 1) text.remove_suffix(1);
-  if (text.empty() || text.size() > 12) return false;
-  std::uint64_t number = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-    number = number * 10 + static_cast<unsigned>(c - '0');
-  }
-  value = number * scale;
-  return true;
-}
-
 bool ParseOptions(int argc, char** argv, TOptions& options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (i + 1 >= argc) return false;
-    const char* value = argv[++i];
-    std::uint64_t number = 0;
-    if (arg == "--dll") {
-      options.Dll = fs::path(value);
-    } else if (arg == "--file") {
-      options.File = fs::path(value);
-    } else if (arg == "--dir") {
-      options.Dir = fs::path(value);
-    } else if (arg == "--size" && ParseNumber(value, number) && number > 0) {
-      options.Size = number;
-    } else if (arg == "--repeat" && ParseNumber(value, number) && number > 0 && number < 100) {
-      options.Repeat = static_cast<int>(number);
-    } else {
-      return false;
-    }
-  }
-  return !options.Dll.empty();
+  const bool parsed = ParseBenchLogOptions(argc, argv, options.Log, [&](std::string_view name, const char* value) {
+    if (name != "--dll") return false;
+    options.Dll = fs::path(value);
+    return true;
+  });
+  return parsed && !options.Dll.empty();
 }
 
 void Check(HRESULT hr, const char* what) {
@@ -98,49 +61,11 @@ struct TRef {
   void** Out() { return reinterpret_cast<void**>(&Ptr); }
 };
 
-double MiB(std::uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
-
-struct TPass {
-  double Seconds = 0;
-  std::uint64_t Rows = 0;
-};
-
-TPass Measure(int repeat, const std::function<std::uint64_t()>& run) {
-  TPass best;
-  for (int i = 0; i < repeat; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    const std::uint64_t rows = run();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (i == 0 || seconds < best.Seconds) best = {seconds, rows};
-  }
-  return best;
-}
-
-void PrintPass(const char* name, const TPass& pass, std::uint64_t bytes, const TPass& reference) {
+void PrintPass(const char* name, const TBenchPass& pass, std::uint64_t bytes, const TBenchPass& reference) {
   std::printf("%-36s %8.3f s %9.1f MB/s %8.3f Mrows/s   %5.2f of ReadRecord   peak RSS %.1f MiB\n", name,
               pass.Seconds, static_cast<double>(bytes) / 1e6 / pass.Seconds,
-              static_cast<double>(pass.Rows) / pass.Seconds / 1e6, reference.Seconds / pass.Seconds,
+              static_cast<double>(pass.Count) / pass.Seconds / 1e6, reference.Seconds / pass.Seconds,
               MiB(PeakResidentBytes()));
-}
-
-fs::path PrepareLog(const TOptions& options) {
-  fs::path path = options.File;
-  if (path.empty()) {
-    const fs::path dir = options.Dir.empty() ? fs::temp_directory_path() : options.Dir;
-    fs::create_directories(dir);
-    path = dir / ("zellog-bench-" + std::to_string(options.Size >> 20) + "M-seed1-g" +
-                  std::to_string(GeneratorRevision) + ".log");
-  }
-  std::error_code error;
-  const std::uintmax_t existing = fs::file_size(path, error);
-  if (!error && existing >= options.Size) return path;
-  TLogGenOptions generator;
-  generator.TargetBytes = options.Size;
-  fs::path partial = path;
-  partial += ".partial";
-  WriteLogFile(partial, generator);
-  fs::rename(partial, path);
-  return path;
 }
 
 // A data source, session and rowset factory over one folder, through the DLL.
@@ -245,12 +170,12 @@ int main(int argc, char** argv) {
   }
   CoInitialize(nullptr);
   try {
-    const fs::path path = PrepareLog(options);
+    const fs::path path = PrepareBenchLog(options.Log);
     const std::uint64_t bytes = fs::file_size(path);
-    std::printf("log: %s (%.1f MiB); best of %d runs each\n", path.string().c_str(), MiB(bytes), options.Repeat);
+    std::printf("best of %d runs each\n", options.Log.Repeat);
     std::printf("peak RSS after preparing the log: %.1f MiB\n\n", MiB(PeakResidentBytes()));
 
-    const TPass readRecord = Measure(options.Repeat, [&] {
+    const TBenchPass readRecord = MeasureBest(options.Log.Repeat, [&] {
       TLogFileReader reader;
       std::string errorText;
       if (!reader.Open(path.u16string(), errorText)) throw std::runtime_error(errorText);
@@ -269,13 +194,13 @@ int main(int argc, char** argv) {
     const std::wstring table = path.filename().wstring();
     for (const bool wideText : {false, true}) {
       for (const DBROWCOUNT batch : {DBROWCOUNT(1), DBROWCOUNT(100)}) {
-        const TPass pass = Measure(options.Repeat, [&] { return consumer.Read(table, wideText, batch); });
+        const TBenchPass pass = MeasureBest(options.Log.Repeat, [&] { return consumer.Read(table, wideText, batch); });
         const std::string name = std::string("OLE DB, ") + (wideText ? "WSTR" : "native") + " bindings, batch " +
                                  std::to_string(batch);
         PrintPass(name.c_str(), pass, bytes, readRecord);
-        if (pass.Rows != readRecord.Rows)
+        if (pass.Count != readRecord.Count)
           std::printf("warning: %llu rows through OLE DB, %llu records and errors read directly\n",
-                      static_cast<unsigned long long>(pass.Rows), static_cast<unsigned long long>(readRecord.Rows));
+                      static_cast<unsigned long long>(pass.Count), static_cast<unsigned long long>(readRecord.Count));
       }
     }
   } catch (const std::exception& e) {

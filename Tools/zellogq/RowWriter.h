@@ -16,9 +16,20 @@ public:
   virtual ~TRowWriter() = default;
   virtual void Begin(std::span<const std::string> names) = 0;
   virtual void Row(std::span<const TQueryCell> cells) = 0;
-  virtual void End(std::uint64_t rowCount) = 0;
+  // After the last row; only a format that holds rows back has work left.
+  virtual void End(std::uint64_t /*rowCount*/) {}
   // True once the output cannot be written: reading on would be wasted.
   virtual bool Stopped() const noexcept { return false; }
+};
+
+// A format written to the query's output: it stops once the output fails.
+class TOutputRowWriter : public TRowWriter {
+public:
+  explicit TOutputRowWriter(TQueryOutput& output) : Output(output) {}
+  bool Stopped() const noexcept final { return Output.Failed(); }
+
+protected:
+  TQueryOutput& Output;
 };
 
 struct TTableLayout {

@@ -6,13 +6,12 @@
 // Columns as wide as their widest value among the first rows; later rows keep
 // those widths, so long reads stream. Only texts are cut to the layout's
 // limit: a cut number or date would mislead. Numbers align right.
-class TTableWriter final : public TRowWriter {
+class TTableWriter final : public TOutputRowWriter {
 public:
-  TTableWriter(TQueryOutput& output, const TTableLayout& layout) : Output(output), Layout(layout) {}
+  TTableWriter(TQueryOutput& output, const TTableLayout& layout) : TOutputRowWriter(output), Layout(layout) {}
   void Begin(std::span<const std::string> names) override;
   void Row(std::span<const TQueryCell> cells) override;
   void End(std::uint64_t rowCount) override;
-  bool Stopped() const noexcept override { return Output.Failed(); }
 
   // A value as the table shows it.
   struct TPreviewCell {
@@ -27,7 +26,6 @@ private:
   void WriteLine(std::span<const TPreviewCell> cells);
   void WriteCell(std::size_t column, const TPreviewCell& cell, bool last);
 
-  TQueryOutput& Output;
   const TTableLayout Layout;
   std::vector<std::string> Names;
   std::vector<std::size_t> Widths;

@@ -17,7 +17,6 @@ class TCollectingWriter final : public TRowWriter {
 public:
   void Begin(std::span<const std::string>) override {}
   void Row(std::span<const TQueryCell> cells) override { Rows.emplace_back(cells.begin(), cells.end()); }
-  void End(std::uint64_t) override {}
   std::vector<std::vector<TQueryCell>> Rows;
 };
 

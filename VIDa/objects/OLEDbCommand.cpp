@@ -171,13 +171,7 @@ DBROWCOUNT TOleDbCommand::ExecuteRowset(IUnknown* outer, REFIID riid, const DBPA
   // this command's children again.
   TComPtr<IUnknown> rowset;
   CreateRowset(outer, riid, rowset, *params);
-  TComPtr<IOleDbChildClass> child;
-  OleDbCheck(rowset->QueryInterface(IID_IOleDbChildClass, child.PutVoid()));
-  child->SetParent(this);
-  child.Reset();
-
-  TComPtr<IOleDbRowsetInit> init;
-  OleDbCheck(rowset->QueryInterface(IID_IOleDbRowsetInit, init.PutVoid()));
+  TComPtr<IOleDbRowsetInit> init = AdoptRowset(*rowset, *this);
   init->CopyRowsetProperties(PropertySets(), status, true);
   InheritAccessors(*rowset);
   OpenRowsetWith(*init, *params);

@@ -72,13 +72,7 @@ HRESULT TOleDbSession::OpenRowset(IUnknown* pUnkOuter, DBID* pTableID, DBID* pIn
     // session's children again.
     TComPtr<IUnknown> rowset;
     CreateRowset(pUnkOuter, riid, rowset, *params);
-    TComPtr<IOleDbChildClass> child;
-    OleDbCheck(rowset->QueryInterface(IID_IOleDbChildClass, child.PutVoid()));
-    child->SetParent(this);
-    child.Reset();
-
-    TComPtr<IOleDbRowsetInit> init;
-    OleDbCheck(rowset->QueryInterface(IID_IOleDbRowsetInit, init.PutVoid()));
+    TComPtr<IOleDbRowsetInit> init = AdoptRowset(*rowset, *this);
     HRESULT status = S_OK;
     init->SetRowsetProperties(cPropertySets, rgPropertySets, true, status);
     init->Open(*params);

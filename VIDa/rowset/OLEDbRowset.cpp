@@ -179,3 +179,14 @@ void CreateRowsetOverData(IOleDbRowsetData* data, const TComClass& rowsetClass, 
     throw;
   }
 }
+
+TComPtr<IOleDbRowsetInit> AdoptRowset(IUnknown& rowset, IOleDbParentClass& parent) {
+  {
+    TComPtr<IOleDbChildClass> child;
+    OleDbCheck(rowset.QueryInterface(IID_IOleDbChildClass, child.PutVoid()));
+    child->SetParent(&parent);
+  }
+  TComPtr<IOleDbRowsetInit> init;
+  OleDbCheck(rowset.QueryInterface(IID_IOleDbRowsetInit, init.PutVoid()));
+  return init;
+}

@@ -236,3 +236,7 @@ private:
 // No parent is set: such rowsets answer S_FALSE to GetSpecification.
 void CreateRowsetOverData(IOleDbRowsetData* data, const TComClass& rowsetClass, IUnknown* outer, REFIID riid,
                           IUnknown** rowset);
+
+// Makes a rowset that a session or command has just created its child and
+// answers the interface that sets the rowset up.
+TComPtr<IOleDbRowsetInit> AdoptRowset(IUnknown& rowset, IOleDbParentClass& parent);

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "ConsumerTestSupport.h"
 #include "OLEDbDatasource.h"
 #include "OLEDbFactory.h"
 
@@ -75,14 +76,3 @@ TOleDbDatasourceFactory& TestProviderFactory();
 
 // A consumer's way in: class object by CLSID, then CreateInstance.
 HRESULT CreateTestProvider(IUnknown* outer, REFIID riid, void** object);
-
-// The calling thread's error object, taken (and so cleared).
-struct TTestErrorInfo {
-  bool Present = false;
-  std::wstring Description, Source;
-  GUID Guid = GUID_NULL;
-};
-TTestErrorInfo TakeErrorInfo();
-
-// Text value of a DBPROP_INIT_DATASOURCE SetProperties call.
-HRESULT SetInitDataSource(IUnknown* dataSource, const wchar_t* value);

@@ -24,7 +24,7 @@ TSession Connect(const std::wstring& folder) {
   EXPECT_EQ(S_OK, CoCreateInstance(CLSID_ZelLogDbProvider, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize,
                                    session.DataSource.PutVoid()));
   if (!session.DataSource) return session;
-  EXPECT_EQ(S_OK, SetDataSourceFolder(session.DataSource.Get(), folder));
+  EXPECT_EQ(S_OK, SetInitDataSource(session.DataSource.Get(), folder));
   EXPECT_EQ(S_OK, session.DataSource->Initialize());
   TComPtr<IDBCreateSession> create;
   EXPECT_EQ(S_OK, session.DataSource.As(create, IID_IDBCreateSession));
@@ -36,7 +36,7 @@ TSession Connect(const std::wstring& folder) {
 
 struct TOpened {
   HRESULT Result = S_OK;
-  TErrorText Error;
+  TTestErrorInfo Error;
   TComPtr<IRowset> Rowset;
 };
 
@@ -47,7 +47,7 @@ TOpened OpenTable(const TSession& session, const std::wstring& table) {
   TOpened opened;
   opened.Result = session.Open->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 0, nullptr,
                                            reinterpret_cast<IUnknown**>(opened.Rowset.Put()));
-  opened.Error = TakeErrorText();
+  opened.Error = TakeErrorInfo();
   return opened;
 }
 
@@ -59,7 +59,7 @@ TOpened Execute(const TSession& session, const std::wstring& text) {
   EXPECT_EQ(S_OK, create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.Put())));
   EXPECT_EQ(S_OK, command->SetCommandText(DBGUID_DEFAULT, text.c_str()));
   opened.Result = command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(opened.Rowset.Put()));
-  opened.Error = TakeErrorText();
+  opened.Error = TakeErrorInfo();
   return opened;
 }
 

@@ -105,7 +105,7 @@ TEST(ZelLogDbDll, ClassObjectOnlyForTheProviderAndUnloadOnlyWhenNothingLives) {
     TComPtr<IDBInitialize> provider = CreateByPath();
     ASSERT_TRUE(provider);
     EXPECT_EQ(S_FALSE, canUnload());
-    ASSERT_EQ(S_OK, SetDataSourceFolder(provider.Get(), WindowsPath(ZELLOG_EXAMPLE_LOGS)));
+    ASSERT_EQ(S_OK, SetInitDataSource(provider.Get(), WindowsPath(ZELLOG_EXAMPLE_LOGS)));
     ASSERT_EQ(S_OK, provider->Initialize());
     TComPtr<IDBCreateSession> create;
     ASSERT_EQ(S_OK, provider.As(create, IID_IDBCreateSession));
@@ -127,18 +127,18 @@ TEST(ZelLogDbDll, InitializeChecksTheFolder) {
   TComPtr<IDBInitialize> provider = CreateByPath();
   ASSERT_TRUE(provider);
   EXPECT_EQ(E_UNEXPECTED, provider->Initialize());
-  TErrorText error = TakeErrorText();
+  TTestErrorInfo error = TakeErrorInfo();
   EXPECT_EQ(L"Folder with log files cannot be found:\r\n''.", error.Description);
   EXPECT_EQ(L"zellogdb.provider", error.Source);
 
   TTempFolder folder(L"init");
   const std::wstring missing = folder.Name() + L"\\missing";
-  ASSERT_EQ(S_OK, SetDataSourceFolder(provider.Get(), L"  " + missing + L"\t"));
+  ASSERT_EQ(S_OK, SetInitDataSource(provider.Get(), L"  " + missing + L"\t"));
   EXPECT_EQ(E_UNEXPECTED, provider->Initialize());
-  EXPECT_EQ(L"Folder with log files cannot be found:\r\n'" + missing + L"'.", TakeErrorText().Description);
+  EXPECT_EQ(L"Folder with log files cannot be found:\r\n'" + missing + L"'.", TakeErrorInfo().Description);
 
   // Still uninitialised, so the folder can be corrected.
-  ASSERT_EQ(S_OK, SetDataSourceFolder(provider.Get(), L" " + folder.Name() + L" "));
+  ASSERT_EQ(S_OK, SetInitDataSource(provider.Get(), L" " + folder.Name() + L" "));
   EXPECT_EQ(S_OK, provider->Initialize());
   EXPECT_EQ(DB_E_ALREADYINITIALIZED, provider->Initialize());
 }

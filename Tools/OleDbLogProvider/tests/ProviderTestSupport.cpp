@@ -78,37 +78,6 @@ std::string LogText(const std::vector<std::string>& dataLines) {
   return text;
 }
 
-TErrorText TakeErrorText() {
-  TErrorText result;
-  TComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.Put()) != S_OK || !info) return result;
-  result.Present = true;
-  BSTR text = nullptr;
-  if (SUCCEEDED(info->GetDescription(&text)) && text) result.Description = text;
-  SysFreeString(text);
-  text = nullptr;
-  if (SUCCEEDED(info->GetSource(&text)) && text) result.Source = text;
-  SysFreeString(text);
-  return result;
-}
-
-HRESULT SetDataSourceFolder(IUnknown* dataSource, const std::wstring& folder) {
-  TComPtr<IDBProperties> properties;
-  HRESULT hr = dataSource->QueryInterface(IID_IDBProperties, properties.PutVoid());
-  if (FAILED(hr)) return hr;
-  DBPROP prop{};
-  prop.dwPropertyID = DBPROP_INIT_DATASOURCE;
-  prop.dwOptions = DBPROPOPTIONS_REQUIRED;
-  prop.colid = DB_NULLID;
-  VariantInit(&prop.vValue);
-  V_VT(&prop.vValue) = VT_BSTR;
-  V_BSTR(&prop.vValue) = SysAllocString(folder.c_str());
-  DBPROPSET set{&prop, 1, DBPROPSET_DBINIT};
-  hr = properties->SetProperties(1, &set);
-  VariantClear(&prop.vValue);
-  return hr;
-}
-
 std::wstring BoolText(bool value) { return value ? L"true" : L"false"; }
 
 std::wstring DateText(double value) {

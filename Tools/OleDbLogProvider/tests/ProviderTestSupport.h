@@ -11,6 +11,7 @@
 
 #include "ComObj.h"
 #include "ComPtr.h"
+#include "ConsumerTestSupport.h"
 
 // A path of the build machine as wine's Windows programs name it.
 std::wstring WindowsPath(const std::string& unixPath);
@@ -34,16 +35,6 @@ private:
 
 // A short current-format log with the given data lines.
 std::string LogText(const std::vector<std::string>& dataLines);
-
-struct TErrorText {
-  bool Present = false;
-  std::wstring Description, Source;
-};
-// The calling thread's error object, taken (and so cleared).
-TErrorText TakeErrorText();
-
-// The data source's DBPROP_INIT_DATASOURCE set to folder.
-HRESULT SetDataSourceFolder(IUnknown* dataSource, const std::wstring& folder);
 
 // How a test reads every column of a row.
 enum class TBindingKind { Native, WideText, Variant, Stream };

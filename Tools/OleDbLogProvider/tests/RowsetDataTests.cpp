@@ -13,7 +13,7 @@
 namespace {
 struct TOpened {
   HRESULT Result = S_OK;
-  TErrorText Error;
+  TTestErrorInfo Error;
   TComPtr<IRowset> Rowset;
   TComPtr<TZelLogRowsetData> Data;
 };
@@ -30,7 +30,7 @@ TOpened Open(const std::wstring& folder, const std::wstring& table) {
     CreateRowsetOverData(opened.Data.Get(), OleDbClassOf<TOleDbSchemaRowset>(), nullptr, IID_IUnknown,
                          rowset.Put());
   });
-  opened.Error = TakeErrorText();
+  opened.Error = TakeErrorInfo();
   if (rowset) rowset.As(opened.Rowset, IID_IRowset);
   return opened;
 }
@@ -83,7 +83,7 @@ TEST(LogRowsetData, MovingBackFailsWithItsMessageRestartBeforeTheFirstRowSucceed
   reader.Release(rows);
   EXPECT_EQ(E_FAIL, opened.Rowset->RestartPosition(DB_NULL_HCHAPTER));
   EXPECT_EQ(L"This operation is not implemented.\rZELLogDb recordsets are not bidirectional.",
-            TakeErrorText().Description);
+            TakeErrorInfo().Description);
   DBCOUNTITEM obtained = 0;
   HROW* handles = nullptr;
   EXPECT_EQ(E_FAIL, opened.Rowset->GetNextRows(DB_NULL_HCHAPTER, 0, -1, &obtained, &handles));
@@ -105,7 +105,7 @@ TEST(LogRowsetData, AnUnreadableLineFailsOnlyItsOwnHeldRowAlsoWhenStreamed) {
     EXPECT_EQ(L"before", reader.Read(rows[0], result).at(21));
     reader.Read(rows[1], result);
     EXPECT_EQ(E_UNEXPECTED, result);
-    EXPECT_NE(std::wstring::npos, TakeErrorText().Description.find(L"Range check error"));
+    EXPECT_NE(std::wstring::npos, TakeErrorInfo().Description.find(L"Range check error"));
     EXPECT_EQ(L"after", reader.Read(rows[2], result).at(21));
     reader.Release(rows);
   }
@@ -140,7 +140,7 @@ TEST(LogRowsetData, StreamsGiveTextColumnsTimeHasNone) {
   reader.Fetch(1, rows);
   BYTE buffer[16]{};
   EXPECT_EQ(E_FAIL, again.Rowset->GetData(rows.at(0), handle, buffer));
-  EXPECT_NE(std::wstring::npos, TakeErrorText().Description.find(L"TZelLogRowsetData.GetColumnBlobStream"));
+  EXPECT_NE(std::wstring::npos, TakeErrorInfo().Description.find(L"TZelLogRowsetData.GetColumnBlobStream"));
   reader.Release(rows);
   accessor->ReleaseAccessor(handle, nullptr);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ConsumerTestSupport.h"
 #include "Diagnostics.h"
 #include "ObjectsProvider.h"
 
@@ -17,16 +18,6 @@ template <class I>
 TComPtr<I> Ask(IUnknown* object, REFIID riid) {
   TComPtr<I> result;
   object->QueryInterface(riid, result.PutVoid());
-  return result;
-}
-
-std::wstring ErrorDescription() {
-  TComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.Put()) != S_OK || !info) return {};
-  BSTR text = nullptr;
-  info->GetDescription(&text);
-  std::wstring result = text ? text : L"";
-  SysFreeString(text);
   return result;
 }
 
@@ -187,7 +178,8 @@ TEST(Command, StatementsAndRowsetTexts) {
   DBROWCOUNT affected = 42;
   TComPtr<IUnknown> rowset;
   EXPECT_EQ(f.Command->Execute(nullptr, IID_IRowset, nullptr, &affected, rowset.Put()), E_FAIL);
-  EXPECT_EQ(ErrorDescription(), L"This operation is not implemented.\rTOleDbCommand.ExecuteCommand\r\"DELETE FROM x\"");
+  EXPECT_EQ(TakeErrorInfo().Description,
+            L"This operation is not implemented.\rTOleDbCommand.ExecuteCommand\r\"DELETE FROM x\"");
   EXPECT_EQ(affected, 42) << "a failed call writes nothing";
   EXPECT_EQ(f.Object().State, TOleDbCommandState::TextSet);
 }

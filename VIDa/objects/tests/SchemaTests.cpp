@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ConsumerTestSupport.h"
 #include "ObjectsProvider.h"
 #include "OLEDbSchemas.h"
 
@@ -15,16 +16,6 @@ TComPtr<IDBSchemaRowset> SchemaRowsetOf(const TComPtr<IOpenRowset>& session) {
   TComPtr<IDBSchemaRowset> schemas;
   session.As(schemas, IID_IDBSchemaRowset);
   return schemas;
-}
-
-std::wstring ErrorDescription() {
-  TComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.Put()) != S_OK || !info) return {};
-  BSTR text = nullptr;
-  info->GetDescription(&text);
-  std::wstring result = text ? text : L"";
-  SysFreeString(text);
-  return result;
 }
 
 // The TABLE_NAME column of every row.
@@ -135,7 +126,7 @@ TEST(SchemaRowset, GetRowsetChecksItsRequest) {
   TObjectsSession::BuildNothing = true;
   EXPECT_EQ(schemas->GetRowset(nullptr, DBSCHEMA_TABLES, 0, nullptr, IID_IRowset, 0, nullptr, rowset.Put()), E_FAIL);
   TObjectsSession::BuildNothing = false;
-  EXPECT_EQ(ErrorDescription(), L"Unable to initialize Schema information");
+  EXPECT_EQ(TakeErrorInfo().Description, L"Unable to initialize Schema information");
   EXPECT_FALSE(rowset);
 }
 
