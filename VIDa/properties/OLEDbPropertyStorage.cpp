@@ -326,6 +326,9 @@ HRESULT TOleDbPropertyStorage::SetProperties(ULONG cPropertySets, DBPROPSET rgPr
   for (ULONG i = 0; i < cPropertySets; ++i) {
     DBPROPSET& request = rgPropertySets[i];
     TOleDbPropertySet* set = sets_->FindSet(request.guidPropertySet);
+    // The properties in error are there to be read; a consumer sets them as
+    // it would any set the object does not support.
+    if (set && set->SetType == TOleDbPropertySetType::PropertiesInError) set = nullptr;
     for (ULONG j = 0; j < request.cProperties; ++j) {
       DBPROP& prop = request.rgProperties[j];
       bool accepted = false;

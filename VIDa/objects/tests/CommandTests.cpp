@@ -378,6 +378,9 @@ TEST(Command, RequiredPropertiesReachTheRowsetAsRequired) {
     EXPECT_EQ(errors.First().dwStatus, DBPROPSTATUS_NOTSETTABLE);
     EXPECT_EQ(errors.First().dwOptions, DBPROPOPTIONS_REQUIRED);
   }
+  DBPROPSET inError{&prop, 1, DBPROPSET_PROPERTIESINERROR};
+  EXPECT_EQ(properties->SetProperties(1, &inError), DB_E_ERRORSOCCURRED) << "the error set is not settable";
+  EXPECT_EQ(prop.dwStatus, DBPROPSTATUS_NOTSUPPORTED);
 
   // An option that is neither required nor optional is refused and changes nothing.
   prop.dwOptions = 7;
