@@ -383,7 +383,8 @@ std::wstring TComObject::ProgID() const {
 }
 
 HRESULT TComObject::InterfaceSupportsErrorInfo(REFIID riid) {
-  return FindStaticInterface(riid) ? S_OK : S_FALSE;
+  return OleDbGuard(*this, [&] { return FindStaticInterface(riid) ? S_OK : S_FALSE; },
+                    [&](TOleDbTraceArgs& t) { t("riid", riid); });
 }
 
 void* TComObject::FindStaticInterface(REFIID riid) noexcept {

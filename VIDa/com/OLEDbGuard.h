@@ -29,10 +29,11 @@ TOleDbFailure OleDbCurrentFailure() noexcept;
 // (source = the object's ProgID, description = the message).
 HRESULT OleDbHandleException(const TComObject& self) noexcept;
 
-// Runs body and gives its result or the failure it raised; where names the
-// published method for the trace.
-template <class F>
-HRESULT OleDbGuard(const TComObject& self, F&& body,
+// Runs body and gives its result or the failure it raised. With the trace on,
+// args names the arguments that matter (see TOleDbTraceArgs) and where names
+// the published method.
+template <class F, class A = TOleDbNoTraceArgs>
+HRESULT OleDbGuard(const TComObject& self, F&& body, const A& args = {},
                    std::source_location where = std::source_location::current()) noexcept {
   HRESULT result = S_OK;
   try {
@@ -44,6 +45,6 @@ HRESULT OleDbGuard(const TComObject& self, F&& body,
     result = OleDbHandleException(self);
   }
   if (OleDbTracing) [[unlikely]]
-    OleDbTraceCall(self, where.function_name(), {}, result);
+    OleDbTraceCall(self, where.function_name(), TOleDbTraceFormat(args), result);
   return result;
 }

@@ -52,3 +52,14 @@ void OleDbTraceCall(const TComObject& self, std::string_view method, std::string
   const TComClass* cls = self.ComClass();
   OleDbTraceCall(method, argument, cls ? cls->Name : nullptr, &self, result);
 }
+
+void OleDbTraceCall(const TComObject& self, std::string_view method, const TOleDbTraceFormat& args,
+                    HRESULT result) noexcept {
+  try {
+    TOleDbTraceArgs formatted;
+    args(formatted);
+    OleDbTraceCall(self, method, formatted.Text(), result);
+  } catch (...) {
+    OleDbTraceCall(self, method, "?", result);
+  }
+}

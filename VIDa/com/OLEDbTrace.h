@@ -6,6 +6,8 @@
 
 #include <string_view>
 
+#include "OLEDbTraceArgs.h"
+
 class TComObject;
 
 // Read from ZELLOGDB_TRACE (anything but empty or "0") when the module loads.
@@ -18,4 +20,19 @@ void OleDbTraceCall(std::string_view method, std::string_view argument, const wc
                     const void* address, HRESULT result) noexcept;
 // The same for a call on self, named by its class.
 void OleDbTraceCall(const TComObject& self, std::string_view method, std::string_view argument,
+                    HRESULT result) noexcept;
+
+// The arguments a guard was given, formatted only when a call is traced.
+class TOleDbTraceFormat {
+public:
+  template <class A>
+  explicit TOleDbTraceFormat(const A& args) noexcept
+      : args_(&args), format_([](const void* a, TOleDbTraceArgs& out) { (*static_cast<const A*>(a))(out); }) {}
+  void operator()(TOleDbTraceArgs& out) const { format_(args_, out); }
+
+private:
+  const void* args_;
+  void (*format_)(const void*, TOleDbTraceArgs&);
+};
+void OleDbTraceCall(const TComObject& self, std::string_view method, const TOleDbTraceFormat& args,
                     HRESULT result) noexcept;

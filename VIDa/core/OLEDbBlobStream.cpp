@@ -5,6 +5,7 @@
 #include <new>
 
 #include "OLEDbError.h"
+#include "OLEDbGuard.h"
 
 TOleDbByteStream::TOleDbByteStream(const void* data, std::size_t size)
     : bytes_(static_cast<const std::byte*>(data), static_cast<const std::byte*>(data) + size) {}
@@ -39,19 +40,23 @@ TOleDbBlobStream::TOleDbBlobStream(std::unique_ptr<TOleDbByteStream> stream)
 // Counts are taken as the unsigned values they are: a request for 2 GB or
 // more reads or writes what there is instead of nothing.
 HRESULT STDMETHODCALLTYPE TOleDbBlobStream::Read(void* pv, ULONG cb, ULONG* pcbRead) {
-  if (pcbRead) *pcbRead = 0;
-  if (!pv) return STG_E_INVALIDPOINTER;
-  const std::size_t moved = stream_->Read(pv, cb);
-  if (pcbRead) *pcbRead = static_cast<ULONG>(moved);
-  return cb > 0 && moved == 0 ? S_FALSE : S_OK;
+  return OleDbGuard(*this, [&] {
+    if (pcbRead) *pcbRead = 0;
+    if (!pv) return STG_E_INVALIDPOINTER;
+    const std::size_t moved = stream_->Read(pv, cb);
+    if (pcbRead) *pcbRead = static_cast<ULONG>(moved);
+    return cb > 0 && moved == 0 ? S_FALSE : S_OK;
+  }, [&](TOleDbTraceArgs& t) { t("cb", cb).Out("pcbRead", pcbRead); });
 }
 
 HRESULT STDMETHODCALLTYPE TOleDbBlobStream::Write(const void* pv, ULONG cb, ULONG* pcbWritten) {
-  if (pcbWritten) *pcbWritten = 0;
-  if (!pv) return STG_E_INVALIDPOINTER;
-  const std::size_t moved = stream_->Write(pv, cb);
-  if (pcbWritten) *pcbWritten = static_cast<ULONG>(moved);
-  return cb > 0 && moved == 0 ? STG_E_MEDIUMFULL : S_OK;
+  return OleDbGuard(*this, [&] {
+    if (pcbWritten) *pcbWritten = 0;
+    if (!pv) return STG_E_INVALIDPOINTER;
+    const std::size_t moved = stream_->Write(pv, cb);
+    if (pcbWritten) *pcbWritten = static_cast<ULONG>(moved);
+    return cb > 0 && moved == 0 ? STG_E_MEDIUMFULL : S_OK;
+  }, [&](TOleDbTraceArgs& t) { t("cb", cb).Out("pcbWritten", pcbWritten); });
 }
 
 TComPtr<IUnknown> CreateOleDbBlobStream(std::unique_ptr<TOleDbByteStream> stream) {

@@ -31,7 +31,7 @@ public:
       while (done < count && position_ < items_->size()) items[done++] = CopyOut((*items_)[position_++]);
       if (fetched) *fetched = done;
       OleDbError(done == count ? S_OK : S_FALSE);
-    });
+    }, [&](TOleDbTraceArgs& t) { t("count", count).Out("fetched", fetched); });
   }
 
   HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
@@ -194,7 +194,7 @@ HRESULT STDMETHODCALLTYPE TOleDbConnectionPoint::Advise(IUnknown* pUnkSink, DWOR
     // reference to this point.
     TComPtr<IConnectionPoint> self(this);
     *pdwCookie = connections_.Advise(pUnkSink);
-  });
+  }, [&](TOleDbTraceArgs& t) { t("pUnkSink", pUnkSink).Out("pdwCookie", pdwCookie); });
 }
 
 HRESULT STDMETHODCALLTYPE TOleDbConnectionPoint::Unadvise(DWORD dwCookie) {
@@ -202,7 +202,7 @@ HRESULT STDMETHODCALLTYPE TOleDbConnectionPoint::Unadvise(DWORD dwCookie) {
     // The sink's release may drop the last reference to this point.
     TComPtr<IConnectionPoint> self(this);
     connections_.Unadvise(dwCookie);
-  });
+  }, [&](TOleDbTraceArgs& t) { t("dwCookie", dwCookie); });
 }
 
 HRESULT STDMETHODCALLTYPE TOleDbConnectionPoint::EnumConnections(IEnumConnections** ppEnum) {

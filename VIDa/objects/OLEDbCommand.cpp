@@ -213,6 +213,8 @@ HRESULT TOleDbCommand::Execute(IUnknown* pUnkOuter, REFIID riid, DBPARAMS* pPara
     // consumer reads it either way.
     if (pcRowsAffected) *pcRowsAffected = rowsAffected;
     OleDbError(status);
+  }, [&](TOleDbTraceArgs& t) {
+    t("pUnkOuter", pUnkOuter)("riid", riid)("pParams", pParams).Out("pcRowsAffected", pcRowsAffected);
   });
 }
 
@@ -222,7 +224,7 @@ HRESULT TOleDbCommand::GetDBSession(REFIID riid, IUnknown** ppSession) {
     *ppSession = nullptr;
     if (!Parent) return S_FALSE;
     return Parent->QueryInterface(riid, reinterpret_cast<void**>(ppSession));
-  });
+  }, [&](TOleDbTraceArgs& t) { t("riid", riid); });
 }
 
 // ---- ICommandText
@@ -247,7 +249,7 @@ HRESULT TOleDbCommand::SetCommandText(REFGUID rguidDialect, LPCOLESTR pwszComman
     if (HasChildren()) CheckState({TOleDbCommandState::Executed}, DB_E_OBJECTOPEN);
     CommandText->SetText(rguidDialect, pwszCommand ? std::wstring(pwszCommand) : std::wstring());
     State = TOleDbCommandState::TextSet;
-  });
+  }, [&](TOleDbTraceArgs& t) { t("rguidDialect", rguidDialect)("pwszCommand", pwszCommand); });
 }
 
 // ---- ICommandProperties
@@ -256,14 +258,14 @@ HRESULT TOleDbCommand::GetProperties(const ULONG cPropertyIDSets, const DBPROPID
                                      ULONG* pcPropertySets, DBPROPSET** prgPropertySets) {
   return Guard([&] {
     OleDbError(PropertyStorage->GetProperties(cPropertyIDSets, rgPropertyIDSets, pcPropertySets, prgPropertySets));
-  });
+  }, [&](TOleDbTraceArgs& t) { t.Items("rgPropertyIDSets", cPropertyIDSets, rgPropertyIDSets); });
 }
 
 HRESULT TOleDbCommand::SetProperties(ULONG cPropertySets, DBPROPSET rgPropertySets[]) {
   return Guard([&] {
     if (HasChildren()) CheckState({TOleDbCommandState::Executed}, DB_E_OBJECTOPEN);
     OleDbError(PropertyStorage->SetProperties(cPropertySets, rgPropertySets, false));
-  });
+  }, [&](TOleDbTraceArgs& t) { t.Items("rgPropertySets", cPropertySets, rgPropertySets); });
 }
 
 // ---- ICommandPrepare
@@ -274,7 +276,7 @@ HRESULT TOleDbCommand::Prepare(ULONG cExpectedRuns) {
     if (HasChildren()) CheckState({TOleDbCommandState::Executed}, DB_E_OBJECTOPEN);
     PrepareCommand(cExpectedRuns);
     State = TOleDbCommandState::Prepared;
-  });
+  }, [&](TOleDbTraceArgs& t) { t("cExpectedRuns", cExpectedRuns); });
 }
 
 HRESULT TOleDbCommand::Unprepare() {
@@ -295,7 +297,7 @@ HRESULT TOleDbCommand::GetParameterInfo(DB_UPARAMS* pcParams, DBPARAMINFO** prgP
     if (ppNamesBuffer) *ppNamesBuffer = nullptr;
     CheckParameterInfoState();
     ParameterStorage->GetParameterInfo(pcParams, prgParamInfo, ppNamesBuffer);
-  });
+  }, [&](TOleDbTraceArgs& t) { t.Out("pcParams", pcParams); });
 }
 
 HRESULT TOleDbCommand::MapParameterNames(DB_UPARAMS cParamNames, const OLECHAR* rgParamNames[],
@@ -303,7 +305,7 @@ HRESULT TOleDbCommand::MapParameterNames(DB_UPARAMS cParamNames, const OLECHAR* 
   return Guard([&] {
     CheckParameterInfoState();
     OleDbError(ParameterStorage->MapParameterNames(cParamNames, rgParamNames, rgParamOrdinals));
-  });
+  }, [&](TOleDbTraceArgs& t) { t.Items("rgParamNames", cParamNames, rgParamNames); });
 }
 
 HRESULT TOleDbCommand::SetParameterInfo(DB_UPARAMS cParams, const DB_UPARAMS rgParamOrdinals[],
@@ -311,7 +313,7 @@ HRESULT TOleDbCommand::SetParameterInfo(DB_UPARAMS cParams, const DB_UPARAMS rgP
   return Guard([&] {
     if (HasChildren()) CheckState({TOleDbCommandState::Executed}, DB_E_OBJECTOPEN);
     OleDbError(ParameterStorage->SetParameterInfo(cParams, rgParamOrdinals, rgParamBindInfo));
-  });
+  }, [&](TOleDbTraceArgs& t) { t.Items("rgParamOrdinals", cParams, rgParamOrdinals); });
 }
 
 // ---- IColumnsInfo
@@ -324,7 +326,7 @@ HRESULT TOleDbCommand::GetColumnInfo(DBORDINAL* pcColumns, DBCOLUMNINFO** prgInf
     CheckColumnsState();
     RefreshColumns();
     ColumnStorage->GetColumnInfo(pcColumns, prgInfo, ppStringsBuffer);
-  });
+  }, [&](TOleDbTraceArgs& t) { t.Out("pcColumns", pcColumns); });
 }
 
 HRESULT TOleDbCommand::MapColumnIDs(DBORDINAL cColumnIDs, const DBID rgColumnIDs[], DBORDINAL rgColumns[]) {
@@ -332,7 +334,7 @@ HRESULT TOleDbCommand::MapColumnIDs(DBORDINAL cColumnIDs, const DBID rgColumnIDs
     CheckColumnsState();
     RefreshColumns();
     OleDbError(ColumnStorage->MapColumnIDs(cColumnIDs, rgColumnIDs, rgColumns));
-  });
+  }, [&](TOleDbTraceArgs& t) { t.Items("rgColumnIDs", cColumnIDs, rgColumnIDs); });
 }
 
 // ---- IConvertType
@@ -341,13 +343,14 @@ HRESULT TOleDbCommand::CanConvert(DBTYPE wFromType, DBTYPE wToType, DBCONVERTFLA
   return Guard([&] {
     CheckConvert(wFromType, wToType, dwConvertFlags);
     if (TComPtr<IDataConvert> convert = GetDataConvert()) OleDbError(convert->CanConvert(wFromType, wToType));
-  });
+  }, [&](TOleDbTraceArgs& t) { t("wFromType", wFromType)("wToType", wToType)("dwConvertFlags", dwConvertFlags); });
 }
 
 // ---- IAccessor
 
 HRESULT TOleDbCommand::AddRefAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) {
-  return Guard([&] { AccessorStorage->AddRefAccessor(hAccessor, pcRefCount); });
+  return Guard([&] { AccessorStorage->AddRefAccessor(hAccessor, pcRefCount); },
+               [&](TOleDbTraceArgs& t) { t("hAccessor", hAccessor).Out("pcRefCount", pcRefCount); });
 }
 
 HRESULT TOleDbCommand::CreateAccessor(DBACCESSORFLAGS dwAccessorFlags, DBCOUNTITEM cBindings,
@@ -357,14 +360,19 @@ HRESULT TOleDbCommand::CreateAccessor(DBACCESSORFLAGS dwAccessorFlags, DBCOUNTIT
     TAccessorRules rules;
     rules.Columns = &ColumnStorage->Columns();
     AccessorStorage->CreateAccessor(dwAccessorFlags, cBindings, rgBindings, cbRowSize, phAccessor, rgStatus, rules);
+  }, [&](TOleDbTraceArgs& t) {
+    t("dwAccessorFlags", dwAccessorFlags).Items("rgBindings", cBindings, rgBindings)("cbRowSize", cbRowSize);
+    t.Out("phAccessor", phAccessor);
   });
 }
 
 HRESULT TOleDbCommand::GetBindings(HACCESSOR hAccessor, DBACCESSORFLAGS* pdwAccessorFlags, DBCOUNTITEM* pcBindings,
                                    DBBINDING** prgBindings) {
-  return Guard([&] { AccessorStorage->GetBindings(hAccessor, pdwAccessorFlags, pcBindings, prgBindings); });
+  return Guard([&] { AccessorStorage->GetBindings(hAccessor, pdwAccessorFlags, pcBindings, prgBindings); },
+               [&](TOleDbTraceArgs& t) { t("hAccessor", hAccessor); });
 }
 
 HRESULT TOleDbCommand::ReleaseAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) {
-  return Guard([&] { AccessorStorage->ReleaseAccessor(hAccessor, pcRefCount); });
+  return Guard([&] { AccessorStorage->ReleaseAccessor(hAccessor, pcRefCount); },
+               [&](TOleDbTraceArgs& t) { t("hAccessor", hAccessor).Out("pcRefCount", pcRefCount); });
 }

@@ -45,6 +45,9 @@ class TOleDbCommand
                       TComEntry<ICommandPrepare, IID_OleDbOptionalCommandPrepare>,
                       TComEntry<ICommandWithParameters, IID_OleDbOptionalCommandWithParameters>> {
 public:
+  // Left incomplete: a concrete class names its class-level choices in a
+  // TClass of its own, so a misspelt one fails to compile.
+  struct TClass;
   TOleDbCommand();
   ~TOleDbCommand() override;
 

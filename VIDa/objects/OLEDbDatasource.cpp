@@ -92,14 +92,14 @@ HRESULT TOleDbDatasource::CreateSession(IUnknown* pUnkOuter, REFIID riid, IUnkno
     const TOleDbClass* sessionClass = cls ? cls->GetSessionClass() : nullptr;
     if (!sessionClass) NotImplemented(L"TOleDbDatasource.GetSessionClass");
     CreateChildObject(*sessionClass, pUnkOuter, riid, ppDBSession);
-  });
+  }, [&](TOleDbTraceArgs& t) { t("pUnkOuter", pUnkOuter)("riid", riid); });
 }
 
 HRESULT TOleDbDatasource::GetProperties(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
                                         ULONG* pcPropertySets, DBPROPSET** prgPropertySets) {
   return Guard([&] {
     OleDbError(PropertyStorage->GetProperties(cPropertyIDSets, rgPropertyIDSets, pcPropertySets, prgPropertySets));
-  });
+  }, [&](TOleDbTraceArgs& t) { t.Items("rgPropertyIDSets", cPropertyIDSets, rgPropertyIDSets); });
 }
 
 HRESULT TOleDbDatasource::GetPropertyInfo(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
@@ -108,11 +108,12 @@ HRESULT TOleDbDatasource::GetPropertyInfo(ULONG cPropertyIDSets, const DBPROPIDS
   return Guard([&] {
     OleDbError(PropertyStorage->GetPropertyInfo(cPropertyIDSets, rgPropertyIDSets, pcPropertyInfoSets,
                                                 prgPropertyInfoSets, ppDescBuffer));
-  });
+  }, [&](TOleDbTraceArgs& t) { t.Items("rgPropertyIDSets", cPropertyIDSets, rgPropertyIDSets); });
 }
 
 HRESULT TOleDbDatasource::SetProperties(ULONG cPropertySets, DBPROPSET rgPropertySets[]) {
-  return Guard([&] { OleDbError(PropertyStorage->SetProperties(cPropertySets, rgPropertySets, false)); });
+  return Guard([&] { OleDbError(PropertyStorage->SetProperties(cPropertySets, rgPropertySets, false)); },
+               [&](TOleDbTraceArgs& t) { t.Items("rgPropertySets", cPropertySets, rgPropertySets); });
 }
 
 HRESULT TOleDbDatasource::Initialize() {

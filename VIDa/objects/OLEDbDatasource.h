@@ -7,6 +7,9 @@
 class TOleDbDatasource
     : public TComImpl<TOleDbBase, IPersist, IDBCreateSession, IDBProperties, IDBInitialize> {
 public:
+  // Left incomplete: a concrete class names its class-level choices in a
+  // TClass of its own, so a misspelt one fails to compile.
+  struct TClass;
   TOleDbDatasource() = default;
   ~TOleDbDatasource() override;
 

@@ -82,6 +82,9 @@ HRESULT TOleDbSession::OpenRowset(IUnknown* pUnkOuter, DBID* pTableID, DBID* pIn
     OleDbCheck(rowset->QueryInterface(riid, answer.PutVoid()));
     *ppRowset = answer.Detach();
     OleDbError(status);
+  }, [&](TOleDbTraceArgs& t) {
+    t("pUnkOuter", pUnkOuter)("pTableID", pTableID)("pIndexID", pIndexID)("riid", riid);
+    t.Items("rgPropertySets", cPropertySets, rgPropertySets);
   });
 }
 
@@ -91,18 +94,19 @@ HRESULT TOleDbSession::GetDataSource(REFIID riid, IUnknown** ppDataSource) {
     *ppDataSource = nullptr;
     if (!Parent) throw EOleDbException(E_FAIL);
     return Parent->QueryInterface(riid, reinterpret_cast<void**>(ppDataSource));
-  });
+  }, [&](TOleDbTraceArgs& t) { t("riid", riid); });
 }
 
 HRESULT TOleDbSession::GetProperties(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
                                      ULONG* pcPropertySets, DBPROPSET** prgPropertySets) {
   return Guard([&] {
     OleDbError(PropertyStorage->GetProperties(cPropertyIDSets, rgPropertyIDSets, pcPropertySets, prgPropertySets));
-  });
+  }, [&](TOleDbTraceArgs& t) { t.Items("rgPropertyIDSets", cPropertyIDSets, rgPropertyIDSets); });
 }
 
 HRESULT TOleDbSession::SetProperties(ULONG cPropertySets, DBPROPSET rgPropertySets[]) {
-  return Guard([&] { OleDbError(PropertyStorage->SetProperties(cPropertySets, rgPropertySets, false)); });
+  return Guard([&] { OleDbError(PropertyStorage->SetProperties(cPropertySets, rgPropertySets, false)); },
+               [&](TOleDbTraceArgs& t) { t.Items("rgPropertySets", cPropertySets, rgPropertySets); });
 }
 
 HRESULT TOleDbSession::CreateCommand(IUnknown* pUnkOuter, REFIID riid, IUnknown** ppCommand) {
@@ -113,7 +117,7 @@ HRESULT TOleDbSession::CreateCommand(IUnknown* pUnkOuter, REFIID riid, IUnknown*
     if (!commandClass) NotImplemented(L"TOleDbSession.GetCommmandClass");
     if (!ppCommand) throw EOleDbException(E_INVALIDARG);
     CreateChildObject(*commandClass, pUnkOuter, riid, ppCommand);
-  });
+  }, [&](TOleDbTraceArgs& t) { t("pUnkOuter", pUnkOuter)("riid", riid); });
 }
 
 HRESULT TOleDbSession::GetRowset(IUnknown* pUnkOuter, REFGUID rguidSchema, ULONG cRestrictions,
@@ -123,9 +127,13 @@ HRESULT TOleDbSession::GetRowset(IUnknown* pUnkOuter, REFGUID rguidSchema, ULONG
     if (ppRowset) *ppRowset = nullptr;
     OleDbError(Schemas().GetRowset(pUnkOuter, rguidSchema, cRestrictions, rgRestrictions, riid, cPropertySets,
                                    rgPropertySets, ppRowset));
+  }, [&](TOleDbTraceArgs& t) {
+    t("pUnkOuter", pUnkOuter)("rguidSchema", rguidSchema).Items("rgRestrictions", cRestrictions, rgRestrictions);
+    t("riid", riid).Items("rgPropertySets", cPropertySets, rgPropertySets);
   });
 }
 
 HRESULT TOleDbSession::GetSchemas(ULONG* pcSchemas, GUID** prgSchemas, ULONG** prgRestrictionSupport) {
-  return Guard([&] { Schemas().GetSchemas(pcSchemas, prgSchemas, prgRestrictionSupport); });
+  return Guard([&] { Schemas().GetSchemas(pcSchemas, prgSchemas, prgRestrictionSupport); },
+               [&](TOleDbTraceArgs& t) { t.Out("pcSchemas", pcSchemas); });
 }

@@ -42,6 +42,9 @@ class TOleDbSession
                       TComEntry<IDBCreateCommand, IID_OleDbOptionalCreateCommand>,
                       TComEntry<IDBSchemaRowset, IID_OleDbOptionalSchemaRowset>> {
 public:
+  // Left incomplete: a concrete class names its class-level choices in a
+  // TClass of its own, so a misspelt one fails to compile.
+  struct TClass;
   // Base initialisation, CreateSchemaStorage, then the storage's BuildSchema
   // handler bound to BuildSchemaRowset unless one is bound already.
   void InitializeObject() override;

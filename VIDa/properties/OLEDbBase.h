@@ -7,7 +7,7 @@
 //     return Guard([&] {
 //       ...                      // raise EOleDbException / OleDbError freely
 //       OleDbError(status);      // a warning leaves as the return value
-//     });
+//     }, [&](TOleDbTraceArgs& t) { t("lRowsOffset", lRowsOffset)("cRows", cRows).Out("cRowsObtained", pcRowsObtained); });
 //   }
 // Objects not derived from TOleDbBase use OleDbGuard(*this, body) (see
 // OLEDbGuard.h). The body returns void (S_OK) or an HRESULT.
@@ -81,7 +81,8 @@ VIDA_COM_INTERFACE(IOleDbChildClass)
 //     };
 //   };
 //
-// OleDbClassOf<T>() builds T::TClass (TOleDbClass unless T declares its own).
+// OleDbClassOf<T>() builds T::TClass (TOleDbClass unless T declares its own;
+// data sources, sessions and commands must declare their own).
 
 struct TOleDbClass : public TComClass {
   virtual const TOleDbClass* SessionClass() const { return nullptr; }
@@ -97,6 +98,8 @@ struct TOleDbClass : public TComClass {
 template <class T>
 const TOleDbClass& OleDbClassOf() {
   using TClass = typename T::TClass;
+  static_assert(requires { sizeof(TClass); },
+                "a data source, session or command declares its own nested TClass (is its name misspelt?)");
   static_assert(std::is_base_of_v<TOleDbClass, TClass>, "a toolkit class's TClass derives from TOleDbClass");
   // Static hooks of the earlier form would be silently ignored.
   static_assert(!requires { T::GetSessionClass(); } && !requires { T::GetRowsetClass(); } &&
@@ -166,9 +169,10 @@ public:
   // The descriptor of the object's class (null for objects made without one).
   const TOleDbClass* OleDbClass() const noexcept;
 
-  template <class F>
-  HRESULT Guard(F&& body, std::source_location where = std::source_location::current()) const noexcept {
-    return OleDbGuard(*this, std::forward<F>(body), where);
+  template <class F, class A = TOleDbNoTraceArgs>
+  HRESULT Guard(F&& body, const A& args = {},
+                std::source_location where = std::source_location::current()) const noexcept {
+    return OleDbGuard(*this, std::forward<F>(body), args, where);
   }
 
   // Counted: a child keeps its creator alive.

@@ -36,7 +36,8 @@ DBID* CopyColumnIDs(const std::vector<TOleDbDBID>& ids) {
 // ---- IAccessor
 
 HRESULT TOleDbRowset::AddRefAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) {
-  return Guard([&] { accessorStorage_->AddRefAccessor(hAccessor, pcRefCount); });
+  return Guard([&] { accessorStorage_->AddRefAccessor(hAccessor, pcRefCount); },
+               [&](TOleDbTraceArgs& t) { t("hAccessor", hAccessor).Out("pcRefCount", pcRefCount); });
 }
 
 HRESULT TOleDbRowset::CreateAccessor(DBACCESSORFLAGS dwAccessorFlags, DBCOUNTITEM cBindings,
@@ -50,26 +51,33 @@ HRESULT TOleDbRowset::CreateAccessor(DBACCESSORFLAGS dwAccessorFlags, DBCOUNTITE
     rules.Bookmarks = RowsetFlag(sets, DBPROP_BOOKMARKS);
     rules.Columns = &columnStorage_->Columns();
     accessorStorage_->CreateAccessor(dwAccessorFlags, cBindings, rgBindings, cbRowSize, phAccessor, rgStatus, rules);
+  }, [&](TOleDbTraceArgs& t) {
+    t("dwAccessorFlags", dwAccessorFlags).Items("rgBindings", cBindings, rgBindings)("cbRowSize", cbRowSize);
+    t.Out("phAccessor", phAccessor);
   });
 }
 
 HRESULT TOleDbRowset::GetBindings(HACCESSOR hAccessor, DBACCESSORFLAGS* pdwAccessorFlags, DBCOUNTITEM* pcBindings,
                                   DBBINDING** prgBindings) {
-  return Guard([&] { accessorStorage_->GetBindings(hAccessor, pdwAccessorFlags, pcBindings, prgBindings); });
+  return Guard([&] { accessorStorage_->GetBindings(hAccessor, pdwAccessorFlags, pcBindings, prgBindings); },
+               [&](TOleDbTraceArgs& t) { t("hAccessor", hAccessor); });
 }
 
 HRESULT TOleDbRowset::ReleaseAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) {
-  return Guard([&] { accessorStorage_->ReleaseAccessor(hAccessor, pcRefCount); });
+  return Guard([&] { accessorStorage_->ReleaseAccessor(hAccessor, pcRefCount); },
+               [&](TOleDbTraceArgs& t) { t("hAccessor", hAccessor).Out("pcRefCount", pcRefCount); });
 }
 
 // ---- IColumnsInfo
 
 HRESULT TOleDbRowset::GetColumnInfo(DBORDINAL* pcColumns, DBCOLUMNINFO** prgInfo, OLECHAR** ppStringsBuffer) {
-  return Guard([&] { columnStorage_->GetColumnInfo(pcColumns, prgInfo, ppStringsBuffer); });
+  return Guard([&] { columnStorage_->GetColumnInfo(pcColumns, prgInfo, ppStringsBuffer); },
+               [&](TOleDbTraceArgs& t) { t.Out("pcColumns", pcColumns); });
 }
 
 HRESULT TOleDbRowset::MapColumnIDs(DBORDINAL cColumnIDs, const DBID rgColumnIDs[], DBORDINAL rgColumns[]) {
-  return Guard([&] { OleDbError(columnStorage_->MapColumnIDs(cColumnIDs, rgColumnIDs, rgColumns)); });
+  return Guard([&] { OleDbError(columnStorage_->MapColumnIDs(cColumnIDs, rgColumnIDs, rgColumns)); },
+               [&](TOleDbTraceArgs& t) { t.Items("rgColumnIDs", cColumnIDs, rgColumnIDs); });
 }
 
 // ---- IColumnsRowset
@@ -84,7 +92,7 @@ HRESULT TOleDbRowset::GetAvailableColumns(DBORDINAL* pcOptColumns, DBID** prgOpt
     if (ids.empty()) return;
     *prgOptColumns = CopyColumnIDs(ids);
     *pcOptColumns = ids.size();
-  });
+  }, [&](TOleDbTraceArgs& t) { t.Out("pcOptColumns", pcOptColumns); });
 }
 
 HRESULT TOleDbRowset::GetColumnsRowset(IUnknown* pUnkOuter, DBORDINAL cOptColumns, const DBID rgOptColumns[],
@@ -95,6 +103,9 @@ HRESULT TOleDbRowset::GetColumnsRowset(IUnknown* pUnkOuter, DBORDINAL cOptColumn
     if (!ppColRowset) throw EOleDbException(E_INVALIDARG);
     OleDbError(columnsRowset_.GetColumnsRowset(columnStorage_->Columns(), pUnkOuter, cOptColumns, rgOptColumns, riid,
                                                cPropertySets, rgPropertySets, ppColRowset));
+  }, [&](TOleDbTraceArgs& t) {
+    t("pUnkOuter", pUnkOuter).Items("rgOptColumns", cOptColumns, rgOptColumns)("riid", riid);
+    t.Items("rgPropertySets", cPropertySets, rgPropertySets);
   });
 }
 
@@ -107,15 +118,15 @@ HRESULT TOleDbRowset::GetProperties(const ULONG cPropertyIDSets, const DBPROPIDS
     if (prgPropertySets) *prgPropertySets = nullptr;
     if (!pcPropertySets || !prgPropertySets) throw EOleDbException(E_INVALIDARG);
     OleDbError(PropertyStorage->GetProperties(cPropertyIDSets, rgPropertyIDSets, pcPropertySets, prgPropertySets));
-  });
+  }, [&](TOleDbTraceArgs& t) { t.Items("rgPropertyIDSets", cPropertyIDSets, rgPropertyIDSets); });
 }
 
-HRESULT TOleDbRowset::GetReferencedRowset(DBORDINAL, REFIID, IUnknown** ppReferencedRowset) {
+HRESULT TOleDbRowset::GetReferencedRowset(DBORDINAL iOrdinal, REFIID riid, IUnknown** ppReferencedRowset) {
   return Guard([&] {
     if (!ppReferencedRowset) throw EOleDbException(E_INVALIDARG);
     *ppReferencedRowset = nullptr;
     throw EOleDbException(DB_E_NOTAREFERENCECOLUMN);
-  });
+  }, [&](TOleDbTraceArgs& t) { t("iOrdinal", iOrdinal)("riid", riid); });
 }
 
 HRESULT TOleDbRowset::GetSpecification(REFIID riid, IUnknown** ppSpecification) {
@@ -124,7 +135,7 @@ HRESULT TOleDbRowset::GetSpecification(REFIID riid, IUnknown** ppSpecification) 
     *ppSpecification = nullptr;
     if (!Parent) return S_FALSE;
     return Parent->QueryInterface(riid, reinterpret_cast<void**>(ppSpecification));
-  });
+  }, [&](TOleDbTraceArgs& t) { t("riid", riid); });
 }
 
 // ---- IConvertType
@@ -133,7 +144,7 @@ HRESULT TOleDbRowset::CanConvert(DBTYPE wFromType, DBTYPE wToType, DBCONVERTFLAG
   return Guard([&] {
     CheckConvert(wFromType, wToType, dwConvertFlags);
     if (TComPtr<IDataConvert> convert = GetDataConvert()) OleDbError(convert->CanConvert(wFromType, wToType));
-  });
+  }, [&](TOleDbTraceArgs& t) { t("wFromType", wFromType)("wToType", wToType)("dwConvertFlags", dwConvertFlags); });
 }
 
 // ---- IConnectionPointContainer
@@ -143,5 +154,6 @@ HRESULT TOleDbRowset::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
 }
 
 HRESULT TOleDbRowset::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
-  return Guard([&] { EnsureEvents().FindConnectionPoint(riid, ppCP); });
+  return Guard([&] { EnsureEvents().FindConnectionPoint(riid, ppCP); },
+               [&](TOleDbTraceArgs& t) { t("riid", riid); });
 }

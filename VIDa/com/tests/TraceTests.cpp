@@ -6,26 +6,16 @@
 #include <vector>
 
 #include "ComPtr.h"
-#include "Diagnostics.h"
-#include "OLEDbTrace.h"
 #include "TestProvider.h"
+#include "TraceCapture.h"
 
 namespace {
 
-// Captures the debugger output with the trace switched as asked.
+// Captures the debugger output; a test switches the trace on itself.
 class TraceTest : public testing::Test {
 protected:
-  void SetUp() override {
-    previous_ = SetDebugSink([this](std::string_view line) { Lines.emplace_back(line); });
-  }
-  void TearDown() override {
-    OleDbTracing = false;
-    SetDebugSink(previous_);
-  }
-  std::vector<std::string> Lines;
-
-private:
-  TDebugSink previous_;
+  TTraceCapture Capture{false};
+  std::vector<std::string>& Lines = Capture.Lines;
 };
 
 bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
