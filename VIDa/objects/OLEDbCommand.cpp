@@ -202,6 +202,9 @@ HRESULT TOleDbCommand::Cancel() {
 HRESULT TOleDbCommand::Execute(IUnknown* pUnkOuter, REFIID riid, DBPARAMS* pParams, DBROWCOUNT* pcRowsAffected,
                                IUnknown** ppRowset) {
   return Guard([&] {
+    // Null from the start, so that no failure leaves the consumer a stale
+    // pointer to release.
+    if (ppRowset) *ppRowset = nullptr;
     CheckState({TOleDbCommandState::NoText}, DB_E_NOCOMMAND);
     HRESULT status = S_OK;
     const DBROWCOUNT rowsAffected =

@@ -176,9 +176,14 @@ bool TOleDbProperty::IsReadOnly() const noexcept {
 }
 
 bool TOleDbProperty::SetValue(DBPROP& prop) {
+  if (prop.dwOptions != DBPROPOPTIONS_REQUIRED && prop.dwOptions != DBPROPOPTIONS_OPTIONAL) {
+    prop.dwStatus = DBPROPSTATUS_BADOPTION;
+    return false;
+  }
   const VARIANT& proposed = prop.vValue;
   if (V_VT(&proposed) == VT_EMPTY) {
     if (!Value.IsEmpty()) Value = DefaultValue;
+    Options = prop.dwOptions;
     prop.dwStatus = DBPROPSTATUS_OK;
     return true;
   }
@@ -211,6 +216,9 @@ bool TOleDbProperty::SetValue(DBPROP& prop) {
     }
   }
   Value = std::move(candidate);
+  // Kept with the value: a command hands it on to its rowsets, where a
+  // required property that cannot be met fails the execution.
+  Options = prop.dwOptions;
   prop.dwStatus = DBPROPSTATUS_OK;
   return true;
 }

@@ -102,8 +102,9 @@ public:
   // What GetProperties reports as dwStatus.
   virtual DBPROPSTATUS ReportedStatus() const noexcept { return DBPROPSTATUS_OK; }
 
-  // Stores a consumer's value under the type, valid-value, access and
-  // handler rules; writes prop.dwStatus and answers whether it was accepted.
+  // Stores a consumer's value and its dwOptions under the option, type,
+  // valid-value, access and handler rules; writes prop.dwStatus and answers
+  // whether it was accepted.
   bool SetValue(DBPROP& prop);
   // Writes the property into an empty DBPROP (vValue VT_EMPTY while the value
   // is the default).

@@ -98,6 +98,15 @@ HRESULT SummedResult(ULONG succeeded, ULONG failed) {
   return failed ? DB_S_ERRORSOCCURRED : S_OK;
 }
 
+// Setting values on an object fails when nothing could be set. An object
+// being created fails only on a required property: optional ones that could
+// not be met leave it created with a warning, however many they were.
+HRESULT SetResult(ULONG succeeded, ULONG failed, bool failOnRequired, bool requiredFailed) {
+  if (!failOnRequired) return SummedResult(succeeded, failed);
+  if (requiredFailed) return DB_E_ERRORSOCCURRED;
+  return failed ? DB_S_ERRORSOCCURRED : S_OK;
+}
+
 DBPROPID RequestedID(const DBPROPIDSET& request, const TOleDbPropertySet* set, ULONG index) {
   return request.cPropertyIDs ? request.rgPropertyIDs[index] : set->Items(index).PropID;
 }
@@ -167,12 +176,12 @@ DBPROP* AllocEntry(DBPROPSET& entry, ULONG count) {
 // The walk GetPropertyInfo and GetProperties share: every property of the
 // selected sets, or else set by set the IDs asked for (all of a known set's
 // properties when none are named). found fills a supported property, missing
-// marks one that is not. A set this storage lacks is left empty, or has each
-// requested ID marked missing when unknownSetsListed.
+// marks one that is not. A set this storage lacks has each requested ID
+// marked missing, or is left empty when it names none; either way it counts
+// as an error.
 template <class TAnswerArray, class TFound, class TMissing>
 HRESULT AnswerSelection(const TOleDbPropertySets& sets, const TSelection& selection, ULONG count,
-                        const DBPROPIDSET requested[], bool unknownSetsListed, TAnswerArray& answer, TFound found,
-                        TMissing missing) {
+                        const DBPROPIDSET requested[], TAnswerArray& answer, TFound found, TMissing missing) {
   if (selection.Selected) {
     for (ULONG i = 0; i < count; ++i) {
       const TOleDbPropertySet& set = *selection.Sets[i];
@@ -190,9 +199,9 @@ HRESULT AnswerSelection(const TOleDbPropertySets& sets, const TSelection& select
     auto& entry = answer[i];
     entry.guidPropertySet = request.guidPropertySet;
     const TOleDbPropertySet* set = sets.FindSet(request.guidPropertySet);
-    if (!set && !unknownSetsListed) continue;
     ULONG itemCount = request.cPropertyIDs;
     if (itemCount == 0 && set) itemCount = static_cast<ULONG>(set->Count());
+    if (itemCount == 0 && !set) ++unsupported;
     auto* items = AllocEntry(entry, itemCount);
     for (ULONG j = 0; j < itemCount; ++j) {
       auto& item = items[j];
@@ -263,7 +272,7 @@ HRESULT TOleDbPropertyStorage::GetPropertyInfo(ULONG cPropertyIDSets, const DBPR
     if (info.dwFlags != DBPROPFLAGS_NOTSUPPORTED && !property.Name.empty()) described.emplace_back(&info, &property.Name);
   };
   const HRESULT result = AnswerSelection(
-      *sets_, selection, count, rgPropertyIDSets, false, answer,
+      *sets_, selection, count, rgPropertyIDSets, answer,
       [&](DBPROPINFO& info, const TOleDbProperty& property) {
         FillPropInfo(info, property);
         noteDescription(info, property);
@@ -299,7 +308,7 @@ HRESULT TOleDbPropertyStorage::GetProperties(ULONG cPropertyIDSets, const DBPROP
 
   TPropAnswer answer(count);
   const HRESULT result = AnswerSelection(
-      *sets_, selection, count, rgPropertyIDSets, true, answer,
+      *sets_, selection, count, rgPropertyIDSets, answer,
       [](DBPROP& prop, const TOleDbProperty& property) { property.FillDBProp(prop); },
       [](DBPROP& prop) {
         prop.dwStatus = DBPROPSTATUS_NOTSUPPORTED;
@@ -317,6 +326,9 @@ HRESULT TOleDbPropertyStorage::SetProperties(ULONG cPropertySets, DBPROPSET rgPr
   for (ULONG i = 0; i < cPropertySets; ++i) {
     DBPROPSET& request = rgPropertySets[i];
     TOleDbPropertySet* set = sets_->FindSet(request.guidPropertySet);
+    // The properties in error are there to be read; a consumer sets them as
+    // it would any set the object does not support.
+    if (set && set->SetType == TOleDbPropertySetType::PropertiesInError) set = nullptr;
     for (ULONG j = 0; j < request.cProperties; ++j) {
       DBPROP& prop = request.rgProperties[j];
       bool accepted = false;
@@ -334,12 +346,12 @@ HRESULT TOleDbPropertyStorage::SetProperties(ULONG cPropertySets, DBPROPSET rgPr
         ++succeeded;
       } else {
         ++failed;
-        if (prop.dwOptions == DBPROPOPTIONS_REQUIRED) requiredFailed = true;
+        // An option that is neither is refused, and as strictly as required.
+        if (prop.dwOptions != DBPROPOPTIONS_OPTIONAL) requiredFailed = true;
       }
     }
   }
-  if (failOnRequired && requiredFailed) return DB_E_ERRORSOCCURRED;
-  return SummedResult(succeeded, failed);
+  return SetResult(succeeded, failed, failOnRequired, requiredFailed);
 }
 
 HRESULT TOleDbPropertyStorage::ApplyPropertySets(TOleDbPropertySets& source, bool failOnRequired) {
@@ -375,6 +387,5 @@ HRESULT TOleDbPropertyStorage::ApplyPropertySets(TOleDbPropertySets& source, boo
       if (sourceProperty.Options == DBPROPOPTIONS_REQUIRED) requiredFailed = true;
     }
   }
-  if (failOnRequired && requiredFailed) return DB_E_ERRORSOCCURRED;
-  return SummedResult(succeeded, failed);
+  return SetResult(succeeded, failed, failOnRequired, requiredFailed);
 }

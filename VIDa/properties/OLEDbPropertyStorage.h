@@ -33,11 +33,13 @@ public:
                                   OLECHAR** ppDescBuffer);
   virtual HRESULT GetProperties(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
                                 ULONG* pcPropertySets, DBPROPSET** prgPropertySets);
-  // Writes dwStatus of every DBPROP. failOnRequired turns a failed required
-  // property into DB_E_ERRORSOCCURRED.
+  // Writes dwStatus of every DBPROP. Without failOnRequired nothing set is
+  // DB_E_ERRORSOCCURRED; with it (a new object) only a failed required
+  // property is, failed optional ones give DB_S_ERRORSOCCURRED.
   virtual HRESULT SetProperties(ULONG cPropertySets, DBPROPSET rgPropertySets[], bool failOnRequired);
-  // Applies source's values here; source's DBPROPSET_PROPERTIESINERROR set is
-  // (re)created and ends holding exactly the properties that failed.
+  // Applies source's values here, summed up as SetProperties does; source's
+  // DBPROPSET_PROPERTIESINERROR set is (re)created and ends holding exactly
+  // the properties that failed.
   virtual HRESULT ApplyPropertySets(TOleDbPropertySets& source, bool failOnRequired);
 
 private:

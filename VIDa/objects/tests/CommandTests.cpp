@@ -4,6 +4,7 @@
 
 #include <oledberr.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -327,6 +328,88 @@ TEST(Command, SessionLinkAndChildren) {
   EXPECT_EQ(session.ChildCount, 1);
   rowset.Reset();
   EXPECT_EQ(session.ChildCount, 0);
+}
+
+// What ICommandProperties::GetProperties answers for one request; freed by
+// the published rules.
+struct TCommandProperties {
+  ULONG Count = 0;
+  DBPROPSET* Sets = nullptr;
+  TCommandProperties(ICommandText* command, DBPROPIDSET request) {
+    EXPECT_EQ(Ask<ICommandProperties>(command, IID_ICommandProperties)->GetProperties(1, &request, &Count, &Sets),
+              S_OK);
+  }
+  ~TCommandProperties() {
+    for (ULONG i = 0; Sets && i < Count; ++i) {
+      for (ULONG j = 0; j < Sets[i].cProperties; ++j) VariantClear(&Sets[i].rgProperties[j].vValue);
+      CoTaskMemFree(Sets[i].rgProperties);
+    }
+    CoTaskMemFree(Sets);
+  }
+  const DBPROP& First() const { return Sets[0].rgProperties[0]; }
+};
+
+TEST(Command, RequiredPropertiesReachTheRowsetAsRequired) {
+  TFixture f(L"t");
+  auto properties = Ask<ICommandProperties>(f.Text.Get(), IID_ICommandProperties);
+  // The objects provider's rowset refuses any command timeout but 0.
+  DBPROP prop{};
+  prop.dwPropertyID = DBPROP_COMMANDTIMEOUT;
+  prop.dwOptions = DBPROPOPTIONS_REQUIRED;
+  V_VT(&prop.vValue) = VT_I4;
+  V_I4(&prop.vValue) = 30;
+  DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
+  ASSERT_EQ(properties->SetProperties(1, &set), S_OK);
+  DBPROPID id = DBPROP_COMMANDTIMEOUT;
+  EXPECT_EQ(TCommandProperties(f.Text.Get(), {&id, 1, DBPROPSET_ROWSET}).First().dwOptions, DBPROPOPTIONS_REQUIRED);
+
+  DBROWCOUNT affected = -5;
+  TComPtr<IUnknown> rowset;
+  EXPECT_EQ(f.Command->Execute(nullptr, IID_IRowset, nullptr, &affected, rowset.Put()), DB_E_ERRORSOCCURRED);
+  EXPECT_FALSE(rowset);
+  EXPECT_EQ(affected, -5);
+  EXPECT_EQ(f.Object().ChildCount, 0);
+  EXPECT_EQ(f.Object().State, TOleDbCommandState::TextSet);
+  {
+    TCommandProperties errors(f.Text.Get(), {nullptr, 0, DBPROPSET_PROPERTIESINERROR});
+    ASSERT_EQ(errors.Count, 1u);
+    ASSERT_EQ(errors.Sets[0].cProperties, 1u);
+    EXPECT_EQ(errors.First().dwPropertyID, DBPROP_COMMANDTIMEOUT);
+    EXPECT_EQ(errors.First().dwStatus, DBPROPSTATUS_NOTSETTABLE);
+    EXPECT_EQ(errors.First().dwOptions, DBPROPOPTIONS_REQUIRED);
+  }
+  DBPROPSET inError{&prop, 1, DBPROPSET_PROPERTIESINERROR};
+  EXPECT_EQ(properties->SetProperties(1, &inError), DB_E_ERRORSOCCURRED) << "the error set is not settable";
+  EXPECT_EQ(prop.dwStatus, DBPROPSTATUS_NOTSUPPORTED);
+
+  // An option that is neither required nor optional is refused and changes nothing.
+  prop.dwOptions = 7;
+  EXPECT_EQ(properties->SetProperties(1, &set), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(prop.dwStatus, DBPROPSTATUS_BADOPTION);
+  EXPECT_EQ(TCommandProperties(f.Text.Get(), {&id, 1, DBPROPSET_ROWSET}).First().dwOptions, DBPROPOPTIONS_REQUIRED);
+
+  // Set again as optional, the same value only warns.
+  prop.dwOptions = DBPROPOPTIONS_OPTIONAL;
+  ASSERT_EQ(properties->SetProperties(1, &set), S_OK);
+  EXPECT_EQ(f.Command->Execute(nullptr, IID_IRowset, nullptr, &affected, rowset.Put()), DB_S_ERRORSOCCURRED);
+  EXPECT_TRUE(rowset);
+}
+
+TEST(Command, FailedExecuteLeavesNoRowsetPointer) {
+  auto execute = [](TFixture& f, IUnknown* outer = nullptr) {
+    // A stale pointer left in *ppRowset is what a consumer releases after a failure.
+    IUnknown* rowset = reinterpret_cast<IUnknown*>(static_cast<std::uintptr_t>(0xDEADBEEF));
+    HRESULT result = f.Command->Execute(outer, IID_IRowset, nullptr, nullptr, &rowset);
+    EXPECT_EQ(rowset, nullptr) << std::hex << result;
+    return result;
+  };
+  TFixture fresh;
+  EXPECT_EQ(execute(fresh), DB_E_NOCOMMAND);
+  TFixture missing(L"missing");
+  EXPECT_EQ(execute(missing), DB_E_NOTABLE);
+  EXPECT_EQ(execute(missing, reinterpret_cast<IUnknown*>(missing.Session.Get())), DB_E_NOAGGREGATION);
+  TFixture statement(L"DELETE FROM x");
+  EXPECT_EQ(execute(statement), E_FAIL);
 }
 
 }  // namespace

@@ -386,4 +386,48 @@ TEST_F(DatasourceTest, DataConversionObjectIsSharedUntilUninitialize) {
   EXPECT_NE(second.Get(), first.Get());
 }
 
+TEST_F(DatasourceTest, UnknownPropertySetsCountAsErrors) {
+  TComPtr<IDBProperties> properties;
+  ASSERT_EQ(CreateTestProvider(nullptr, IID_IDBProperties, properties.PutVoid()), S_OK);
+  DBPROPID init[] = {DBPROP_INIT_DATASOURCE}, table[] = {DBPROP_TBL_TEMPTABLE};
+
+  auto describe = [&](std::vector<DBPROPIDSET> request, std::vector<DBPROPINFO>& lastSet) {
+    ULONG count = 0;
+    DBPROPINFOSET* sets = nullptr;
+    HRESULT result = properties->GetPropertyInfo(static_cast<ULONG>(request.size()), request.data(), &count, &sets,
+                                                 nullptr);
+    lastSet.clear();
+    for (ULONG i = 0; i < count; ++i) {
+      for (ULONG j = 0; j < sets[i].cPropertyInfos; ++j) {
+        VariantClear(&sets[i].rgPropertyInfos[j].vValues);
+        if (i + 1 == count) lastSet.push_back(sets[i].rgPropertyInfos[j]);
+      }
+      CoTaskMemFree(sets[i].rgPropertyInfos);
+    }
+    CoTaskMemFree(sets);
+    return result;
+  };
+  std::vector<DBPROPINFO> infos;
+  // The IDs of a set the data source lacks come back, marked as not supported.
+  EXPECT_EQ(describe({{init, 1, DBPROPSET_DBINIT}, {table, 1, DBPROPSET_TABLE}}, infos), DB_S_ERRORSOCCURRED);
+  ASSERT_EQ(infos.size(), 1u);
+  EXPECT_EQ(infos[0].dwPropertyID, DBPROP_TBL_TEMPTABLE);
+  EXPECT_EQ(infos[0].dwFlags, DBPROPFLAGS_NOTSUPPORTED);
+  EXPECT_EQ(describe({{nullptr, 0, DBPROPSET_DBINIT}, {nullptr, 0, DBPROPSET_TABLE}}, infos), DB_S_ERRORSOCCURRED);
+  EXPECT_TRUE(infos.empty());
+  EXPECT_EQ(describe({{table, 1, DBPROPSET_TABLE}}, infos), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(infos.size(), 1u);
+
+  // GetProperties sums up the same way.
+  DBPROPIDSET request[] = {{nullptr, 0, DBPROPSET_DBINIT}, {nullptr, 0, DBPROPSET_TABLE}};
+  ULONG count = 0;
+  DBPROPSET* sets = nullptr;
+  EXPECT_EQ(properties->GetProperties(2, request, &count, &sets), DB_S_ERRORSOCCURRED);
+  for (ULONG i = 0; i < count; ++i) {
+    for (ULONG j = 0; j < sets[i].cProperties; ++j) VariantClear(&sets[i].rgProperties[j].vValue);
+    CoTaskMemFree(sets[i].rgProperties);
+  }
+  CoTaskMemFree(sets);
+}
+
 }  // namespace

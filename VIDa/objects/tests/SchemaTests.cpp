@@ -170,12 +170,17 @@ TEST(SchemaRowset, RowsetProperties) {
   TComPtr<IDBSchemaRowset> schemas = SchemaRowsetOf(CreateObjectsSession());
   DBPROP prop{};
   prop.dwPropertyID = 0xFFFF;
-  prop.dwOptions = DBPROPOPTIONS_OPTIONAL;
+  prop.dwOptions = DBPROPOPTIONS_REQUIRED;
   DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
   TComPtr<IUnknown> rowset;
   EXPECT_EQ(schemas->GetRowset(nullptr, DBSCHEMA_TABLES, 0, nullptr, IID_IRowset, 1, &set, rowset.Put()),
             DB_E_ERRORSOCCURRED);
   EXPECT_FALSE(rowset) << "a failed call hands out no rowset";
+  // An optional property only warns, even when it is the only one.
+  prop.dwOptions = DBPROPOPTIONS_OPTIONAL;
+  EXPECT_EQ(schemas->GetRowset(nullptr, DBSCHEMA_TABLES, 0, nullptr, IID_IRowset, 1, &set, rowset.Put()),
+            DB_S_ERRORSOCCURRED);
+  EXPECT_TRUE(rowset);
   DBPROP both[2]{};
   both[0].dwPropertyID = DBPROP_IAccessor;
   V_VT(&both[0].vValue) = VT_BOOL;

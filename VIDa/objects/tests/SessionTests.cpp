@@ -153,6 +153,13 @@ TEST(Session, UnsettablePropertiesStillGiveARowset) {
   TComPtr<IUnknown> rowset;
   EXPECT_EQ(session->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 1, &set, rowset.Put()), DB_S_ERRORSOCCURRED);
   EXPECT_TRUE(rowset);
+  // Optional properties only warn, even when none of them could be set.
+  DBPROPSET unknownOnly{&props[1], 1, DBPROPSET_ROWSET}, nothing{nullptr, 0, DBPROPSET_ROWSET};
+  EXPECT_EQ(session->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 1, &unknownOnly, rowset.Put()),
+            DB_S_ERRORSOCCURRED);
+  EXPECT_TRUE(rowset);
+  EXPECT_EQ(session->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 1, &nothing, rowset.Put()), S_OK);
+  EXPECT_TRUE(rowset);
   props[1].dwOptions = DBPROPOPTIONS_REQUIRED;
   auto& object = ObjectBehind<TOleDbSession>(session.Get());
   const LONG children = object.ChildCount;

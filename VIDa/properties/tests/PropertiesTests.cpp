@@ -563,8 +563,18 @@ TEST(PropertiesStorage, SetPropertiesSummaryAndHandler) {
   EXPECT_EQ(V_BOOL(&value.Get()), VARIANT_FALSE);
   EXPECT_EQ(storage->SetProperties(1, &strict, false), DB_S_ERRORSOCCURRED);
 
+  // All failed: an error when setting values, a warning for a new object
+  // as long as every failed property was optional.
+  DBPROP optional[] = {Prop(4242, yes), Prop(DBPROP_CANHOLDROWS, no)};
+  DBPROPSET lenient{optional, 2, DBPROPSET_ROWSET};
+  EXPECT_EQ(storage->SetProperties(1, &lenient, false), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(storage->SetProperties(1, &lenient, true), DB_S_ERRORSOCCURRED);
+  optional[1].dwOptions = DBPROPOPTIONS_REQUIRED;
+  EXPECT_EQ(storage->SetProperties(1, &lenient, true), DB_E_ERRORSOCCURRED);
+
   DBPROPSET emptySet{nullptr, 0, DBPROPSET_ROWSET};
   EXPECT_EQ(storage->SetProperties(1, &emptySet, false), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(storage->SetProperties(1, &emptySet, true), S_OK);
   EXPECT_EQ(storage->SetProperties(0, nullptr, false), S_OK);
   DBPROPSET broken{nullptr, 1, DBPROPSET_ROWSET};
   EXPECT_EQ(CodeOf([&] { storage->SetProperties(1, &broken, false); }), E_INVALIDARG);
