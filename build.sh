@@ -2,24 +2,32 @@
 # One entry point for setting up, building, testing and demonstrating zellogdb.
 #
 #   ./build.sh demo    install what is missing, build, and query the sample logs
-#   ./build.sh test    install what is missing, build both trees, run every test
-#   ./build.sh dist    a release zip of the committed tree: the DLL, zellogq, zellogcat, README
+#   ./build.sh test    install what is missing, build every tree, run every test
+#   ./build.sh dist    a release zip of the committed tree: the DLL, zellogq, zellogcat (x64 and x86), README
 #
-# Finer steps: deps | check | native | windows | windows-clang | register | test-native |
-#              test-windows | fuzz [seconds] | bench [args] | dist
+# Finer steps: deps | check | native | windows | windows32 | windows-clang | windows32-clang |
+#              register | test-native | test-windows | test-windows32 | fuzz [seconds] | bench [args] | dist
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 NATIVE_DIR="${ROOT}/build/native"
 WIN_DIR="${ROOT}/build/win"
 WIN_CLANG_DIR="${ROOT}/build/win-clang"
+WIN32_DIR="${ROOT}/build/win32"
+WIN32_CLANG_DIR="${ROOT}/build/win32-clang"
 JOBS="$(nproc 2>/dev/null || echo 2)"
 FUZZ_SECONDS="${ZELLOG_FUZZ_SECONDS:-60}"
 
-PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest clang clang-16 lld-16 libclang-rt-14-dev tzdata python3)
+# wine32 comes from the i386 architecture, which ensure_packages adds; it and
+# wine64 come from the same release, so their versions match.
+PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 googletest
+  clang clang-16 lld-16 libclang-rt-14-dev tzdata python3)
 
-# Debian's wine64 package installs its loader and server here, not on PATH.
+# Debian's wine64 package installs its loader and server here, not on PATH;
+# wine32 adds the 32-bit loader beside them, which runs the 32-bit programs
+# in the same (64-bit, WoW64) prefix.
 WINE=/usr/lib/wine/wine64
+WINE32=/usr/lib/wine/wine
 WINESERVER=/usr/lib/wine/wineserver64
 
 log() { printf '==> %s\n' "$*"; }
@@ -34,7 +42,13 @@ ensure_packages() {
   local sudo=()
   [ "$(id -u)" -ne 0 ] && sudo=(sudo)
   export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq </dev/null
+  if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    log "adding the i386 architecture (for wine32)"
+    "${sudo[@]}" dpkg --add-architecture i386
+  fi
+  # An index a mirror is still syncing fails the update but may not matter:
+  # the install below says whether anything needed is really missing.
+  "${sudo[@]}" apt-get update -qq </dev/null || log "apt-get update reported errors; installing anyway"
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 }
 
@@ -44,10 +58,10 @@ check_tools() {
   local missing=()
   local tool
   for tool in cmake ctest ninja clang clang++ clang-16 clang++-16 ld.lld-16 x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix \
-    x86_64-w64-mingw32-windres; do
+    x86_64-w64-mingw32-windres i686-w64-mingw32-gcc-posix i686-w64-mingw32-g++-posix i686-w64-mingw32-windres; do
     command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
   done
-  for tool in "$WINE" "$WINESERVER"; do
+  for tool in "$WINE" "$WINE32" "$WINESERVER"; do
     [ -x "$tool" ] || missing+=("$tool")
   done
   if command -v clang >/dev/null 2>&1; then
@@ -84,14 +98,36 @@ build_windows() {
   cmake --build "$WIN_DIR" -j "$JOBS"
 }
 
+# The 32-bit tree, for 32-bit consumers. Its tests run in the 64-bit tree's
+# prefix, where 32-bit programs see the registry's 32-bit view: both DLLs are
+# registered there side by side, as on a Windows machine that has both.
+# TARGETS... builds only those (the demo needs just the DLL and zellogq).
+build_windows32() {
+  log "Windows x86 build (mingw-w64 posix, i686)"
+  cmake -S "$ROOT" -B "$WIN32_DIR" -G Ninja \
+    -DCMAKE_BUILD_TYPE=Release -DZELLOG_WINEPREFIX="$WIN_DIR/wineprefix" \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-i686.cmake" >/dev/null
+  local targets=()
+  [ $# -eq 0 ] || targets=(--target "$@")
+  cmake --build "$WIN32_DIR" -j "$JOBS" "${targets[@]}"
+}
+
 # The same Windows tree once more with clang, warnings as errors in our own
 # code: what only GCC accepts fails here (MSVC is not at hand). Built, not run.
+# BUILD_DIR TOOLCHAIN
+build_clang_tree() {
+  cmake -S "$ROOT" -B "$1" -G Ninja \
+    -DCMAKE_BUILD_TYPE=Release -DZELLOG_WERROR=ON \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$2" >/dev/null
+  cmake --build "$1" -j "$JOBS"
+}
 build_windows_clang() {
   log "Windows x64 build with clang (mingw-w64 headers, warnings as errors)"
-  cmake -S "$ROOT" -B "$WIN_CLANG_DIR" -G Ninja \
-    -DCMAKE_BUILD_TYPE=Release -DZELLOG_WERROR=ON \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/clang-mingw-w64-x86_64.cmake" >/dev/null
-  cmake --build "$WIN_CLANG_DIR" -j "$JOBS"
+  build_clang_tree "$WIN_CLANG_DIR" clang-mingw-w64-x86_64.cmake
+}
+build_windows32_clang() {
+  log "Windows x86 build with clang (mingw-w64 headers, warnings as errors)"
+  build_clang_tree "$WIN32_CLANG_DIR" clang-mingw-w64-i686.cmake
 }
 
 # One wineserver is kept alive for the whole run so that every test process
@@ -134,6 +170,20 @@ test_windows() {
   ctest --test-dir "$WIN_DIR" --output-on-failure
 }
 
+test_windows32() {
+  wine_start
+  log "Windows x86 tests under wine's 32-bit side"
+  ctest --test-dir "$WIN32_DIR" --output-on-failure
+}
+
+# Both DLLs registered in one prefix, each consumer loading its own, and both
+# reading the same values from the sample logs and a generated one.
+test_bitness() {
+  wine_start
+  log "x64 and x86 side by side"
+  bash "$ROOT/Tools/OleDbLogProvider/tests/side_by_side.sh" "$WIN_DIR" "$WIN32_DIR" "$ROOT/examples/logs"
+}
+
 run_fuzz() {
   local seconds="${1:-$FUZZ_SECONDS}"
   local fuzzer="$NATIVE_DIR/logs/fuzz/logline_fuzzer"
@@ -154,19 +204,26 @@ run_fuzz() {
 }
 
 # The provider is registered with the platform's own regsvr32 in the build's
-# private wine prefix, as an installer would on Windows.
+# private wine prefix, as an installer would on Windows: the 64-bit DLL by the
+# 64-bit regsvr32 and, when built, the 32-bit DLL by the 32-bit regsvr32 of
+# SysWOW64, which writes the registry's 32-bit view.
 register_provider() {
   local dll="$WIN_DIR/Tools/OleDbLogProvider/zellogdb.dll"
+  local dll32="$WIN32_DIR/Tools/OleDbLogProvider/zellogdb.dll"
   [ -f "$dll" ] || { log "no zellogdb.dll built"; return 1; }
   log "registering zellogdb.dll in $WINEPREFIX"
   "$ROOT/cmake/wine-run.sh" "$WINEPREFIX" regsvr32 /s "Z:$dll"
+  if [ -f "$dll32" ]; then
+    log "registering the 32-bit zellogdb.dll beside it"
+    "$ROOT/cmake/wine-run.sh" "$WINEPREFIX" 'C:\windows\syswow64\regsvr32.exe' /s "Z:$dll32"
+  fi
 }
 
 run_demo() {
   wine_start
   register_provider
   if [ -f "$ROOT/Tools/OleDbLogProvider/demo.sh" ]; then
-    bash "$ROOT/Tools/OleDbLogProvider/demo.sh" "$WIN_DIR" "$ROOT/examples/logs"
+    bash "$ROOT/Tools/OleDbLogProvider/demo.sh" "$WIN_DIR" "$ROOT/examples/logs" "$WIN32_DIR"
   else
     log "zellogcat (native) over examples/logs"
     "$NATIVE_DIR/Tools/zellogcat/zellogcat" "$ROOT"/examples/logs/*.log
@@ -191,20 +248,25 @@ build_dist() {
   rm -rf "$dist"
   mkdir -p "$dist/src"
   git -C "$ROOT" archive HEAD | tar -x -C "$dist/src"
-  log "release build of $commit"
-  cmake -S "$dist/src" -B "$dist/win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$dist/src/cmake/mingw-w64-x86_64.cmake" -DZELLOG_TESTS=OFF -DZELLOG_BENCH=OFF >/dev/null
-  cmake --build "$dist/win" -j "$JOBS" --target zellogdb zellogq zellogcat
-  local zip="$dist/zellogdb-$commit-win64.zip"
-  python3 - "$zip" "$dist/win" "$dist/src" <<'PY'
+  local arch toolchain
+  for arch in x64 x86; do
+    toolchain=mingw-w64-x86_64.cmake
+    [ "$arch" = x86 ] && toolchain=mingw-w64-i686.cmake
+    log "release build of $commit for $arch"
+    cmake -S "$dist/src" -B "$dist/$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$dist/src/cmake/$toolchain" -DZELLOG_TESTS=OFF -DZELLOG_BENCH=OFF >/dev/null
+    cmake --build "$dist/$arch" -j "$JOBS" --target zellogdb zellogq zellogcat
+  done
+  local zip="$dist/zellogdb-$commit-windows.zip"
+  python3 - "$zip" "$dist" "$dist/src" <<'PY'
 import os, sys, zipfile
-zip_path, build, src = sys.argv[1:]
-files = {
-    "zellogdb.dll": os.path.join(build, "Tools/OleDbLogProvider/zellogdb.dll"),
-    "zellogq.exe": os.path.join(build, "Tools/zellogq/zellogq.exe"),
-    "zellogcat.exe": os.path.join(build, "Tools/zellogcat/zellogcat.exe"),
-    "README.md": os.path.join(src, "README.md"),
-}
+zip_path, dist, src = sys.argv[1:]
+files = {"README.md": os.path.join(src, "README.md")}
+for arch in ("x64", "x86"):
+    build = os.path.join(dist, arch)
+    files[arch + "/zellogdb.dll"] = os.path.join(build, "Tools/OleDbLogProvider/zellogdb.dll")
+    files[arch + "/zellogq.exe"] = os.path.join(build, "Tools/zellogq/zellogq.exe")
+    files[arch + "/zellogcat.exe"] = os.path.join(build, "Tools/zellogcat/zellogcat.exe")
 with zipfile.ZipFile(zip_path, "w", zipfile.ZIP_DEFLATED) as bundle:
     for name, path in files.items():
         bundle.write(path, name)
@@ -219,10 +281,13 @@ case "$cmd" in
   check)        check_tools ;;
   native)       ensure_packages; build_native ;;
   windows)      ensure_packages; build_windows ;;
+  windows32)    ensure_packages; build_windows32 ;;
   windows-clang) ensure_packages; build_windows_clang ;;
+  windows32-clang) ensure_packages; build_windows32_clang ;;
   test-native)  ensure_packages; build_native; test_native ;;
   test-windows) ensure_packages; build_windows; test_windows ;;
-  register)     ensure_packages; build_windows; wine_start; register_provider ;;
+  test-windows32) ensure_packages; build_windows32; test_windows32 ;;
+  register)     ensure_packages; build_windows; build_windows32 zellogdb; wine_start; register_provider ;;
   fuzz)         ensure_packages; build_native; run_fuzz "${1:-}" ;;
   bench)
     ensure_packages
@@ -239,11 +304,15 @@ case "$cmd" in
     check_tools
     build_native
     build_windows
+    build_windows32
     test_native
     run_fuzz
     test_windows
+    test_windows32
+    test_bitness
     test_demo
     build_windows_clang
+    build_windows32_clang
     log "all tests passed"
     ;;
   dist)         ensure_packages; build_dist ;;
@@ -252,6 +321,7 @@ case "$cmd" in
     check_tools
     build_native
     build_windows
+    build_windows32 zellogdb zellogq
     run_demo
     ;;
   *)

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include <msdasc.h>
+#include <oledberr.h>
 
 #include "QueryFailure.h"
 #include "WideText.h"
@@ -14,6 +15,56 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 struct TTaskMemFree {
   void operator()(void* p) const noexcept { CoTaskMemFree(p); }
 };
+
+// The property sets and descriptions a provider hands out, freed as the
+// consumer must: every value, every array, then the outer array.
+struct TPropertyAnswer {
+  ULONG SetCount = 0;
+  DBPROPSET* Sets = nullptr;
+  ULONG InfoSetCount = 0;
+  DBPROPINFOSET* InfoSets = nullptr;
+  OLECHAR* Descriptions = nullptr;
+
+  ~TPropertyAnswer() {
+    for (ULONG i = 0; i < SetCount; ++i) {
+      for (ULONG j = 0; j < Sets[i].cProperties; ++j) VariantClear(&Sets[i].rgProperties[j].vValue);
+      CoTaskMemFree(Sets[i].rgProperties);
+    }
+    CoTaskMemFree(Sets);
+    for (ULONG i = 0; i < InfoSetCount; ++i) {
+      for (ULONG j = 0; j < InfoSets[i].cPropertyInfos; ++j) VariantClear(&InfoSets[i].rgPropertyInfos[j].vValues);
+      CoTaskMemFree(InfoSets[i].rgPropertyInfos);
+    }
+    CoTaskMemFree(InfoSets);
+    CoTaskMemFree(Descriptions);
+  }
+};
+
+TQueryCell PropertyCell(VARIANT& value) {
+  TQueryCell cell;
+  switch (value.vt) {
+    case VT_EMPTY:
+    case VT_NULL: break;
+    case VT_BOOL:
+      cell.Kind = TCellKind::Bool;
+      cell.Bool = value.boolVal != VARIANT_FALSE;
+      break;
+    case VT_I2:
+    case VT_I4:
+      cell.Kind = TCellKind::Integer;
+      cell.Integer = value.vt == VT_I2 ? value.iVal : value.lVal;
+      break;
+    default:
+      if (FAILED(VariantChangeTypeEx(&value, &value, LOCALE_INVARIANT, 0, VT_BSTR))) {
+        cell.Kind = TCellKind::Error;
+        cell.Text = "unconvertible";
+        break;
+      }
+      cell.Kind = TCellKind::Text;
+      if (value.bstrVal) cell.Text = WideToUtf8(value.bstrVal);
+  }
+  return cell;
+}
 
 }  // namespace
 
@@ -84,5 +135,32 @@ TComPtr<IRowset> TQueryConnection::Schema(REFGUID schema, std::span<VARIANT> res
              "cannot read a schema rowset");
   TComPtr<IRowset> result;
   CheckOleDb(rowset.As(result, IID_IRowset), "cannot read a schema rowset");
+  return result;
+}
+
+std::vector<std::pair<std::string, TQueryCell>> TQueryConnection::DataSourceInfo() {
+  TComPtr<IDBProperties> properties;
+  CheckOleDb(DataSource.As(properties, IID_IDBProperties), "the data source has no IDBProperties");
+  DBPROPIDSET all{nullptr, 0, DBPROPSET_DATASOURCEINFO};
+  TPropertyAnswer answer;
+  const HRESULT got = properties->GetProperties(1, &all, &answer.SetCount, &answer.Sets);
+  if (got != DB_S_ERRORSOCCURRED) CheckOleDb(got, "cannot read the data source information");
+  // Descriptions are a courtesy: without them the property's number stands in.
+  properties->GetPropertyInfo(1, &all, &answer.InfoSetCount, &answer.InfoSets, &answer.Descriptions);
+  std::vector<std::pair<std::string, TQueryCell>> result;
+  for (ULONG i = 0; i < answer.SetCount; ++i) {
+    for (ULONG j = 0; j < answer.Sets[i].cProperties; ++j) {
+      DBPROP& property = answer.Sets[i].rgProperties[j];
+      if (property.dwStatus != DBPROPSTATUS_OK) continue;
+      std::string name = "property " + std::to_string(property.dwPropertyID);
+      for (ULONG k = 0; k < answer.InfoSetCount; ++k)
+        for (ULONG m = 0; m < answer.InfoSets[k].cPropertyInfos; ++m) {
+          const DBPROPINFO& info = answer.InfoSets[k].rgPropertyInfos[m];
+          if (info.dwPropertyID == property.dwPropertyID && info.pwszDescription)
+            name = WideToUtf8(info.pwszDescription);
+        }
+      result.emplace_back(std::move(name), PropertyCell(property.vValue));
+    }
+  }
   return result;
 }

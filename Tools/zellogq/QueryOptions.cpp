@@ -3,7 +3,8 @@
 #include <charconv>
 
 const char* const QueryUsage =
-    "Usage: zellogq CONNECTION [OPTIONS] tables\n"
+    "Usage: zellogq CONNECTION [OPTIONS] info\n"
+    "       zellogq CONNECTION [OPTIONS] tables\n"
     "       zellogq CONNECTION [OPTIONS] columns TABLE\n"
     "       zellogq CONNECTION [OPTIONS] TABLE\n"
     "       zellogq CONNECTION [OPTIONS] --command TEXT\n"
@@ -18,6 +19,9 @@ const char* const QueryUsage =
     "  --folder DIR          short for \"Provider=zellogdb.provider;Data Source=DIR\"\n"
     "\n"
     "What to show:\n"
+    "  info                  the data source's information properties, among them\n"
+    "                        the provider's file name and version: the version ends\n"
+    "                        with (32-bit) or (64-bit) for zellogdb\n"
     "  tables                the tables (TABLES schema rowset): TABLE_NAME, TABLE_TYPE\n"
     "  columns TABLE         the columns of TABLE with their types (IColumnsInfo);\n"
     "                        where the provider has a COLUMNS schema rowset, columns\n"
@@ -124,8 +128,11 @@ std::string ParseQueryOptions(const std::vector<std::string>& arguments, TQueryO
     options.Action = TQueryAction::Rows;
     return {};
   }
-  if (words.empty()) return "nothing to show: give tables, columns TABLE, a TABLE or --command TEXT";
-  if (words[0] == "tables") {
+  if (words.empty()) return "nothing to show: give info, tables, columns TABLE, a TABLE or --command TEXT";
+  if (words[0] == "info") {
+    if (words.size() > 1) return "info takes no table name";
+    options.Action = TQueryAction::Info;
+  } else if (words[0] == "tables") {
     if (words.size() > 1) return "tables takes no table name";
     options.Action = TQueryAction::Tables;
   } else if (words[0] == "columns") {

@@ -7,7 +7,7 @@
 
 #include "RowWriter.h"
 
-enum class TQueryAction { Help, Tables, Columns, Rows };
+enum class TQueryAction { Help, Info, Tables, Columns, Rows };
 
 struct TQueryOptions {
   std::string ConnectionString;  // all texts UTF-8

@@ -45,6 +45,7 @@ public:
   int Run() {
     TQueryConnection connection(Options.ConnectionString);
     switch (Options.Action) {
+      case TQueryAction::Info: return Info(connection);
       case TQueryAction::Tables: return Tables(connection);
       case TQueryAction::Columns: return Columns(connection);
       case TQueryAction::Rows:
@@ -58,6 +59,22 @@ public:
   bool FlushOutput() { return Output.Flush(); }
 
 private:
+  int Info(TQueryConnection& connection) {
+    const auto properties = connection.DataSourceInfo();
+    static const std::string Names[] = {"PROPERTY", "VALUE"};
+    Writer->Begin(Names);
+    std::vector<TQueryCell> cells(2);
+    cells[0].Kind = TCellKind::Text;
+    for (const auto& [name, value] : properties) {
+      cells[0].Text = name;
+      cells[1] = value;
+      Writer->Row(cells);
+    }
+    Writer->End(properties.size());
+    CountOnStandardError(properties.size(), "properties");
+    return QueryExitSuccess;
+  }
+
   int Tables(TQueryConnection& connection) {
     TComPtr<IRowset> rowset = connection.Schema(DBSCHEMA_TABLES, {});
     if (!rowset) throw EQueryFailure("the provider lists no tables (no TABLES schema rowset)", E_NOINTERFACE, {});

@@ -1,12 +1,50 @@
 #include "OLEDbDatasource.h"
 
 #include <oledberr.h>
+#include <winver.h>
 
 #include <cstdio>
+#include <cwchar>
+#include <vector>
 
 #include "Diagnostics.h"
 #include "OLEDbDataConvert.h"
 #include "OLEDbPropertyCatalogue.h"
+
+namespace {
+
+// The version OLE DB consumers parse ("MM.mm.bbbb") from the module's own
+// version resource, followed by the description OLE DB allows: the bitness,
+// so that with the 32-bit and the 64-bit build both registered a user can
+// tell which one a consumer loaded. Empty for a module without a resource.
+std::wstring ModuleVersionText(const std::wstring& modulePath) {
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeW(modulePath.c_str(), &ignored);
+  if (size == 0) return {};
+  std::vector<BYTE> block(size);
+  if (!GetFileVersionInfoW(modulePath.c_str(), 0, size, block.data())) return {};
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info ||
+      length < sizeof *info || info->dwSignature != VS_FFI_SIGNATURE)
+    return {};
+  wchar_t text[48];
+  swprintf(text, std::size(text), L"%02u.%02u.%04u (%u-bit)", HIWORD(info->dwFileVersionMS),
+           LOWORD(info->dwFileVersionMS), HIWORD(info->dwFileVersionLS), static_cast<unsigned>(sizeof(void*) * 8));
+  return text;
+}
+
+void PutText(TOleDbPropertySets& sets, DBPROPID id, const std::wstring& text) {
+  VARIANT value;
+  VariantInit(&value);
+  V_VT(&value) = VT_BSTR;
+  V_BSTR(&value) = SysAllocString(text.c_str());
+  if (!V_BSTR(&value)) throw EOleDbException(E_OUTOFMEMORY);
+  sets.PutValue(DBPROPSET_DATASOURCEINFO, id, value);
+  VariantClear(&value);
+}
+
+} // namespace
 
 TOleDbDatasource::~TOleDbDatasource() = default;
 
@@ -35,16 +73,12 @@ void TOleDbDatasource::InitProperties() {
   sets.FindOrCreateSet(DBPROPSET_DATASOURCEINFO).AddDefaults(DatasourceInfoPropertyIDs);
   sets.FindOrCreateSet(DBPROPSET_ROWSET).AddDefaults(StandardRowsetPropertyIDs);
 
-  std::wstring fileName = ComServer().ModuleFileName();
-  size_t slash = fileName.find_last_of(L"\\/:");
-  if (slash != std::wstring::npos) fileName.erase(0, slash + 1);
-  VARIANT name;
-  VariantInit(&name);
-  V_VT(&name) = VT_BSTR;
-  V_BSTR(&name) = SysAllocString(fileName.c_str());
-  if (!V_BSTR(&name)) throw EOleDbException(E_OUTOFMEMORY);
-  sets.PutValue(DBPROPSET_DATASOURCEINFO, DBPROP_PROVIDERNAME, name);
-  VariantClear(&name);
+  const std::wstring modulePath = ComServer().ModuleFileName();
+  // The module does not change while it is loaded, so its resource is read once.
+  static const std::wstring version = ModuleVersionText(modulePath);
+  size_t slash = modulePath.find_last_of(L"\\/:");
+  PutText(sets, DBPROP_PROVIDERNAME, slash == std::wstring::npos ? modulePath : modulePath.substr(slash + 1));
+  PutText(sets, DBPROP_PROVIDERVER, version);
 }
 
 void TOleDbDatasource::SetInitialized(bool value) {

@@ -76,10 +76,10 @@ inline constexpr std::array<DBPROPID, 10> DatasourceInitPropertyIDs = {
 inline constexpr std::array<DBPROPID, 1> DatasourcePropertyIDs = {DBPROP_CURRENTCATALOG};
 
 // Data source DBPROPSET_DATASOURCEINFO, in order.
-inline constexpr std::array<DBPROPID, 10> DatasourceInfoPropertyIDs = {
+inline constexpr std::array<DBPROPID, 11> DatasourceInfoPropertyIDs = {
     DBPROP_ACTIVESESSIONS, DBPROP_DATASOURCEREADONLY, DBPROP_PROVIDEROLEDBVER, DBPROP_DSOTHREADMODEL,
     DBPROP_BYREFACCESSORS, DBPROP_DBMSNAME,           DBPROP_PROVIDERNAME,     OleDbPropOleObjects,
-    DBPROP_STRUCTUREDSTORAGE, DBPROP_MULTIPLERESULTS,
+    DBPROP_STRUCTUREDSTORAGE, DBPROP_MULTIPLERESULTS, DBPROP_PROVIDERVER,
 };
 
 // Session DBPROPSET_SESSION.

@@ -20,6 +20,7 @@ TEST(QueryOptionsTests, WhatToShowComesFromTheWordsOrTheCommand) {
   ASSERT_EQ(parsed.Problem, "");
   EXPECT_EQ(parsed.Options.ConnectionString, "Provider=zellogdb.provider;Data Source=C:\\logs");
   EXPECT_EQ(parsed.Options.Action, TQueryAction::Tables);
+  EXPECT_EQ(Parse({"--folder", "x", "info"}).Options.Action, TQueryAction::Info);
 
   parsed = Parse({"columns", "mail.log", "-c", "Provider=Other;Data Source=x"});
   ASSERT_EQ(parsed.Problem, "");
@@ -49,7 +50,8 @@ TEST(QueryOptionsTests, WhatToShowComesFromTheWordsOrTheCommand) {
 
 TEST(QueryOptionsTests, BadArgumentsAreNamed) {
   EXPECT_EQ(Parse({"tables"}).Problem, "no connection: give -c STRING or --folder DIR");
-  EXPECT_EQ(Parse({"-c", "x"}).Problem, "nothing to show: give tables, columns TABLE, a TABLE or --command TEXT");
+  EXPECT_EQ(Parse({"-c", "x"}).Problem, "nothing to show: give info, tables, columns TABLE, a TABLE or --command TEXT");
+  EXPECT_EQ(Parse({"-c", "x", "info", "a.log"}).Problem, "info takes no table name");
   EXPECT_EQ(Parse({"-c", "x", "a.log", "b.log"}).Problem, "one table at a time ('b.log' is one too many)");
   EXPECT_EQ(Parse({"-c", "x", "columns"}).Problem, "columns takes one table name");
   EXPECT_EQ(Parse({"-c", "x", "tables", "a.log"}).Problem, "tables takes no table name");

@@ -2,8 +2,12 @@
 // against zellogcat's records of the same files.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+
+#include <windows.h>
+#include <winver.h>
 
 #include "ProviderFixture.h"
 #include "Zellogq.h"
@@ -67,6 +71,39 @@ TEST_F(ZellogqProviderTests, TablesListEverySampleLog) {
   }
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, ExampleLogNames());
+}
+
+// The version of the DLL the registry's view of this process names for the
+// provider, as the file's properties show it: "MM.mm.bbbb".
+std::string RegisteredProviderFileVersion() {
+  wchar_t path[MAX_PATH] = {};
+  DWORD size = sizeof path;
+  if (RegGetValueW(HKEY_CLASSES_ROOT, L"CLSID\\{55EC7CF0-F505-4435-959F-3EDF8409519C}\\InprocServer32", nullptr,
+                   RRF_RT_REG_SZ, nullptr, path, &size) != ERROR_SUCCESS)
+    return "(not registered)";
+  std::vector<BYTE> block(GetFileVersionInfoSizeW(path, nullptr));
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (block.empty() || !GetFileVersionInfoW(path, 0, static_cast<DWORD>(block.size()), block.data()) ||
+      !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length))
+    return "(no version)";
+  char text[32];
+  snprintf(text, sizeof text, "%02u.%02u.%04u", HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+           HIWORD(info->dwFileVersionLS));
+  return text;
+}
+
+// With the 32-bit and the 64-bit provider both registered, the version tells
+// a user which one a consumer loaded: the one of the consumer's own bitness.
+TEST_F(ZellogqProviderTests, InfoShowsTheVersionOfTheProviderOfTheConsumersBitness) {
+  const TRun run = RunOnExamples({"info", "--format", "jsonl"});
+  ASSERT_EQ(run.Status, QueryExitSuccess) << run.Err;
+  std::map<std::string, std::string> values;
+  for (const TJsonRecord& property : ParseJsonLines(run.Out)) values[property.at("PROPERTY")] = property.at("VALUE");
+  EXPECT_EQ(values["Provider Name"], "zellogdb.dll");
+  EXPECT_EQ(values["Provider Version"],
+            RegisteredProviderFileVersion() + (sizeof(void*) == 8 ? " (64-bit)" : " (32-bit)"));
+  EXPECT_EQ(values["Read-Only Data Source"], "true");
 }
 
 TEST_F(ZellogqProviderTests, ColumnsGiveTheLogColumnsWithTheirTypesAndAgreeWithTheSchema) {

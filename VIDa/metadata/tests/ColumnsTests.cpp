@@ -71,7 +71,9 @@ TEST(Columns, OrdinalLookupFollowsChanges) {
   for (int i = 0; i < 12; ++i) columns.AddColumn(L"c" + std::to_wstring(i), DBTYPE_I4, 0);
   EXPECT_EQ(columns.FindByOrdinal(10), &columns.Items(9));
   EXPECT_EQ(columns.FindByOrdinal(0), nullptr);
-  EXPECT_EQ(columns.FindByOrdinal(DBORDINAL(1) << 32 | 1), nullptr);  // not ordinal 1
+  if constexpr (sizeof(DBORDINAL) > 4) {  // not ordinal 1
+    EXPECT_EQ(columns.FindByOrdinal(static_cast<DBORDINAL>(std::uint64_t{1} << 32) | 1), nullptr);
+  }
   columns.AddColumn(L"late", DBTYPE_I4, 0);
   EXPECT_EQ(columns.FindByOrdinal(13), &columns.Items(12));
   // A repeated explicit ordinal leaves the first column in charge.

@@ -341,8 +341,9 @@ TEST(PropertiesStorage, SpecificRequestsSumTheirStatuses) {
     TPropSetsResult out;
     EXPECT_EQ(storage->GetProperties(1, &request, &out.Count, &out.Sets), DB_E_ERRORSOCCURRED);
     ASSERT_EQ(out.Count, 1u);
-    ASSERT_EQ(out.Sets[0].cProperties, 10u);
-    for (ULONG i = 0; i < 10; ++i) EXPECT_EQ(out.Sets[0].rgProperties[i].dwStatus, DBPROPSTATUS_NOTSUPPORTED);
+    ASSERT_EQ(out.Sets[0].cProperties, DatasourceInfoPropertyIDs.size());
+    for (ULONG i = 0; i < out.Sets[0].cProperties; ++i)
+      EXPECT_EQ(out.Sets[0].rgProperties[i].dwStatus, DBPROPSTATUS_NOTSUPPORTED);
   }
   {  // supported, unknown ID, unknown set with IDs and without
     std::vector<DBPROPID> init = {DBPROP_INIT_TIMEOUT, 4242}, table = {DBPROP_TBL_TEMPTABLE}, none;

@@ -355,7 +355,7 @@ TEST(ConsumerRowsetValues, ConversionsTruncationNullsAndStreams) {
   mixed.Clear();
   EXPECT_EQ(S_OK, rowset->GetData(fetched.Rows[2], mixed.Handle(), mixed.Data()));
   EXPECT_EQ(DBSTATUS_S_ISNULL, mixed.Status(1));
-  EXPECT_EQ(0xCDCDCDCDCDCDCDCDull, mixed.Length(1));
+  EXPECT_EQ(static_cast<DBLENGTH>(0xCDCDCDCDCDCDCDCDull), mixed.Length(1));
   EXPECT_EQ(DBSTATUS_S_ISNULL, mixed.Status(3));
 
   DBOBJECT reading = {STGM_READ, IID_ISequentialStream};
