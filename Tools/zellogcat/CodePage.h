@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-class TJsonWriter;
+#include "JsonWriter.h"
 
 class TCodePage {
 public:
@@ -22,6 +22,8 @@ public:
   bool Select(unsigned id);
   unsigned Id() const noexcept { return CodePageId; }
 
+  // Appends text as a quoted JSON string.
+  void WriteString(TJsonWriter& writer, std::string_view text) const;
   // Appends text as JSON string content (without quotes).
   void AppendEscaped(TJsonWriter& writer, std::string_view text) const;
 
@@ -42,5 +44,5 @@ private:
   TKind Kind = TKind::ByteTable;
   std::array<TByteText, 256> Table{};
   // System conversions of multi-byte code pages; reused from line to line.
-  mutable std::u16string Scratch;
+  mutable std::wstring Scratch;
 };

@@ -2,8 +2,6 @@
 
 #include <charconv>
 
-#include "CodePage.h"
-
 namespace {
 
 constexpr char ReplacementCharacter[] = "\xEF\xBF\xBD";
@@ -148,11 +146,5 @@ void TJsonWriter::EscapedUtf16(std::u16string_view text) {
 void TJsonWriter::StringUtf16(std::u16string_view text) {
   Buffer.push_back('"');
   EscapedUtf16(text);
-  Buffer.push_back('"');
-}
-
-void TJsonWriter::StringSingleByte(std::string_view text, const TCodePage& codePage) {
-  Buffer.push_back('"');
-  codePage.AppendEscaped(*this, text);
   Buffer.push_back('"');
 }

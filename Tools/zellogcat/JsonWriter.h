@@ -1,12 +1,10 @@
 #pragma once
 // JSON text built into one growing buffer that the caller drains in large
-// writes. Strings go in as UTF-8, UTF-16 or single-byte text of a code page and
-// always come out as valid UTF-8 with JSON escaping.
+// writes. Strings go in as UTF-8 or UTF-16 (single-byte text of a code page
+// through TCodePage) and always come out as valid UTF-8 with JSON escaping.
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-class TCodePage;
 
 class TJsonWriter {
 public:
@@ -23,7 +21,6 @@ public:
   // unpaired surrogates become U+FFFD.
   void StringUtf8(std::string_view text);
   void StringUtf16(std::u16string_view text);
-  void StringSingleByte(std::string_view text, const TCodePage& codePage);
 
   // One code point, escaped as inside a string; the quotes are the caller's.
   void EscapedCodePoint(char32_t codePoint);

@@ -20,13 +20,13 @@ void WriteRecordLine(TJsonWriter& writer, std::string_view fileJson, const TLogR
   writer.Raw("{\"file\":");
   writer.Raw(fileJson);
   writer.Raw(",\"Version\":");
-  writer.StringSingleByte(record.Version, codePage);
+  codePage.WriteString(writer, record.Version);
   writer.Raw(",\"LogMode\":");
   WriteEnumName(writer, LogModeNames, record.LogMode ? 1u : 0u);
   writer.Raw(",\"Server\":");
-  writer.StringSingleByte(record.Server, codePage);
+  codePage.WriteString(writer, record.Server);
   writer.Raw(",\"Source\":");
-  writer.StringSingleByte(record.Source, codePage);
+  codePage.WriteString(writer, record.Source);
   writer.Raw(",\"Time\":");
   char time[20];
   if (AutomationDateToIsoText(record.Time, time)) {
@@ -45,21 +45,21 @@ void WriteRecordLine(TJsonWriter& writer, std::string_view fileJson, const TLogR
   writer.Raw(",\"FilteringPoint\":");
   WriteEnumName(writer, FilteringPointNames, static_cast<unsigned>(record.FilteringPoint));
   writer.Raw(",\"IP\":");
-  writer.StringSingleByte(record.IP, codePage);
+  codePage.WriteString(writer, record.IP);
   writer.Raw(",\"IPValue\":");
   writer.UInt(record.IPValue);
   writer.Raw(",\"MessageID\":");
-  writer.StringSingleByte(record.MessageID, codePage);
+  codePage.WriteString(writer, record.MessageID);
   writer.Raw(",\"Sender\":");
-  writer.StringSingleByte(record.Sender, codePage);
+  codePage.WriteString(writer, record.Sender);
   writer.Raw(",\"Recipients\":");
-  writer.StringSingleByte(record.Recipients, codePage);
+  codePage.WriteString(writer, record.Recipients);
   writer.Raw(",\"HeloDomain\":");
-  writer.StringSingleByte(record.HeloDomain, codePage);
+  codePage.WriteString(writer, record.HeloDomain);
   writer.Raw(",\"Subject\":");
   writer.StringUtf16(record.Subject);
   writer.Raw(",\"Message\":");
-  writer.StringSingleByte(record.Message, codePage);
+  codePage.WriteString(writer, record.Message);
   writer.Raw(",\"LineNr\":");
   writer.Int(record.LineNr);
   writer.Raw("}\n");
@@ -70,6 +70,6 @@ void WriteErrorLine(TJsonWriter& writer, std::string_view fileJson, std::string_
   writer.Raw("{\"file\":");
   writer.Raw(fileJson);
   writer.Raw(",\"error\":");
-  writer.StringSingleByte(errorText, errorCodePage);
+  errorCodePage.WriteString(writer, errorText);
   writer.Raw("}\n");
 }

@@ -28,7 +28,7 @@ std::string SingleByteJson(std::string_view text, unsigned codePageId) {
   TCodePage codePage;
   EXPECT_TRUE(codePage.Select(codePageId));
   TJsonWriter writer;
-  writer.StringSingleByte(text, codePage);
+  codePage.WriteString(writer, text);
   return writer.Text();
 }
 
@@ -111,11 +111,11 @@ TEST(CodePages, UnknownCodePagesAreRefused) {
   // The system converts code pages it has, single-byte and multi-byte alike.
   ASSERT_TRUE(codePage.Select(437));
   TJsonWriter writer;
-  writer.StringSingleByte("\x81", codePage);
+  codePage.WriteString(writer, "\x81");
   EXPECT_EQ(writer.Text(), "\"\xC3\xBC\"");
   ASSERT_TRUE(codePage.Select(932));
   writer.Clear();
-  writer.StringSingleByte("\x82\xA0", codePage);  // HIRAGANA LETTER A
+  codePage.WriteString(writer, "\x82\xA0");  // HIRAGANA LETTER A
   EXPECT_EQ(writer.Text(), "\"\xE3\x81\x82\"");
 #else
   EXPECT_FALSE(codePage.Select(437));
