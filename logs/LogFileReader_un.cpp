@@ -342,7 +342,7 @@ bool TLogFileReader::Close(std::string& errorText) {
 void TLogFileReader::StartHeaderBlock() {
   Version.clear();
   LegacyFormat = true;
-  TimeZoneOffset = 0;
+  TimeZoneOffsetSeconds = 0;
   ServerName.clear();
 }
 
@@ -362,7 +362,7 @@ void TLogFileReader::ApplyDirective(std::string_view line) {
   } else if (SameTextAscii(name, "#Fields")) {
     ApplyFields(value);
   } else if (SameTextAscii(name, "#Timezone")) {
-    TimeZoneOffset = TimeZoneOffsetOf(value);
+    TimeZoneOffsetSeconds = std::llround(TimeZoneOffsetOf(value) * 86400.0);
   } else if (SameTextAscii(name, "#Server")) {
     ServerName.assign(value);
   }
@@ -433,8 +433,8 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   std::fill(ColumnBounds.begin() + 1 + found, ColumnBounds.begin() + 1 + BoundsNeeded, beyondLine);
   ColumnBounds[LineEndBound] = beyondLine;
 
-  double time = 0;
-  if (!StrToLogDateTime(Field(FieldDateTime), time))
+  std::int64_t time = 0;
+  if (!StrToLogSeconds(Field(FieldDateTime), time))
     return false;
   if (FieldColumns[FieldAction] != -1) {
     if (!StrToEventClass(Field(FieldClass), record.Class) || !StrToActions(Field(FieldAction), record.Actions))
@@ -469,8 +469,7 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   record.LineNr = RecordsRead++;
   // The log's zone gives the UTC instant; the local zone's rules at that
   // instant give its local time.
-  record.Time = LegacyFormat ? time
-                             : LocalTime.UtcToLocal(AutomationDateFromSeconds(
-                                   SecondsFromAutomationDate(time) + std::llround(TimeZoneOffset * 86400.0)));
+  record.Time =
+      LegacyFormat ? AutomationDateFromSeconds(time) : LocalTime.UtcSecondsToLocal(time + TimeZoneOffsetSeconds);
   return true;
 }

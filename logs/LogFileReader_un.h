@@ -101,7 +101,7 @@ private:
   std::int32_t RecordsRead = 0;
   std::string Version;
   bool Verbose = true;
-  double TimeZoneOffset = 0;
+  std::int64_t TimeZoneOffsetSeconds = 0; // what the "#Timezone" directive adds to a log time to get UTC
   std::string ServerName;
   bool LegacyFormat = true;
   std::array<std::int32_t, FieldCount + 1> FieldColumns{}; // indexed 1-14; -1 absent, 0 before "#Fields"
