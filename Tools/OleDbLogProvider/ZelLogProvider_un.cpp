@@ -3,6 +3,7 @@
 #include <new>
 
 #include "ComObj.h"
+#include "OLEDbDataConvert.h"
 #include "ZelLogFolder_un.h"
 #include "ZelLogSession_un.h"
 
@@ -53,6 +54,14 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
 }
 
 STDAPI DllCanUnloadNow() { return ComServer().CanUnloadNow(); }
+
+// COM unloads the library only once no object is left, so nothing can be
+// converting; at process exit the conversion library may be gone already, so
+// the reference is left alone then.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH && !reserved) ReleaseDataConvert();
+  return TRUE;
+}
 
 STDAPI DllRegisterServer() {
   const HRESULT made = MakeFactory();
