@@ -109,6 +109,9 @@ public:
     return written;
   }
 
+  // Text too large to be worth copying into the buffer, after what is there.
+  bool WriteThrough(std::string_view text) { return Flush() && (text.empty() || Out(text)); }
+
   // A message on standard error, after whatever output came before it.
   bool Report(const std::string& message) {
     const bool flushed = Flush();
@@ -218,12 +221,14 @@ private:
     std::vector<std::pair<std::size_t, std::int32_t>> LineNrs; // where Json leaves a LineNr out, and its number within the part
     std::int32_t Records = 0;
     bool Done = false;
+    std::int64_t Offset = 0; // the records of the file before the part, once known
+    bool Final = false;      // Json holds the final numbers already
   };
 
   // Parts of a few MiB, at least four per thread on a file that allows it:
   // enough to even out the threads, few enough to cut quickly.
   std::uint64_t PartSizeFor(std::uint64_t fileSize) const {
-    return std::clamp<std::uint64_t>(fileSize / (4 * Jobs), 256u << 10, 4u << 20);
+    return std::clamp<std::uint64_t>(fileSize / (4 * Jobs), 256u << 10, 1u << 20);
   }
 
   // The next part in file order, or none at the end or when stopped. Called
@@ -277,6 +282,7 @@ private:
         if (!part) return;
         if (part->Done) {
           Parts.emplace(part->Sequence, std::move(part));
+          AdvanceOffsets();
           Changed.notify_all();
           continue;
         }
@@ -307,37 +313,83 @@ private:
         part->Message = errorText;
         part->Unreadable = true;
       }
-      const std::lock_guard lock(Lock);
-      part->Done = true;
-      Parts.emplace(part->Sequence, std::move(part));
-      Changed.notify_all();
+      Finish(std::move(part));
     }
   }
 
+  // A parsed part whose predecessors are all parsed knows its numbers: its
+  // own thread then writes them in, so that the writer only passes the text
+  // on. Otherwise the writer puts them in when the part's turn comes.
+  void Finish(std::unique_ptr<TPart> part) {
+    TJsonWriter numbered;
+    {
+      const std::lock_guard lock(Lock);
+      part->Done = true;
+      if (part->Sequence != NextOffsetSequence) {
+        Parts.emplace(part->Sequence, std::move(part));
+        AdvanceOffsets();
+        Changed.notify_all();
+        return;
+      }
+      TakeOffset(*part);
+      AdvanceOffsets();
+      numbered = TakeBuffer();
+    }
+    AppendNumbered(numbered, *part);
+    const std::lock_guard lock(Lock);
+    part->Json.Clear();
+    FreeBuffers.push_back(std::move(part->Json));
+    part->Json = std::move(numbered);
+    part->Final = true;
+    Parts.emplace(part->Sequence, std::move(part));
+    Changed.notify_all();
+  }
+
+  // Called under Lock.
+  void TakeOffset(TPart& part) {
+    part.Offset = NextOffset;
+    NextOffset = part.LastOfFile ? 0 : NextOffset + part.Records;
+    ++NextOffsetSequence;
+  }
+
+  // Called under Lock after a part was added: the parts that follow parsed
+  // parts only get their offsets.
+  void AdvanceOffsets() {
+    for (auto found = Parts.find(NextOffsetSequence); found != Parts.end(); found = Parts.find(NextOffsetSequence))
+      TakeOffset(*found->second);
+  }
+
+  static void AppendNumbered(TJsonWriter& to, const TPart& part) {
+    const std::string_view text = part.Json.Text();
+    to.Reserve(text.size() + 12 * part.LineNrs.size());
+    std::size_t from = 0;
+    for (const auto& [at, lineNr] : part.LineNrs) {
+      to.Raw(text.substr(from, at - from));
+      to.Int(part.Offset + lineNr);
+      from = at;
+    }
+    to.Raw(text.substr(from));
+  }
+
   bool WriteInOrder(bool& readable) {
-    std::int64_t recordsBefore = 0; // of the current file
     for (;;) {
       std::unique_ptr<TPart> part;
       {
         std::unique_lock lock(Lock);
         Changed.wait(lock, [this] {
-          return Parts.contains(Written) || (NextFile == Files.size() && !Cutter && Written == NextSequence);
+          return (Parts.contains(Written) && Written < NextOffsetSequence) ||
+                 (NextFile == Files.size() && !Cutter && Written == NextSequence);
         });
         const auto found = Parts.find(Written);
         if (found == Parts.end()) return true;
         part = std::move(found->second);
         Parts.erase(found);
       }
-      const std::string_view text = part->Json.Text();
-      std::size_t from = 0;
-      for (const auto& [at, lineNr] : part->LineNrs) {
-        Output.Output.Raw(text.substr(from, at - from));
-        Output.Output.Int(recordsBefore + lineNr);
-        from = at;
-        if (!Output.FlushIfFull()) return false;
+      if (part->Final) {
+        if (!Output.WriteThrough(part->Json.Text())) return false;
+      } else {
+        AppendNumbered(Output.Output, *part);
       }
-      Output.Output.Raw(text.substr(from));
-      recordsBefore = part->LastOfFile ? 0 : recordsBefore + part->Records;
       if (part->Unreadable) readable = false;
       if (!(part->Message.empty() ? Output.FlushIfFull() : Output.Report(part->Message))) return false;
       {
@@ -372,6 +424,8 @@ private:
   std::uint64_t CutterPartSize = 0;
   std::size_t NextSequence = 0;
   std::size_t Written = 0;
+  std::size_t NextOffsetSequence = 0; // the first part without its offset
+  std::int64_t NextOffset = 0;
   std::map<std::size_t, std::unique_ptr<TPart>> Parts; // done, waiting for their turn
   std::vector<TJsonWriter> FreeBuffers;
 };
