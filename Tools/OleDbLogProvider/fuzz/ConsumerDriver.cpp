@@ -114,7 +114,7 @@ HRESULT SetDataSourceFolder(IDBInitialize* source, const std::wstring& folder) {
   return hr;
 }
 
-TRowReader::TRowReader(IRowset* rowset, TBindKind kind) : rowset_(rowset), kind_(kind) {
+TRowReader::TRowReader(IRowset* rowset, TBindKind kind) : rowset_(rowset) {
   TComPtr<IColumnsInfo> info;
   created_ = rowset->QueryInterface(IID_IColumnsInfo, info.PutVoid());
   if (FAILED(created_)) return;

@@ -73,7 +73,6 @@ private:
   TComPtr<IAccessor> accessor_;
   HACCESSOR handle_ = 0;
   HRESULT created_ = E_FAIL;
-  TBindKind kind_;
   std::vector<DBBINDING> bindings_;
   std::vector<BYTE> buffer_;
 };
