@@ -6,7 +6,8 @@
 #   ./build.sh dist    a release zip of the committed tree: the DLL, zellogq, zellogcat (x64 and x86), README
 #
 # Finer steps: deps | check | native | windows | windows32 | windows-clang | windows32-clang |
-#              register | test-native | test-windows | test-windows32 | fuzz [seconds] | bench [args] | dist
+#              register | test-native | test-windows | test-windows32 | fuzz [seconds] |
+#              fuzz-consumer [seconds] | bench [args] | dist
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -203,6 +204,20 @@ run_fuzz() {
   grep -E '^(Done|stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb))' "$out" || true
 }
 
+# The provider driven by the consumer fuzzer for SECONDS (default 600), then
+# the allocation-failure sweep over every injection point of its script.
+run_fuzz_consumer() {
+  local seconds="${1:-600}"
+  local driver="$WIN_DIR/Tools/OleDbLogProvider/zellogdb_consumer_fuzz.exe"
+  local dll="Z:$WIN_DIR/Tools/OleDbLogProvider/zellogdb_heaptest.dll"
+  [ -f "$driver" ] || { log "$driver was not built"; return 1; }
+  wine_start
+  log "fuzzing the provider as a consumer for ${seconds}s"
+  (cd "$WIN_DIR" && "$WINE" "$driver" "$dll" fuzz --seconds "$seconds" </dev/null)
+  log "failing every allocation of the scripted session in turn"
+  (cd "$WIN_DIR" && "$WINE" "$driver" "$dll" inject --every 1 </dev/null)
+}
+
 # The provider is registered with the platform's own regsvr32 in the build's
 # private wine prefix, as an installer would on Windows: the 64-bit DLL by the
 # 64-bit regsvr32 and, when built, the 32-bit DLL by the 32-bit regsvr32 of
@@ -289,6 +304,7 @@ case "$cmd" in
   test-windows32) ensure_packages; build_windows32; test_windows32 ;;
   register)     ensure_packages; build_windows; build_windows32 zellogdb; wine_start; register_provider ;;
   fuzz)         ensure_packages; build_native; run_fuzz "${1:-}" ;;
+  fuzz-consumer) ensure_packages; build_windows; run_fuzz_consumer "${1:-}" ;;
   bench)
     ensure_packages
     log "native release build for benchmarks"

@@ -6,6 +6,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "CodePageText.h"
 #endif
 
 namespace {
@@ -24,13 +26,8 @@ constexpr char16_t Windows1252C1[32] = {
 TCodePage::TCodePage() { Select(Windows1252); }
 
 void TCodePage::SetByteText(unsigned byte, char32_t codePoint) {
-  TJsonWriter writer;
-  writer.EscapedCodePoint(codePoint);
-  const std::string& text = writer.Text();
   TByteText& entry = Table[byte];
-  std::memcpy(entry.Text, text.data(), text.size());
-  entry.Length = static_cast<std::uint8_t>(text.size());
-  entry.Same = text.size() == 1 && static_cast<unsigned char>(text[0]) == byte;
+  entry.Length = static_cast<std::uint8_t>(WriteJsonEscapedCodePoint(entry.Text, codePoint) - entry.Text);
 }
 
 bool TCodePage::Select(unsigned id) {
@@ -49,9 +46,8 @@ bool TCodePage::Select(unsigned id) {
     if (info.MaxCharSize == 1) {
       for (unsigned byte = 0; byte < 256; ++byte) {
         const char c = static_cast<char>(byte);
-        wchar_t wide = 0xFFFD;
-        MultiByteToWideChar(id, 0, &c, 1, &wide, 1);
-        SetByteText(byte, wide);
+        const std::wstring wide = WideFromCodePage(std::string_view(&c, 1), id);
+        SetByteText(byte, wide.size() == 1 ? wide[0] : 0xFFFD);
       }
       Kind = TKind::ByteTable;
     } else {
@@ -65,40 +61,36 @@ bool TCodePage::Select(unsigned id) {
   return true;
 }
 
-void TCodePage::AppendEscaped(TJsonWriter& writer, std::string_view text) const {
+char* TCodePage::WriteEscaped(char* out, std::string_view text) const {
   switch (Kind) {
     case TKind::Utf8:
-      writer.EscapedUtf8(text);
-      return;
-    case TKind::ByteTable: {
-      std::string& out = writer.Text();
-      const char* p = text.data();
-      const char* end = p + text.size();
-      const char* run = p;
-      for (; p < end; ++p) {
-        const TByteText& entry = Table[static_cast<unsigned char>(*p)];
-        if (entry.Same) continue;
-        out.append(run, p);
-        out.append(entry.Text, entry.Length);
-        run = p + 1;
-      }
-      out.append(run, end);
-      return;
-    }
+      return WriteJsonEscapedUtf8(out, text);
+    case TKind::ByteTable:
+      return WriteJsonPlainRuns(out, text.data(), text.data() + text.size(),
+                                [this](char*& at, const char* p, const char*) -> std::size_t {
+                                  const TByteText& entry = Table[static_cast<unsigned char>(*p)];
+                                  std::memcpy(at, entry.Text, sizeof entry.Text);
+                                  at += entry.Length;
+                                  return 1;
+                                });
     case TKind::System:
 #ifdef _WIN32
-      if (text.empty()) return;
-      {
-        const int length = static_cast<int>(text.size());
-        Scratch.resize(text.size());
-        const int count = MultiByteToWideChar(CodePageId, 0, text.data(), length,
-                                              reinterpret_cast<wchar_t*>(Scratch.data()), length);
-        if (count > 0)
-          writer.EscapedUtf16(std::u16string_view(Scratch.data(), static_cast<std::size_t>(count)));
-        else
-          writer.EscapedCodePoint(0xFFFD);
+      if (!text.empty()) {
+        if (AssignWideFromCodePage(Scratch, text, CodePageId))
+          return WriteJsonEscapedUtf16(
+              out, std::u16string_view(reinterpret_cast<const char16_t*>(Scratch.data()), Scratch.size()));
+        return WriteJsonEscapedCodePoint(out, 0xFFFD);
       }
 #endif
-      return;
+      return out;
   }
+  return out;
+}
+
+void TCodePage::String(TJsonWriter& writer, std::string_view text) const {
+  char* out = writer.Reserve(JsonEscapedBound(text.size()) + 2);
+  *out++ = '"';
+  out = WriteEscaped(out, text);
+  *out++ = '"';
+  writer.Commit(out);
 }

@@ -115,7 +115,7 @@ void TOleDbRowsetData::ConvertData(DBTYPE sourceType, DBTYPE destinationType, co
   if (sourceType == destinationType &&
       CopySameType(sourceType, source, destination, sourceLength, destinationMaxLength, destinationLength, status))
     return;
-  TComPtr<IDataConvert> convert = GetDataConvert();
+  IDataConvert* convert = GetDataConvert();
   if (!convert) NotImplemented(L"TOleDbRowsetData.ConvertData");
   const DBSTATUS sourceStatus = status;
   const HRESULT hr = convert->DataConvert(sourceType, destinationType, sourceLength, &destinationLength,

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "Diagnostics.h"
-#include "OLEDbDataConvert.h"
 #include "OLEDbPropertyCatalogue.h"
 
 namespace {
@@ -40,8 +39,9 @@ void PutText(TOleDbPropertySets& sets, DBPROPID id, const std::wstring& text) {
   V_VT(&value) = VT_BSTR;
   V_BSTR(&value) = SysAllocString(text.c_str());
   if (!V_BSTR(&value)) throw EOleDbException(E_OUTOFMEMORY);
-  sets.PutValue(DBPROPSET_DATASOURCEINFO, id, value);
-  VariantClear(&value);
+  TOleDbVariant owned;
+  owned.Adopt(value);
+  sets.PutValue(DBPROPSET_DATASOURCEINFO, id, owned.Get());
 }
 
 } // namespace
@@ -164,6 +164,5 @@ HRESULT TOleDbDatasource::Uninitialize() {
     if (HasChildren()) throw EOleDbException(DB_E_OBJECTOPEN);
     DoUninitialize();
     SetInitialized(false);
-    ReleaseDataConvert();
   });
 }
