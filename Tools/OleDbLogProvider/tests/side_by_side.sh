@@ -46,10 +46,12 @@ for bits in 64 32; do
   path="$(registered "HKCR\\CLSID\\$CLSID\\InprocServer32" "$bits")"
   [ "${path,,}" = "$(winpath "${DLL[$bits]}" | tr 'A-Z' 'a-z')" ] ||
     fail "the $bits-bit view names '$path' as the provider, not the $bits-bit DLL"
-  [ "$(registered 'HKCR\zellogdb.provider\Clsid' "$bits")" = "$CLSID" ] ||
-    fail "the $bits-bit view does not lead the ProgID to the provider's CLSID"
   echo "$bits-bit view: $CLSID -> $path"
 done
+# A ProgID key is one for both views (as on Windows); each view's CLSID then
+# leads to the DLL of its bitness.
+[ "$(registered 'HKCR\zellogdb.provider\Clsid' 64)" = "$CLSID" ] ||
+  fail "the ProgID zellogdb.provider does not lead to the provider's CLSID"
 
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
@@ -60,6 +62,7 @@ query() {
   shift 2
   local status=0
   "$WINE" "${ZELLOGQ[$bits]}" "$@" >"$WORK/$name.$bits" 2>"$WORK/$name.$bits.err" || status=$?
+  sed -i 's/\r$//' "$WORK/$name.$bits"
   echo "$status" >>"$WORK/$name.$bits"
 }
 same() {
