@@ -3,13 +3,17 @@
 # zellogdb.dll as registered by regsvr32 in the build's private wine prefix
 # (build.sh registers it before it runs this).
 #
-#   demo.sh WIN_BUILD_DIR EXAMPLE_LOGS_DIR
+#   demo.sh WIN_BUILD_DIR EXAMPLE_LOGS_DIR [WIN32_BUILD_DIR]
+#
+# With the x86 build, the last step shows a 32-bit consumer reaching the
+# 32-bit provider registered beside the 64-bit one.
 #
 # Fails when a step does not end as it should, so the test command can run it.
 set -euo pipefail
 
 WIN_DIR="$(cd "$1" && pwd)"
 LOGS="$(cd "$2" && pwd)"
+WIN32_DIR="${3:-}"
 WINE=/usr/lib/wine/wine64
 export WINEPREFIX="${WINEPREFIX:-$WIN_DIR/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
@@ -70,3 +74,10 @@ zellogq 0 -c "Provider=zellogdb.provider;Data Source=$FOLDER" \
 
 step "A command that names no log file"
 zellogq 1 --folder "$FOLDER" --command "SELECT * FROM nothere.log"
+
+if [ -n "$WIN32_DIR" ] && [ -f "$WIN32_DIR/Tools/zellogq/zellogq.exe" ]; then
+  step "A 32-bit consumer: the 32-bit zellogq loads the 32-bit provider, registered beside the 64-bit one"
+  ZELLOGQ="$WIN32_DIR/Tools/zellogq/zellogq.exe"
+  zellogq 0 --folder "$FOLDER" tables
+  zellogq 0 --folder "$FOLDER" info
+fi

@@ -61,7 +61,7 @@ TQueryCell PropertyCell(VARIANT& value) {
         break;
       }
       cell.Kind = TCellKind::Text;
-      if (value.bstrVal) cell.Text = WideToUtf8(value.bstrVal);
+      if (value.bstrVal) cell.Text = Utf8FromWide(value.bstrVal);
   }
   return cell;
 }
@@ -157,7 +157,7 @@ std::vector<std::pair<std::string, TQueryCell>> TQueryConnection::DataSourceInfo
         for (ULONG m = 0; m < answer.InfoSets[k].cPropertyInfos; ++m) {
           const DBPROPINFO& info = answer.InfoSets[k].rgPropertyInfos[m];
           if (info.dwPropertyID == property.dwPropertyID && info.pwszDescription)
-            name = WideToUtf8(info.pwszDescription);
+            name = Utf8FromWide(info.pwszDescription);
         }
       result.emplace_back(std::move(name), PropertyCell(property.vValue));
     }
