@@ -416,7 +416,7 @@ std::string TSequence::Run(int steps, const std::set<int>& skip, std::uint64_t& 
     DBID table{};
     table.eKind = DBKIND_NAME;
     table.uName.pwszName = const_cast<LPOLESTR>(TSandbox::Table);
-    if (state_.Source && SUCCEEDED(SetDataSourceFolder(state_.Source.Get(), folder_)) &&
+    if (state_.Source && SUCCEEDED(SetInitDataSource(state_.Source.Get(), folder_)) &&
         SUCCEEDED(state_.Source->Initialize()) &&
         SUCCEEDED(state_.Source->QueryInterface(IID_IDBCreateSession, creator.PutVoid())) &&
         SUCCEEDED(creator->CreateSession(nullptr, IID_IOpenRowset, reinterpret_cast<IUnknown**>(state_.Session.Put()))))
