@@ -329,7 +329,6 @@ case "$cmd" in
     test_bitness
     test_demo
     build_windows_clang
-    build_windows32_clang
     log "all tests passed"
     ;;
   dist)         ensure_packages; build_dist ;;
