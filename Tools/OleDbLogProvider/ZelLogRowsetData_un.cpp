@@ -117,10 +117,13 @@ HRESULT TZelLogRowsetData::Open(TOleDbExecParams* request) {
   BuildDataColumns(request, Columns());
   CheckTableName(request->TableName);
   const std::wstring path = folder_ + request->TableName;
-  if (!TLogFileReader::CheckFingerprint(AsU16(path)))
+  bool notDiskFile = false;
+  if (!TLogFileReader::CheckFingerprint(AsU16(path), &notDiskFile)) {
+    if (notDiskFile) RefuseTable(request->TableName, L"is not a file on a disk");
     throw EOleError(L"Could not load file, because it is either not an ZEL Text Log file or cannot be opened.\r\n\r\n"
                     L"File: \"" + path + L"\".",
                     E_UNEXPECTED);
+  }
   std::string errorText;
   reader_ = std::make_unique<TLogFileReader>();
   try {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "ProviderTestSupport.h"
 #include "ExpectedRows.h"
@@ -119,6 +120,65 @@ TEST(Consumer, OpenRowsetRefusesNamesThatLeaveTheFolder) {
   }
 }
 
+namespace {
+// A call that blocks must fail the run rather than stall it.
+class TWatchdog {
+public:
+  explicit TWatchdog(DWORD milliseconds)
+      : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), thread_([this, milliseconds] {
+          if (WaitForSingleObject(done_, milliseconds) != WAIT_TIMEOUT) return;
+          std::fprintf(stderr, "blocked reading a device or a pipe\n");
+          std::fflush(nullptr);
+          TerminateProcess(GetCurrentProcess(), 3);
+        }) {}
+  ~TWatchdog() {
+    SetEvent(done_);
+    thread_.join();
+    CloseHandle(done_);
+  }
+  TWatchdog(const TWatchdog&) = delete;
+  TWatchdog& operator=(const TWatchdog&) = delete;
+
+private:
+  HANDLE done_;
+  std::thread thread_;
+};
+}  // namespace
+
+// Opening a device or a pipe may block for ever: such a table is refused by
+// its name, and anything else that is not a file on a disk once it is open,
+// before a byte of it is read.
+TEST(Consumer, DevicesAndPipesAreRefusedWithoutWaiting) {
+  TSession session = Connect(ExampleFolder());
+  ASSERT_TRUE(session.Open);
+  for (const wchar_t* name : {L"COM1", L"con.log", L"NUL.txt", L"lpt\u00B9. .", L"CONIN$"}) {
+    for (const TOpened& opened : {OpenTable(session, name), Execute(session, std::wstring(L"SELECT * FROM ") + name)}) {
+      EXPECT_EQ(DB_E_NOTABLE, opened.Result) << name;
+      EXPECT_NE(std::wstring::npos, opened.Error.Description.find(name)) << name;
+    }
+  }
+
+  const std::wstring folder = WindowsPath(ZELLOGDB_NONDISK_FOLDER);
+  if (GetFileAttributesW((folder + L"\\ok.log").c_str()) == INVALID_FILE_ATTRIBUTES)
+    GTEST_SKIP() << "the pipe and device links are made by the test command";
+  // Held open for writing, the pipe would block a reader until data comes.
+  HANDLE writer = CreateFileW((folder + L"\\fifo.log").c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  TSession pipes = Connect(folder);
+  ASSERT_TRUE(pipes.Open);
+  const TWatchdog watchdog(30000);
+  for (const wchar_t* name : {L"fifo.log", L"device.log"}) {
+    TOpened opened = OpenTable(pipes, name);
+    EXPECT_EQ(DB_E_NOTABLE, opened.Result) << name;
+    EXPECT_NE(std::wstring::npos, opened.Error.Description.find(name)) << name;
+  }
+  std::vector<std::wstring> names;
+  for (const TSchemaRow& row : Schema(pipes, DBSCHEMA_TABLES, {})) names.push_back(row.at(L"TABLE_NAME"));
+  EXPECT_EQ(std::vector<std::wstring>{L"ok.log"}, names);
+  EXPECT_EQ(23u, Schema(pipes, DBSCHEMA_COLUMNS, {}).size());
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+}
+
 TEST(Consumer, SchemaRowsetsAgreeWithTheTables) {
   TTempFolder folder(L"schemas");
   folder.Write(L"b.log", LogText({"2010-04-01T10:00:00 Pass - OnArrival Info - - - - one"}));
@@ -154,9 +214,14 @@ TEST(Consumer, SchemaRowsetsAgreeWithTheTables) {
   EXPECT_TRUE(Schema(session, DBSCHEMA_TABLES, {Empty(), Empty(), Empty(), Text(L"VIEW")}).empty());
   EXPECT_TRUE(Schema(session, DBSCHEMA_TABLES, {Text(L"catalog")}).empty());
   EXPECT_EQ(std::vector<std::wstring>{L"b.log"}, tableNames(Schema(session, DBSCHEMA_TABLES, {Empty(), Empty(), Text(L"B.LOG")})));
-  HRESULT escaped = S_OK;
-  Schema(session, DBSCHEMA_TABLES, {Empty(), Empty(), Text(L"..\\x.log")}, &escaped);
-  EXPECT_EQ(DB_E_NOTABLE, escaped);
+  // A name no table can have matches nothing; restrictions never open a file.
+  for (const wchar_t* impossible : {L"..\\b.log", L"C:b.log", L"NUL", L"com1.log"}) {
+    for (REFGUID schema : {DBSCHEMA_TABLES, DBSCHEMA_COLUMNS}) {
+      HRESULT result = E_FAIL;
+      EXPECT_TRUE(Schema(session, schema, {Empty(), Empty(), Text(impossible)}, &result).empty()) << impossible;
+      EXPECT_EQ(S_OK, result) << impossible;
+    }
+  }
 
   // COLUMNS says what IColumnsInfo says.
   const std::vector<TSchemaRow> columns = Schema(session, DBSCHEMA_COLUMNS, {Empty(), Empty(), Text(L"b.log")});
@@ -186,12 +251,33 @@ TEST(Consumer, SchemaRowsetsAgreeWithTheTables) {
   CoTaskMemFree(names);
   EXPECT_EQ(46u, Schema(session, DBSCHEMA_COLUMNS, {}).size());
   EXPECT_EQ(2u, Schema(session, DBSCHEMA_COLUMNS, {Empty(), Empty(), Empty(), Text(L"Subject")}).size());
+  EXPECT_EQ(2u, Schema(session, DBSCHEMA_COLUMNS, {Empty(), Empty(), Empty(), Text(L"sUBJECT")}).size());
 
   const std::vector<TSchemaRow> types = Schema(session, DBSCHEMA_PROVIDER_TYPES, {});
   std::vector<std::wstring> typeCodes;
   for (const TSchemaRow& row : types) typeCodes.push_back(row.at(L"DATA_TYPE"));
   std::sort(typeCodes.begin(), typeCodes.end());
   EXPECT_EQ((std::vector<std::wstring>{L"11", L"129", L"130", L"3", L"7"}), typeCodes);
+  // The restrictions the mask advertises: DATA_TYPE and BEST_MATCH.
+  const auto typeNames = [&](std::vector<VARIANT> restrictions) {
+    std::vector<std::wstring> names;
+    for (const TSchemaRow& row : Schema(session, DBSCHEMA_PROVIDER_TYPES, std::move(restrictions)))
+      names.push_back(row.at(L"TYPE_NAME"));
+    return names;
+  };
+  VARIANT date, unused, bestOnly, notBest;
+  VariantInit(&date), VariantInit(&unused), VariantInit(&bestOnly), VariantInit(&notBest);
+  V_VT(&date) = V_VT(&unused) = VT_UI2;
+  V_UI2(&date) = DBTYPE_DATE;
+  V_UI2(&unused) = DBTYPE_GUID;
+  V_VT(&bestOnly) = V_VT(&notBest) = VT_BOOL;
+  V_BOOL(&bestOnly) = VARIANT_TRUE;
+  V_BOOL(&notBest) = VARIANT_FALSE;
+  EXPECT_EQ(std::vector<std::wstring>{L"DBTYPE_DATE"}, typeNames({date}));
+  EXPECT_EQ(std::vector<std::wstring>{L"DBTYPE_DATE"}, typeNames({date, bestOnly}));
+  EXPECT_TRUE(typeNames({unused}).empty());
+  EXPECT_TRUE(typeNames({Empty(), notBest}).empty());
+  EXPECT_EQ(5u, typeNames({Empty(), bestOnly}).size());
   EXPECT_TRUE(Schema(session, DBSCHEMA_INDEXES, {}).empty());
 }
 

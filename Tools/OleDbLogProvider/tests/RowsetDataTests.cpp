@@ -205,3 +205,13 @@ TEST(LogRowsetData, TableNamesInsideTheFolder) {
                               L"sub\\. .\\a.log", L"a.log:stream"})
     EXPECT_FALSE(IsTableNameInsideFolder(name)) << name;
 }
+
+TEST(LogRowsetData, DeviceNamesInAnyCaseWithAnyExtension) {
+  for (const wchar_t* name : {L"CON", L"prn", L"Aux.log", L"nul.txt.log", L"COM1", L"com9.log", L"LPT1.", L"lpt5 .log",
+                              L"COM\u00B9.log", L"lpt\u00B3", L"CONIN$", L"conout$.log", L"sub\\NUL.log",
+                              L"sub/com2.x", L"CON . .", L"CON  "})
+    EXPECT_TRUE(IsDeviceName(name)) << name;
+  for (const wchar_t* name : {L"CONSOLE.log", L"COM10.log", L"COM0.log", L"LPT.log", L"xCOM1.log", L"NULL",
+                              L"a.CON", L"COM\u00B4.log", L"CON\\a.log", L"", L"COM", L"con1.log"})
+    EXPECT_FALSE(IsDeviceName(name)) << name;
+}
