@@ -287,6 +287,23 @@ void TZelLogRowsetData::SetRowIndex(DBCOUNTITEM index) {
   currentIndex_ = static_cast<std::int32_t>(std::min<DBCOUNTITEM>(index, INT32_MAX));
 }
 
+void DeclareForwardOnly(TOleDbPropertySets& sets) {
+  VARIANT no;
+  VariantInit(&no);
+  V_VT(&no) = VT_BOOL;
+  V_BOOL(&no) = VARIANT_FALSE;
+  for (DBPROPID id : {DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS}) {
+    TOleDbProperty& property = sets.EnsureProperty(DBPROPSET_ROWSET, id);
+    property.Flags &= ~DBPROPFLAGS_WRITE;
+    sets.PutValue(DBPROPSET_ROWSET, id, no);
+  }
+}
+
+void TZelLogDbRowset::InitProperties() {
+  TOleDbRowset::InitProperties();
+  DeclareForwardOnly(PropertySets());
+}
+
 void TZelLogDbRowset::CreateRowsetData(TOleDbExecParams&) {
   TComPtr<TZelLogRowsetData> data = MakeComObject<TZelLogRowsetData>(FolderPrefix(DataSourceFolderName(*this)));
   AttachData(data.Get());

@@ -179,6 +179,83 @@ TEST(Consumer, DevicesAndPipesAreRefusedWithoutWaiting) {
   if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
 }
 
+namespace {
+DBPROP BackwardsProperty(DBPROPID id, DBPROPOPTIONS options) {
+  DBPROP property{};
+  property.dwPropertyID = id;
+  property.dwOptions = options;
+  V_VT(&property.vValue) = VT_BOOL;
+  V_BOOL(&property.vValue) = VARIANT_TRUE;
+  return property;
+}
+
+// The two backward properties as GetProperties reports them: VT_BOOL true or
+// false, anything else as "?".
+std::wstring BackwardsValues(IUnknown* object) {
+  DBPROPID ids[] = {DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS};
+  DBPROPIDSET request{ids, 2, DBPROPSET_ROWSET};
+  ULONG count = 0;
+  DBPROPSET* sets = nullptr;
+  TComPtr<IRowsetInfo> rowsetInfo;
+  TComPtr<ICommandProperties> commandProperties;
+  HRESULT hr = E_NOINTERFACE;
+  if (SUCCEEDED(object->QueryInterface(IID_IRowsetInfo, rowsetInfo.PutVoid())))
+    hr = rowsetInfo->GetProperties(1, &request, &count, &sets);
+  else if (SUCCEEDED(object->QueryInterface(IID_ICommandProperties, commandProperties.PutVoid())))
+    hr = commandProperties->GetProperties(1, &request, &count, &sets);
+  std::wstring values;
+  for (ULONG i = 0; SUCCEEDED(hr) && count == 1 && i < sets[0].cProperties; ++i) {
+    const VARIANT& value = sets[0].rgProperties[i].vValue;
+    values += V_VT(&value) != VT_BOOL ? L"?" : V_BOOL(&value) ? L"true " : L"false ";
+    VariantClear(&sets[0].rgProperties[i].vValue);
+  }
+  if (count > 0) CoTaskMemFree(sets[0].rgProperties);
+  CoTaskMemFree(sets);
+  return values;
+}
+}  // namespace
+
+// Consumers choose their fetch strategy from these properties: the log
+// rowset reads forward only and must say so.
+TEST(Consumer, LogRowsetsSayTheyAreForwardOnly) {
+  TSession session = Connect(ExampleFolder());
+  ASSERT_TRUE(session.Open);
+  TOpened opened = OpenTable(session, L"mail2-20090315.log");
+  ASSERT_EQ(S_OK, opened.Result);
+  EXPECT_EQ(L"false false ", BackwardsValues(opened.Rowset.Get()));
+  DBCOUNTITEM obtained = 0;
+  HROW* rows = nullptr;
+  EXPECT_EQ(DB_E_CANTFETCHBACKWARDS, opened.Rowset->GetNextRows(DB_NULL_HCHAPTER, 0, -1, &obtained, &rows));
+  EXPECT_EQ(DB_E_CANTSCROLLBACKWARDS, opened.Rowset->GetNextRows(DB_NULL_HCHAPTER, -1, 1, &obtained, &rows));
+  EXPECT_EQ(0u, obtained);
+
+  // Asking for them true is the usual property error.
+  for (DBPROPID id : {DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS}) {
+    DBID table{};
+    table.eKind = DBKIND_NAME;
+    table.uName.pwszName = const_cast<wchar_t*>(L"mail2-20090315.log");
+    for (DBPROPOPTIONS options : {DBPROPOPTIONS_REQUIRED, DBPROPOPTIONS_OPTIONAL}) {
+      DBPROP property = BackwardsProperty(id, options);
+      DBPROPSET set{&property, 1, DBPROPSET_ROWSET};
+      TComPtr<IRowset> rowset;
+      const HRESULT hr = session.Open->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 1, &set,
+                                                  reinterpret_cast<IUnknown**>(rowset.Put()));
+      EXPECT_EQ(options == DBPROPOPTIONS_REQUIRED ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED, hr) << id;
+      EXPECT_NE(DBPROPSTATUS_OK, property.dwStatus) << id;
+      if (rowset) EXPECT_EQ(L"false false ", BackwardsValues(rowset.Get()));
+    }
+  }
+
+  TComPtr<IDBCreateCommand> create;
+  ASSERT_EQ(S_OK, session.Open.As(create, IID_IDBCreateCommand));
+  TComPtr<ICommandProperties> command;
+  ASSERT_EQ(S_OK, create->CreateCommand(nullptr, IID_ICommandProperties, reinterpret_cast<IUnknown**>(command.Put())));
+  EXPECT_EQ(L"false false ", BackwardsValues(command.Get()));
+  DBPROP property = BackwardsProperty(DBPROP_CANFETCHBACKWARDS, DBPROPOPTIONS_REQUIRED);
+  DBPROPSET set{&property, 1, DBPROPSET_ROWSET};
+  EXPECT_EQ(DB_E_ERRORSOCCURRED, command->SetProperties(1, &set));
+}
+
 TEST(Consumer, SchemaRowsetsAgreeWithTheTables) {
   TTempFolder folder(L"schemas");
   folder.Write(L"b.log", LogText({"2010-04-01T10:00:00 Pass - OnArrival Info - - - - one"}));
