@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "ByteScan_un.h"
 #include "CivilDate_un.h"
 #include "LogDebugOutput_un.h"
 #include "LogText_un.h"
@@ -195,55 +196,16 @@ bool PercentDecodeUtf8(std::string_view text, std::u16string& result) {
   return true;
 }
 
-// Up to 8 bytes as a word whose lowest byte is the first one; missing bytes are 0.
-std::uint64_t LoadLittleEndian(const char* bytes, std::size_t count) noexcept {
-  std::uint64_t word = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    if (count == sizeof word) // a constant size makes it a single load
-      std::memcpy(&word, bytes, sizeof word);
-    else
-      std::memcpy(&word, bytes, count);
-  } else {
-    for (std::size_t i = 0; i < count; ++i)
-      word |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
-  }
-  return word;
-}
-
-// High bit of every byte of the word that is a blank, nothing else.
-constexpr std::uint64_t BlankBytesOf(std::uint64_t word) noexcept {
-  constexpr std::uint64_t Blanks = 0x2020202020202020u;
-  constexpr std::uint64_t Low7 = 0x7F7F7F7F7F7F7F7Fu;
-  const std::uint64_t x = word ^ Blanks; // zero bytes where the blanks are
-  return ~(((x & Low7) + Low7) | x | Low7);
-}
-
-// One bit per byte of a word from BlankBytesOf, the first byte in bit 0.
-std::uint64_t PackedMarks(std::uint64_t marks) noexcept { return (marks * 0x0002040810204081u) >> 56; }
-
-// One bit per byte of the 64 bytes (or fewer at the end of the text) at
-// `bytes`, set for the blanks.
-std::uint64_t BlankMask(const char* bytes, std::size_t count) noexcept {
-  std::uint64_t mask = 0;
-  if (count >= 64) { // full chunks, the usual case, as straight-line code
-    for (std::size_t at = 0; at < 64; at += 8)
-      mask |= PackedMarks(BlankBytesOf(LoadLittleEndian(bytes + at, 8))) << at;
-  } else {
-    for (std::size_t at = 0; at < count; at += 8)
-      mask |= PackedMarks(BlankBytesOf(LoadLittleEndian(bytes + at, std::min<std::size_t>(8, count - at)))) << at;
-  }
-  return mask;
-}
-
 // Stores one past each of the first `wanted` blanks of the line and returns
 // how many it found. Only the blanks that bound a listed column are wanted, so
 // the scan stops before a free-text last column. Blanks are dense and
-// irregular: a search per blank or a branch per byte costs more than testing
-// the line a word at a time and collecting the blanks of 64 bytes in one mask.
+// irregular: a search per blank or a branch per byte costs more than
+// collecting the blanks of 64 bytes in one mask.
 int FindColumnStarts(std::string_view line, int wanted, std::size_t* starts) noexcept {
   int found = 0;
   for (std::size_t chunk = 0; found < wanted && chunk < line.size(); chunk += 64) {
-    for (std::uint64_t blanks = BlankMask(line.data() + chunk, line.size() - chunk); blanks != 0;
+    for (std::uint64_t blanks = ByteMask64(line.data() + chunk, std::min<std::size_t>(64, line.size() - chunk), ' ');
+         blanks != 0;
          blanks &= blanks - 1) {
       starts[found++] = chunk + static_cast<std::size_t>(std::countr_zero(blanks)) + 1;
       if (found == wanted)
