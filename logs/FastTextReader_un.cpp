@@ -69,13 +69,15 @@ void TFastTextReader::Initialize(const TFastTextReaderOptions& options) {
     throw EFastTextReaderError(std::string("Could query file size. Error ") + code + " (" +
                                SystemErrorText(error) + ").");
   }
+  Size = std::min(Size, options.End);
   OpenedSize = Size;
   if (Size == 0)
     return;
   if (const std::uint32_t error = File->CreateMapping(Size))
     RaiseSystemError("create file mapping", error);
-  CurrentPosition = 0;
-  MapNextView();
+  CurrentPosition = std::min(options.Begin, Size);
+  if (CurrentPosition < Size)
+    MapNextView();
 }
 
 std::uint32_t TFastTextReader::MapViewAt(std::uint64_t offset, std::uint32_t count, const char*& data,

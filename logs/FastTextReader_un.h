@@ -32,6 +32,10 @@ struct TFastTextReaderOptions {
   // inside small files; any size works because views are mapped at the
   // granularity below their offset.
   std::uint32_t ViewSize = 0;
+  // Reads only the bytes from Begin to End (or the end of the file): Begin
+  // must be where a line starts, End where one ends.
+  std::uint64_t Begin = 0;
+  std::uint64_t End = UINT64_MAX;
   // Test hook: mapping the view that starts at this file offset fails as if
   // the system had refused it.
   std::uint64_t FailViewMappingAt = UINT64_MAX;

@@ -303,25 +303,72 @@ bool TLogFileReader::CheckFingerprint(const std::u16string& path, bool* notDiskF
   return CheckFingerprintOf(path, NarrowFileName(path), notDiskFile);
 }
 
-bool TLogFileReader::Open(const std::string& path, std::string& errorText) { return OpenPath(path, path, errorText); }
+bool TLogFileReader::Open(const std::string& path, std::string& errorText) {
+  return OpenPath(path, path, TextReaderOptions, errorText);
+}
 
 bool TLogFileReader::Open(const std::u16string& path, std::string& errorText) {
-  return OpenPath(path, NarrowFileName(path), errorText);
+  return OpenPath(path, NarrowFileName(path), TextReaderOptions, errorText);
+}
+
+namespace {
+
+TFastTextReaderOptions PartOptions(TFastTextReaderOptions options, std::uint64_t begin, std::uint64_t end) {
+  options.Begin = begin;
+  options.End = end;
+  return options;
+}
+
+} // namespace
+
+bool TLogFileReader::OpenPart(const std::string& path, const THeaderState& header, std::uint64_t begin,
+                              std::uint64_t end, std::string& errorText) {
+  const bool opened = OpenPath(path, path, PartOptions(TextReaderOptions, begin, end), errorText);
+  Header = header;
+  PlanFieldCuts();
+  return opened;
+}
+
+bool TLogFileReader::OpenPart(const std::u16string& path, const THeaderState& header, std::uint64_t begin,
+                              std::uint64_t end, std::string& errorText) {
+  const bool opened = OpenPath(path, NarrowFileName(path), PartOptions(TextReaderOptions, begin, end), errorText);
+  Header = header;
+  PlanFieldCuts();
+  return opened;
 }
 
 template <typename TPath>
-bool TLogFileReader::OpenPath(const TPath& path, const std::string& displayName, std::string& errorText) {
+bool TLogFileReader::OpenPath(const TPath& path, const std::string& displayName,
+                              const TFastTextReaderOptions& options, std::string& errorText) {
   TextReader.reset();
   RecordsRead = 0;
-  FieldColumns.fill(0);
+  Header.FieldColumns.fill(0);
   PlanFieldCuts();
   LocalTime.Reset();
   StartHeaderBlock();
-  Verbose = true;
+  Header.Verbose = true;
   OpenedFileName = displayName;
   return Guarded(ErrorPrefix("Could not process log file ", OpenedFileName), errorText, [&] {
-    TextReader = std::make_unique<TFastTextReader>(path, fmShareDenyNone, TextReaderOptions);
+    TextReader = std::make_unique<TFastTextReader>(path, fmShareDenyNone, options);
   });
+}
+
+std::uint64_t TLogFileReader::Position() const noexcept { return TextReader ? TextReader->Position() : 0; }
+
+std::uint64_t TLogFileReader::Size() const noexcept { return TextReader ? TextReader->FileSize() : 0; }
+
+bool TLogFileReader::SkipTo(std::uint64_t position) {
+  try {
+    while (!Eof() && TextReader->Position() < position) {
+      const std::string_view line = TextReader->ReadLineView();
+      if (!line.empty() && line[0] == '#')
+        ApplyDirective(line);
+    }
+  } catch (const std::exception&) {
+    // Whoever reads this part meets the same line and reports it; a directive
+    // that failed changed nothing.
+  }
+  return !Eof();
 }
 
 bool TLogFileReader::Eof() const noexcept { return !TextReader || TextReader->Eof(); }
@@ -347,10 +394,10 @@ bool TLogFileReader::Close(std::string& errorText) {
 }
 
 void TLogFileReader::StartHeaderBlock() {
-  Version.clear();
-  LegacyFormat = true;
-  TimeZoneOffset = 0;
-  ServerName.clear();
+  Header.Version.clear();
+  Header.LegacyFormat = true;
+  Header.TimeZoneOffsetSeconds = 0;
+  Header.ServerName.clear();
 }
 
 void TLogFileReader::ApplyDirective(std::string_view line) {
@@ -362,28 +409,28 @@ void TLogFileReader::ApplyDirective(std::string_view line) {
   if (SameTextAscii(name, "#Software")) {
     StartHeaderBlock();
   } else if (SameTextAscii(name, "#Version")) {
-    Version.assign(value);
-    LegacyFormat = IsLegacyVersion(value);
+    Header.Version.assign(value);
+    Header.LegacyFormat = IsLegacyVersion(value);
   } else if (SameTextAscii(name, "#LogMode")) {
-    Verbose = SameTextAscii(value, "verbose");
+    Header.Verbose = SameTextAscii(value, "verbose");
   } else if (SameTextAscii(name, "#Fields")) {
     ApplyFields(value);
   } else if (SameTextAscii(name, "#Timezone")) {
-    TimeZoneOffset = TimeZoneOffsetOf(value);
+    Header.TimeZoneOffsetSeconds = std::llround(TimeZoneOffsetOf(value) * 86400.0);
   } else if (SameTextAscii(name, "#Server")) {
-    ServerName.assign(value);
+    Header.ServerName.assign(value);
   }
 }
 
 void TLogFileReader::ApplyFields(std::string_view value) {
-  FieldColumns.fill(-1);
+  Header.FieldColumns.fill(-1);
   if (!value.empty() && value.back() == ' ')
     value.remove_suffix(1);
   std::int64_t column = 1;
   for (;;) {
     const std::size_t blank = value.find(' ');
     if (const int field = FieldOfName(value.substr(0, blank)))
-      FieldColumns[static_cast<std::size_t>(field)] =
+      Header.FieldColumns[static_cast<std::size_t>(field)] =
           static_cast<std::int32_t>(std::min<std::int64_t>(column, std::numeric_limits<std::int32_t>::max()));
     if (blank == std::string_view::npos)
       break;
@@ -396,7 +443,7 @@ void TLogFileReader::ApplyFields(std::string_view value) {
 void TLogFileReader::PlanFieldCuts() {
   BoundsNeeded = 0;
   for (int field = 1; field <= FieldCount; ++field) {
-    const std::int32_t column = FieldColumns[static_cast<std::size_t>(field)];
+    const std::int32_t column = Header.FieldColumns[static_cast<std::size_t>(field)];
     TFieldCut& cut = FieldCuts[static_cast<std::size_t>(field)];
     if (column == -1) {
       cut.First = AbsentField;
@@ -440,10 +487,10 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   std::fill(ColumnBounds.begin() + 1 + found, ColumnBounds.begin() + 1 + BoundsNeeded, beyondLine);
   ColumnBounds[LineEndBound] = beyondLine;
 
-  double time = 0;
-  if (!StrToLogDateTime(Field(FieldDateTime), time))
+  std::int64_t time = 0;
+  if (!StrToLogSeconds(Field(FieldDateTime), time))
     return false;
-  if (FieldColumns[FieldAction] != -1) {
+  if (Header.FieldColumns[FieldAction] != -1) {
     if (!StrToEventClass(Field(FieldClass), record.Class) || !StrToActions(Field(FieldAction), record.Actions))
       return false;
   } else if (!StrToLegacyEventClass(Field(FieldClass), record.Class, record.Actions)) {
@@ -452,15 +499,15 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   if (!StrToFilteringPoint(Field(FieldFilteringPoint), record.FilteringPoint) ||
       !StrToSeverity(Field(FieldSeverity), record.Severity))
     return false;
-  if (LegacyFormat)
+  if (Header.LegacyFormat)
     record.FilteringPoint = TFilteringPoint::BeforeArrival;
 
-  record.Version = Version;
-  record.LogMode = Verbose;
-  if (FieldColumns[FieldServer] != -1)
+  record.Version = Header.Version;
+  record.LogMode = Header.Verbose;
+  if (Header.FieldColumns[FieldServer] != -1)
     AssignText(record.Server, Field(FieldServer));
   else
-    AssignText(record.Server, ServerName);
+    AssignText(record.Server, Header.ServerName);
   AssignText(record.Source, Field(FieldSource));
   AssignText(record.IP, Field(FieldIP));
   record.IPValue = 0;
@@ -476,8 +523,7 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   record.LineNr = RecordsRead++;
   // The log's zone gives the UTC instant; the local zone's rules at that
   // instant give its local time.
-  record.Time = LegacyFormat ? time
-                             : LocalTime.UtcToLocal(AutomationDateFromSeconds(
-                                   SecondsFromAutomationDate(time) + std::llround(TimeZoneOffset * 86400.0)));
+  record.Time =
+      Header.LegacyFormat ? AutomationDateFromSeconds(time) : LocalTime.UtcSecondsToLocal(time + Header.TimeZoneOffsetSeconds);
   return true;
 }
