@@ -92,3 +92,27 @@ inline std::uint64_t ByteMask64(const char* p, std::size_t count, char byte) noe
     mask |= std::uint64_t{p[at] == byte} << at;
   return mask;
 }
+
+// Percent-encoded text (a subject) widened to UTF-16 a block at a time: of the
+// 16 bytes at p, those before the first "%" or byte from 0x80 go to out, "+"
+// as a blank. Returns how many (16 when there is no such byte); out must have
+// room for 16 units, whatever is returned.
+inline std::size_t WidenPlainPercentText16(const char* p, char16_t* out) noexcept {
+#if defined(ZELLOG_BYTESCAN_SSE2)
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i plus = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('+'));
+  const __m128i text = _mm_or_si128(_mm_andnot_si128(plus, bytes), _mm_and_si128(plus, _mm_set1_epi8(' ')));
+  const __m128i zero = _mm_setzero_si128();
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(text, zero));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(text, zero));
+  const auto stops = static_cast<std::uint32_t>(_mm_movemask_epi8(bytes)) |
+                     bytescan_detail::Matches16(p, bytescan_detail::Pattern('%'));
+  return stops == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(stops));
+#else
+  std::size_t count = 0;
+  for (; count < 16 && p[count] != '%' && static_cast<unsigned char>(p[count]) < 0x80; ++count)
+    out[count] = p[count] == '+' ? u' ' : static_cast<char16_t>(p[count]);
+  return count;
+#endif
+}
+

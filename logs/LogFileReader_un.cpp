@@ -95,18 +95,22 @@ int HexDigit(char c) noexcept { return HexDigitValues[static_cast<unsigned char>
 // without two digits included) is itself. Decoding never lengthens the text.
 class TPercentDecodedBytes {
 public:
-  explicit TPercentDecodedBytes(std::string_view text) noexcept : Next(text.data()), End(Next + text.size()) {}
+  explicit TPercentDecodedBytes(std::string_view text) noexcept : At(text.data()), End(At + text.size()) {}
 
-  bool AtEnd() const noexcept { return Next == End; }
+  bool AtEnd() const noexcept { return At == End; }
+  std::size_t Remaining() const noexcept { return static_cast<std::size_t>(End - At); }
+  // The encoded text not yet taken, and a way past a part of it taken elsewhere.
+  const char* Next() const noexcept { return At; }
+  void Skip(std::size_t count) noexcept { At += count; }
 
   // Requires !AtEnd().
   unsigned char Take() noexcept {
-    const char c = *Next++;
-    if (c == '%' && End - Next >= 2) {
-      const int high = HexDigit(Next[0]);
-      const int low = HexDigit(Next[1]);
+    const char c = *At++;
+    if (c == '%' && End - At >= 2) {
+      const int high = HexDigit(At[0]);
+      const int low = HexDigit(At[1]);
       if (high >= 0 && low >= 0) {
-        Next += 2;
+        At += 2;
         return static_cast<unsigned char>(high * 16 + low);
       }
     }
@@ -114,7 +118,7 @@ public:
   }
 
 private:
-  const char* Next;
+  const char* At;
   const char* End;
 };
 
@@ -148,6 +152,15 @@ bool PercentDecodeUtf8(std::string_view text, std::u16string& result) {
   char16_t* out = result.data();
   TPercentDecodedBytes bytes(text);
   while (!bytes.AtEnd()) {
+    // Plain runs a block at a time; there is room, because out never runs
+    // ahead of the input.
+    if (bytes.Remaining() >= 16) {
+      const std::size_t plain = WidenPlainPercentText16(bytes.Next(), out);
+      bytes.Skip(plain);
+      out += plain;
+      if (plain == 16)
+        continue;
+    }
     const unsigned char lead = bytes.Take();
     if (lead < 0x80) {
       *out++ = static_cast<char16_t>(lead);

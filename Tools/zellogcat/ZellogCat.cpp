@@ -211,6 +211,7 @@ private:
   struct TPart {
     std::size_t Sequence = 0;
     std::size_t File = 0;
+    std::string FileJson; // the file's name as the JSON string its lines start with
     std::uint64_t Begin = 0;
     std::uint64_t End = UINT64_MAX;
     TLogFileReader::THeaderState Header;
@@ -231,39 +232,46 @@ private:
     return std::clamp<std::uint64_t>(fileSize / (4 * Jobs), 256u << 10, 1u << 20);
   }
 
-  // The next part in file order, or none at the end or when stopped. Called
-  // under Lock.
-  std::unique_ptr<TPart> CutNextPart(std::unique_lock<std::mutex>& lock) {
-    Changed.wait(lock, [this] { return Stopped || NextSequence < Written + Window; });
-    if (Stopped) return nullptr;
+  // The next part in file order, or none at the end or when stopped. One
+  // thread cuts at a time, without holding up the others.
+  std::unique_ptr<TPart> CutNextPart() {
+    const std::lock_guard cutting(CutLock);
+    {
+      std::unique_lock lock(Lock);
+      Changed.wait(lock, [this] { return Stopped || AllCut || NextSequence < Written + Window; });
+      if (Stopped || AllCut) return nullptr;
+    }
     auto part = std::make_unique<TPart>();
-    while (!Cutter) {
-      if (NextFile == Files.size()) return nullptr;
-      part->File = NextFile++;
+    while (!Cutter && !part->Done) {
+      CutterFile = NextFile++;
       Cutter = std::make_unique<TLogFileReader>();
-      FileJson.push_back(Output.OpenFile(*Files[part->File], *Cutter, part->Message));
-      if (FileJson.back().empty()) {
+      CutterFileJson = Output.OpenFile(*Files[CutterFile], *Cutter, part->Message);
+      if (CutterFileJson.empty()) {
         Cutter.reset();
         part->Unreadable = true;
         part->LastOfFile = true;
         part->Done = true;
-        part->Sequence = NextSequence++;
-        return part;
+      } else {
+        CutterPartSize = PartSizeFor(Cutter->Size());
       }
-      CutterPartSize = PartSizeFor(Cutter->Size());
     }
-    part->File = FileJson.size() - 1;
-    part->Begin = Cutter->Position();
-    part->Header = Cutter->HeaderState();
-    if (Cutter->SkipTo(part->Begin + CutterPartSize)) {
-      part->End = Cutter->Position();
-    } else {
-      part->LastOfFile = true;
-      std::string ignored;
-      Cutter->Close(ignored);
-      Cutter.reset();
+    part->File = CutterFile;
+    if (!part->Done) {
+      part->FileJson = CutterFileJson;
+      part->Begin = Cutter->Position();
+      part->Header = Cutter->HeaderState();
+      if (Cutter->SkipTo(part->Begin + CutterPartSize)) {
+        part->End = Cutter->Position();
+      } else {
+        part->LastOfFile = true;
+        std::string ignored;
+        Cutter->Close(ignored);
+        Cutter.reset();
+      }
     }
+    const std::lock_guard lock(Lock);
     part->Sequence = NextSequence++;
+    AllCut = !Cutter && NextFile == Files.size();
     return part;
   }
 
@@ -274,21 +282,19 @@ private:
     TLogRecord record;
     std::string errorText;
     for (;;) {
-      std::unique_ptr<TPart> part;
-      std::string fileJson;
+      std::unique_ptr<TPart> part = CutNextPart();
+      if (!part) return;
       {
-        std::unique_lock lock(Lock);
-        part = CutNextPart(lock);
-        if (!part) return;
+        const std::lock_guard lock(Lock);
         if (part->Done) {
           Parts.emplace(part->Sequence, std::move(part));
           AdvanceOffsets();
           Changed.notify_all();
           continue;
         }
-        fileJson = FileJson[part->File];
         part->Json = TakeBuffer();
       }
+      const std::string& fileJson = part->FileJson;
       const TCatArgument& file = *Files[part->File];
       TLogFileReader reader;
       errorText.clear();
@@ -378,7 +384,7 @@ private:
         std::unique_lock lock(Lock);
         Changed.wait(lock, [this] {
           return (Parts.contains(Written) && Written < NextOffsetSequence) ||
-                 (NextFile == Files.size() && !Cutter && Written == NextSequence);
+                 (AllCut && Written == NextSequence);
         });
         const auto found = Parts.find(Written);
         if (found == Parts.end()) return true;
@@ -415,13 +421,19 @@ private:
   const unsigned Jobs;
   const std::size_t Window; // parts cut but not yet written, at most
 
+  // The cutter's, under CutLock.
+  std::mutex CutLock;
+  std::size_t NextFile = 0;
+  std::unique_ptr<TLogFileReader> Cutter;
+  std::size_t CutterFile = 0;
+  std::string CutterFileJson;
+  std::uint64_t CutterPartSize = 0;
+
+  // Everyone's, under Lock.
   std::mutex Lock;
   std::condition_variable Changed;
   bool Stopped = false;
-  std::size_t NextFile = 0;
-  std::vector<std::string> FileJson; // by file index, of the files cut so far
-  std::unique_ptr<TLogFileReader> Cutter;
-  std::uint64_t CutterPartSize = 0;
+  bool AllCut = false;
   std::size_t NextSequence = 0;
   std::size_t Written = 0;
   std::size_t NextOffsetSequence = 0; // the first part without its offset
