@@ -62,14 +62,15 @@ TCodePage SystemCodePage() {
   return codePage;
 }
 
-bool ParseCodePage(std::string_view text, unsigned& id) {
-  if (text.empty() || text.size() > 5) return false;
+// A decimal number of at most maxDigits digits.
+bool ParseDecimal(std::string_view text, std::size_t maxDigits, unsigned& number) {
+  if (text.empty() || text.size() > maxDigits) return false;
   unsigned value = 0;
   for (const char c : text) {
     if (c < '0' || c > '9') return false;
     value = value * 10 + static_cast<unsigned>(c - '0');
   }
-  id = value;
+  number = value;
   return true;
 }
 
@@ -443,13 +444,8 @@ private:
 };
 
 bool ParseJobs(std::string_view text, unsigned& jobs) {
-  if (text.empty() || text.size() > 3) return false;
   unsigned value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (value == 0 || value > 256) return false;
+  if (!ParseDecimal(text, 3, value) || value == 0 || value > 256) return false;
   jobs = value;
   return true;
 }
@@ -488,7 +484,7 @@ int RunZellogcat(const std::vector<TCatArgument>& arguments, const TCatSink& out
       return out(CatUsage) ? CatExitSuccess : CatExitUnreadable;
     } else if (arg == "--codepage" || arg.starts_with("--codepage=")) {
       if (!optionValue(i, 10, value)) return usageError("--codepage needs a value");
-      if (!ParseCodePage(value, codePageId)) return usageError("bad code page '" + std::string(value) + "'");
+      if (!ParseDecimal(value, 5, codePageId)) return usageError("bad code page '" + std::string(value) + "'");
     } else if (arg.starts_with("-j") || arg == "--jobs" || arg.starts_with("--jobs=")) {
       if (!optionValue(i, arg.starts_with("-j") ? 2 : 6, value)) return usageError(std::string(arg) + " needs a value");
       if (!ParseJobs(value, jobs)) return usageError("bad number of jobs '" + std::string(value) + "'");
