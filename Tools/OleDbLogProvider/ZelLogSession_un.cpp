@@ -63,12 +63,20 @@ const VARIANT* RestrictionValue(const TOleDbRestrictions& restrictions, std::siz
   return type == VT_ERROR || type == VT_EMPTY || type == VT_NULL ? nullptr : &value;
 }
 
+// A value of a type the restriction column cannot take is an invalid
+// argument; running out of memory stays what it is.
+void ConvertRestriction(VARIANT& target, const VARIANT& value, VARTYPE type) {
+  const HRESULT hr = VariantChangeType(&target, const_cast<VARIANT*>(&value), 0, type);
+  if (hr == E_OUTOFMEMORY) throw EOleDbException(hr);
+  if (FAILED(hr)) throw EOleDbException(E_INVALIDARG);
+}
+
 std::optional<std::wstring> Restriction(const TOleDbRestrictions& restrictions, std::size_t index) {
   const VARIANT* value = RestrictionValue(restrictions, index);
   if (!value) return std::nullopt;
   VARIANT text;
   VariantInit(&text);
-  OleDbCheck(VariantChangeType(&text, const_cast<VARIANT*>(value), 0, VT_BSTR));
+  ConvertRestriction(text, *value, VT_BSTR);
   std::wstring result(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
   VariantClear(&text);
   return result;
@@ -79,7 +87,7 @@ std::optional<LONG> NumberRestriction(const TOleDbRestrictions& restrictions, st
   if (!value) return std::nullopt;
   VARIANT number;
   VariantInit(&number);
-  OleDbCheck(VariantChangeType(&number, const_cast<VARIANT*>(value), 0, VT_I4));
+  ConvertRestriction(number, *value, VT_I4);
   return V_I4(&number);
 }
 
