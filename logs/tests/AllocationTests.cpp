@@ -122,7 +122,10 @@ TEST(LogFileReaderAllocations, LongLineTakesOneCopyAndGivesItBack) {
   const std::int64_t linesBefore = LiveBytes.load();
   PeakLiveBytes = linesBefore;
   EXPECT_EQ(LongSize, lines.ReadLineView().size());
-  EXPECT_LT(PeakLiveBytes.load() - linesBefore, static_cast<std::int64_t>(1.1 * LongSize));
+  // Where views are smaller than the line (32-bit hosts), what was collected
+  // of it before it was measured is held once more while it moves.
+  const std::int64_t collectedFirst = lines.ViewSize() < LongSize ? 2 * std::int64_t{lines.ViewSize()} : 0;
+  EXPECT_LT(PeakLiveBytes.load() - linesBefore, static_cast<std::int64_t>(1.1 * LongSize) + collectedFirst);
   EXPECT_EQ("2009-05-05T05:05:05 RejectMail Info short", lines.ReadLineView());
   EXPECT_LT(LiveBytes.load() - linesBefore, std::int64_t{1} << 20);
 }
