@@ -1,5 +1,6 @@
 #include "ZelLogDbRecord_un.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -60,7 +61,10 @@ std::int32_t TZelLogRecordPool::TakeFree() {
     free_.pop_back();
     return slot;
   }
-  free_.reserve(records_.size() + 1);
+  // Room for every record to come back without allocating, grown
+  // geometrically: an exact reserve would reallocate for every new row.
+  if (free_.capacity() <= records_.size())
+    free_.reserve(std::max<std::size_t>(records_.size() + 1, 2 * free_.capacity()));
   records_.push_back(std::make_unique<TZelLogDbRecord>());
   return static_cast<std::int32_t>(records_.size() - 1);
 }
