@@ -51,7 +51,7 @@ bool IsPlainValueType(DBTYPE type) noexcept {
 }
 
 // A value copied into a destination of the same type; false when the type
-// needs the converter.
+// or a buffer too small for any text needs the converter.
 bool CopySameType(DBTYPE type, const void* source, void* destination, DBLENGTH sourceLength,
                   DBLENGTH maxLength, DBLENGTH& destinationLength, DBSTATUS& status) noexcept {
   DBLENGTH room;
@@ -74,11 +74,13 @@ bool CopySameType(DBTYPE type, const void* source, void* destination, DBLENGTH s
       status = DBSTATUS_S_OK;
       return true;
   }
-  room = maxLength >= terminator ? maxLength - terminator : 0;
+  // Not even room for the terminator: the converter decides how that fails.
+  if (maxLength < terminator) return false;
+  room = maxLength - terminator;
   if (terminator == sizeof(wchar_t)) room -= room % sizeof(wchar_t);
   const DBLENGTH copied = std::min(sourceLength, room);
   std::memcpy(destination, source, copied);
-  if (terminator > 0 && maxLength >= terminator) std::memset(static_cast<BYTE*>(destination) + copied, 0, terminator);
+  if (terminator > 0) std::memset(static_cast<BYTE*>(destination) + copied, 0, terminator);
   destinationLength = sourceLength;
   status = copied < sourceLength ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
   return true;
@@ -115,12 +117,31 @@ void TOleDbRowsetData::ConvertData(DBTYPE sourceType, DBTYPE destinationType, co
   if (sourceType == destinationType &&
       CopySameType(sourceType, source, destination, sourceLength, destinationMaxLength, destinationLength, status))
     return;
-  TComPtr<IDataConvert> convert = GetDataConvert();
+  TComPtr<IDataConvert> local;
+  IDataConvert* convert = readConvert_.Get();
+  if (!convert) {
+    local = GetDataConvert();
+    convert = local.Get();
+    if (holdConvert_) readConvert_ = local;
+  }
+  // Without the converter no conversion is made, not even the exact ones.
   if (!convert) NotImplemented(L"TOleDbRowsetData.ConvertData");
   const DBSTATUS sourceStatus = status;
-  const HRESULT hr = convert->DataConvert(sourceType, destinationType, sourceLength, &destinationLength,
-                                          const_cast<void*>(source), destination, destinationMaxLength, sourceStatus,
-                                          &status, precision, scale, 0);
+  const TConversionMemo::TRequest request{sourceType,           destinationType, source, sourceLength,
+                                          destinationMaxLength, precision,       scale,  sourceStatus};
+  TConversionOutcome outcome;
+  HRESULT hr;
+  if ((sourceStatus == DBSTATUS_S_OK && ConvertExactly(sourceType, destinationType, source, sourceLength, destination,
+                                                       destinationMaxLength, outcome)) ||
+      conversionMemo_.Recall(request, destination, outcome)) {
+    hr = outcome.Result;
+    status = outcome.Status;
+    destinationLength = outcome.Length;
+  } else {
+    hr = convert->DataConvert(sourceType, destinationType, sourceLength, &destinationLength, const_cast<void*>(source),
+                              destination, destinationMaxLength, sourceStatus, &status, precision, scale, 0);
+    conversionMemo_.Remember(request, destination, {hr, status, destinationLength});
+  }
   if (SUCCEEDED(hr) && status != DBSTATUS_E_BADACCESSOR) return;
   if (hr == E_OUTOFMEMORY) throw EOleDbException(hr);
   // A value the converter refuses is this binding's failure; the others
@@ -191,6 +212,14 @@ void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& re
   const std::span<const TOleDbColumn* const> columns = BindingColumns(accessor);
   handedOut_.clear();
   handedOut_.reserve(count);
+  struct TConvertHold {
+    TOleDbRowsetData& Data;
+    explicit TConvertHold(TOleDbRowsetData& data) : Data(data) { Data.holdConvert_ = true; }
+    ~TConvertHold() {
+      Data.holdConvert_ = false;
+      Data.readConvert_ = nullptr;
+    }
+  } hold{*this};
   try {
     for (DBCOUNTITEM i = 0; i < count; ++i)
       if (!GetColumnValue(mode, pData, i, accessor, *columns[i], handle)) ++failed;
