@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
+#include "ByteScan_un.h"
 #include "MappedFile_un.h"
 
 namespace {
@@ -69,13 +69,15 @@ void TFastTextReader::Initialize(const TFastTextReaderOptions& options) {
     throw EFastTextReaderError(std::string("Could query file size. Error ") + code + " (" +
                                SystemErrorText(error) + ").");
   }
+  Size = std::min(Size, options.End);
   OpenedSize = Size;
   if (Size == 0)
     return;
   if (const std::uint32_t error = File->CreateMapping(Size))
     RaiseSystemError("create file mapping", error);
-  CurrentPosition = 0;
-  MapNextView();
+  CurrentPosition = std::min(options.Begin, Size);
+  if (CurrentPosition < Size)
+    MapNextView();
 }
 
 std::uint32_t TFastTextReader::MapViewAt(std::uint64_t offset, std::uint32_t count, const char*& data,
@@ -120,8 +122,8 @@ void TFastTextReader::ReserveRestOfLine() {
     if (MapViewAt(offset, count, base, available) != 0)
       break; // reading the line reports it
     for (const char* at = base; at < base + available; ++at) {
-      at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(base + available - at)));
-      if (at == nullptr)
+      at = FindByte(at, base + available, '\n');
+      if (at == base + available)
         break;
       if (at > base ? at[-1] == '\r' : carriageReturnBefore) {
         rest = offset + static_cast<std::uint64_t>(at - base) + 1 - CurrentPosition;
@@ -156,7 +158,7 @@ std::string_view TFastTextReader::ReadLineView() {
   if (Eof())
     throw EFastTextReaderError("Cannot read over EOF.");
   // The storage of a long line goes back once the caller is done with it.
-  if (SpanningLine.capacity() > RetainedLineCapacity())
+  if (SpanningLine.capacity() > RetainedLineCapacity)
     std::string().swap(SpanningLine);
   // A line within one view is returned in place; only a line that crosses a
   // view boundary is collected in SpanningLine.
@@ -185,9 +187,8 @@ std::string_view TFastTextReader::ReadLineView() {
       MapNextView();
       start = ReadPtr;
     }
-    const auto* lineFeed =
-        static_cast<const char*>(std::memchr(ReadPtr, '\n', static_cast<std::size_t>(ViewEnd - ReadPtr)));
-    if (lineFeed == nullptr) {
+    const char* lineFeed = FindByte(ReadPtr, ViewEnd, '\n');
+    if (lineFeed == ViewEnd) {
       CurrentPosition += static_cast<std::uint64_t>(ViewEnd - ReadPtr);
       ReadPtr = ViewEnd;
       continue;

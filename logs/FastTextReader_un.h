@@ -32,6 +32,10 @@ struct TFastTextReaderOptions {
   // inside small files; any size works because views are mapped at the
   // granularity below their offset.
   std::uint32_t ViewSize = 0;
+  // Reads only the bytes from Begin to End (or the end of the file): Begin
+  // must be where a line starts, End where one ends.
+  std::uint64_t Begin = 0;
+  std::uint64_t End = UINT64_MAX;
   // Test hook: mapping the view that starts at this file offset fails as if
   // the system had refused it.
   std::uint64_t FailViewMappingAt = UINT64_MAX;
@@ -41,7 +45,17 @@ class TMappedFile;
 
 class TFastTextReader {
 public:
-  static constexpr std::uint32_t MaxViewSize = 131072;
+#ifdef _WIN32
+  // Each view is a mapping, a call into the system: a large log is read
+  // through few, large views. A view holds address space, and the pages read
+  // stay in the working set, until the next view replaces it; a 32-bit host
+  // may hold many readers beside its own data, so there views are smaller.
+  static constexpr std::uint32_t MaxViewSize = sizeof(void*) >= 8 ? 8u << 20 : 2u << 20;
+#else
+  // Each view is a copy into one buffer (pread): small enough that the scan
+  // finds the bytes still in cache.
+  static constexpr std::uint32_t MaxViewSize = 256u << 10;
+#endif
 
   // fileName: UTF-16 (u16string) or the system's narrow file name encoding
   // (std::string: the ANSI code page on Windows, bytes on POSIX).
@@ -81,7 +95,7 @@ public:
   std::uint64_t FileSize() const noexcept { return Size; }
   std::uint32_t ViewSize() const noexcept { return FullViewSize; }
 
-  // The largest multiple of the granularity not above 128 KiB, or the
+  // The largest multiple of the granularity not above MaxViewSize, or the
   // granularity itself when that is larger.
   static std::uint32_t ViewSizeForGranularity(std::uint32_t granularity) noexcept;
 
@@ -92,9 +106,7 @@ private:
   void ReserveRestOfLine();
   [[noreturn]] void RaiseShrunk();
   // Longer lines do not keep their storage after the next read.
-  std::size_t RetainedLineCapacity() const noexcept {
-    return std::max<std::size_t>(2 * std::size_t{FullViewSize}, std::size_t{1} << 20);
-  }
+  static constexpr std::size_t RetainedLineCapacity = std::size_t{1} << 20;
 
   std::unique_ptr<TMappedFile> File;
   const char* ViewEnd = nullptr;

@@ -129,8 +129,9 @@ void TLocalTimeConverter::Reset() noexcept {
 // whose two ends agree has one offset; an hour whose ends differ is bisected
 // to the second of its transition. Logs run forward in time, so this costs
 // about two platform calls per hour of log.
-double TLocalTimeConverter::UtcToLocal(double utcTime) {
-  const std::int64_t utcSeconds = SecondsFromAutomationDate(utcTime);
+double TLocalTimeConverter::UtcToLocal(double utcTime) { return UtcSecondsToLocal(SecondsFromAutomationDate(utcTime)); }
+
+double TLocalTimeConverter::UtcSecondsToLocal(std::int64_t utcSeconds) {
   if (utcSeconds < CachedStart || utcSeconds >= CachedEnd) {
     const std::int64_t hourStart = FloorDiv(utcSeconds, SecondsPerHour) * SecondsPerHour;
     const std::int64_t hourEnd = hourStart + SecondsPerHour;

@@ -21,6 +21,8 @@ public:
 
   // Both in automation date form (days since 1899-12-30), whole seconds.
   double UtcToLocal(double utcTime);
+  // The same from seconds since 1899-12-30 00:00.
+  double UtcSecondsToLocal(std::int64_t utcSeconds);
 
   // Forgets the cached offset and the zone's rules (ForgetLocalZoneRules), so
   // that a changed zone is picked up.

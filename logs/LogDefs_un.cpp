@@ -166,6 +166,14 @@ std::string_view DisplayText(const std::array<std::string_view, N>& texts, std::
 } // namespace
 
 bool StrToLogDateTime(std::string_view text, double& value) {
+  std::int64_t seconds = 0;
+  if (!StrToLogSeconds(text, seconds))
+    return false;
+  value = AutomationDateFromSeconds(seconds);
+  return true;
+}
+
+bool StrToLogSeconds(std::string_view text, std::int64_t& seconds) {
   if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
       text[16] != ':')
     return false;
@@ -178,7 +186,7 @@ bool StrToLogDateTime(std::string_view text, double& value) {
     return false;
   const std::int64_t days =
       DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + AutomationEpochToUnixEpochDays;
-  value = AutomationDateFromSeconds(days * 86400 + hour * 3600 + minute * 60 + second);
+  seconds = days * 86400 + hour * 3600 + minute * 60 + second;
   return true;
 }
 

@@ -118,6 +118,8 @@ inline constexpr std::array<std::string_view, 8> LogRecordTextFieldNames = {
 // Automation date (days since 1899-12-30) of an exact "YYYY-MM-DDTHH:MM:SS"
 // text; no time zone is applied.
 bool StrToLogDateTime(std::string_view text, double& value);
+// The same as seconds since 1899-12-30 00:00, the form the reader computes with.
+bool StrToLogSeconds(std::string_view text, std::int64_t& seconds);
 
 // Dotted IPv4 text, first octet most significant. "" and "-" give 0 and
 // succeed. Not exactly three dots: fails, value untouched. A part that is not

@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "ByteScan_un.h"
 #include "CivilDate_un.h"
 #include "LogDebugOutput_un.h"
 #include "LogText_un.h"
@@ -94,18 +95,22 @@ int HexDigit(char c) noexcept { return HexDigitValues[static_cast<unsigned char>
 // without two digits included) is itself. Decoding never lengthens the text.
 class TPercentDecodedBytes {
 public:
-  explicit TPercentDecodedBytes(std::string_view text) noexcept : Next(text.data()), End(Next + text.size()) {}
+  explicit TPercentDecodedBytes(std::string_view text) noexcept : At(text.data()), End(At + text.size()) {}
 
-  bool AtEnd() const noexcept { return Next == End; }
+  bool AtEnd() const noexcept { return At == End; }
+  std::size_t Remaining() const noexcept { return static_cast<std::size_t>(End - At); }
+  // The encoded text not yet taken, and a way past a part of it taken elsewhere.
+  const char* Next() const noexcept { return At; }
+  void Skip(std::size_t count) noexcept { At += count; }
 
   // Requires !AtEnd().
   unsigned char Take() noexcept {
-    const char c = *Next++;
-    if (c == '%' && End - Next >= 2) {
-      const int high = HexDigit(Next[0]);
-      const int low = HexDigit(Next[1]);
+    const char c = *At++;
+    if (c == '%' && End - At >= 2) {
+      const int high = HexDigit(At[0]);
+      const int low = HexDigit(At[1]);
       if (high >= 0 && low >= 0) {
-        Next += 2;
+        At += 2;
         return static_cast<unsigned char>(high * 16 + low);
       }
     }
@@ -113,7 +118,7 @@ public:
   }
 
 private:
-  const char* Next;
+  const char* At;
   const char* End;
 };
 
@@ -147,6 +152,15 @@ bool PercentDecodeUtf8(std::string_view text, std::u16string& result) {
   char16_t* out = result.data();
   TPercentDecodedBytes bytes(text);
   while (!bytes.AtEnd()) {
+    // Plain runs a block at a time; there is room, because out never runs
+    // ahead of the input.
+    if (bytes.Remaining() >= 16) {
+      const std::size_t plain = WidenPlainPercentText16(bytes.Next(), out);
+      bytes.Skip(plain);
+      out += plain;
+      if (plain == 16)
+        continue;
+    }
     const unsigned char lead = bytes.Take();
     if (lead < 0x80) {
       *out++ = static_cast<char16_t>(lead);
@@ -195,55 +209,16 @@ bool PercentDecodeUtf8(std::string_view text, std::u16string& result) {
   return true;
 }
 
-// Up to 8 bytes as a word whose lowest byte is the first one; missing bytes are 0.
-std::uint64_t LoadLittleEndian(const char* bytes, std::size_t count) noexcept {
-  std::uint64_t word = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    if (count == sizeof word) // a constant size makes it a single load
-      std::memcpy(&word, bytes, sizeof word);
-    else
-      std::memcpy(&word, bytes, count);
-  } else {
-    for (std::size_t i = 0; i < count; ++i)
-      word |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
-  }
-  return word;
-}
-
-// High bit of every byte of the word that is a blank, nothing else.
-constexpr std::uint64_t BlankBytesOf(std::uint64_t word) noexcept {
-  constexpr std::uint64_t Blanks = 0x2020202020202020u;
-  constexpr std::uint64_t Low7 = 0x7F7F7F7F7F7F7F7Fu;
-  const std::uint64_t x = word ^ Blanks; // zero bytes where the blanks are
-  return ~(((x & Low7) + Low7) | x | Low7);
-}
-
-// One bit per byte of a word from BlankBytesOf, the first byte in bit 0.
-std::uint64_t PackedMarks(std::uint64_t marks) noexcept { return (marks * 0x0002040810204081u) >> 56; }
-
-// One bit per byte of the 64 bytes (or fewer at the end of the text) at
-// `bytes`, set for the blanks.
-std::uint64_t BlankMask(const char* bytes, std::size_t count) noexcept {
-  std::uint64_t mask = 0;
-  if (count >= 64) { // full chunks, the usual case, as straight-line code
-    for (std::size_t at = 0; at < 64; at += 8)
-      mask |= PackedMarks(BlankBytesOf(LoadLittleEndian(bytes + at, 8))) << at;
-  } else {
-    for (std::size_t at = 0; at < count; at += 8)
-      mask |= PackedMarks(BlankBytesOf(LoadLittleEndian(bytes + at, std::min<std::size_t>(8, count - at)))) << at;
-  }
-  return mask;
-}
-
 // Stores one past each of the first `wanted` blanks of the line and returns
 // how many it found. Only the blanks that bound a listed column are wanted, so
 // the scan stops before a free-text last column. Blanks are dense and
-// irregular: a search per blank or a branch per byte costs more than testing
-// the line a word at a time and collecting the blanks of 64 bytes in one mask.
+// irregular: a search per blank or a branch per byte costs more than
+// collecting the blanks of 64 bytes in one mask.
 int FindColumnStarts(std::string_view line, int wanted, std::size_t* starts) noexcept {
   int found = 0;
   for (std::size_t chunk = 0; found < wanted && chunk < line.size(); chunk += 64) {
-    for (std::uint64_t blanks = BlankMask(line.data() + chunk, line.size() - chunk); blanks != 0;
+    for (std::uint64_t blanks = ByteMask64(line.data() + chunk, std::min<std::size_t>(64, line.size() - chunk), ' ');
+         blanks != 0;
          blanks &= blanks - 1) {
       starts[found++] = chunk + static_cast<std::size_t>(std::countr_zero(blanks)) + 1;
       if (found == wanted)
@@ -334,25 +309,72 @@ bool TLogFileReader::CheckFingerprint(const std::u16string& path) {
   return CheckFingerprintOf(path, NarrowFileName(path));
 }
 
-bool TLogFileReader::Open(const std::string& path, std::string& errorText) { return OpenPath(path, path, errorText); }
+bool TLogFileReader::Open(const std::string& path, std::string& errorText) {
+  return OpenPath(path, path, TextReaderOptions, errorText);
+}
 
 bool TLogFileReader::Open(const std::u16string& path, std::string& errorText) {
-  return OpenPath(path, NarrowFileName(path), errorText);
+  return OpenPath(path, NarrowFileName(path), TextReaderOptions, errorText);
+}
+
+namespace {
+
+TFastTextReaderOptions PartOptions(TFastTextReaderOptions options, std::uint64_t begin, std::uint64_t end) {
+  options.Begin = begin;
+  options.End = end;
+  return options;
+}
+
+} // namespace
+
+bool TLogFileReader::OpenPart(const std::string& path, const THeaderState& header, std::uint64_t begin,
+                              std::uint64_t end, std::string& errorText) {
+  const bool opened = OpenPath(path, path, PartOptions(TextReaderOptions, begin, end), errorText);
+  Header = header;
+  PlanFieldCuts();
+  return opened;
+}
+
+bool TLogFileReader::OpenPart(const std::u16string& path, const THeaderState& header, std::uint64_t begin,
+                              std::uint64_t end, std::string& errorText) {
+  const bool opened = OpenPath(path, NarrowFileName(path), PartOptions(TextReaderOptions, begin, end), errorText);
+  Header = header;
+  PlanFieldCuts();
+  return opened;
 }
 
 template <typename TPath>
-bool TLogFileReader::OpenPath(const TPath& path, const std::string& displayName, std::string& errorText) {
+bool TLogFileReader::OpenPath(const TPath& path, const std::string& displayName,
+                              const TFastTextReaderOptions& options, std::string& errorText) {
   TextReader.reset();
   RecordsRead = 0;
-  FieldColumns.fill(0);
+  Header.FieldColumns.fill(0);
   PlanFieldCuts();
   LocalTime.Reset();
   StartHeaderBlock();
-  Verbose = true;
+  Header.Verbose = true;
   OpenedFileName = displayName;
   return Guarded(ErrorPrefix("Could not process log file ", OpenedFileName), errorText, [&] {
-    TextReader = std::make_unique<TFastTextReader>(path, fmShareDenyNone, TextReaderOptions);
+    TextReader = std::make_unique<TFastTextReader>(path, fmShareDenyNone, options);
   });
+}
+
+std::uint64_t TLogFileReader::Position() const noexcept { return TextReader ? TextReader->Position() : 0; }
+
+std::uint64_t TLogFileReader::Size() const noexcept { return TextReader ? TextReader->FileSize() : 0; }
+
+bool TLogFileReader::SkipTo(std::uint64_t position) {
+  try {
+    while (!Eof() && TextReader->Position() < position) {
+      const std::string_view line = TextReader->ReadLineView();
+      if (!line.empty() && line[0] == '#')
+        ApplyDirective(line);
+    }
+  } catch (const std::exception&) {
+    // Whoever reads this part meets the same line and reports it; a directive
+    // that failed changed nothing.
+  }
+  return !Eof();
 }
 
 bool TLogFileReader::Eof() const noexcept { return !TextReader || TextReader->Eof(); }
@@ -378,10 +400,10 @@ bool TLogFileReader::Close(std::string& errorText) {
 }
 
 void TLogFileReader::StartHeaderBlock() {
-  Version.clear();
-  LegacyFormat = true;
-  TimeZoneOffset = 0;
-  ServerName.clear();
+  Header.Version.clear();
+  Header.LegacyFormat = true;
+  Header.TimeZoneOffsetSeconds = 0;
+  Header.ServerName.clear();
 }
 
 void TLogFileReader::ApplyDirective(std::string_view line) {
@@ -393,28 +415,28 @@ void TLogFileReader::ApplyDirective(std::string_view line) {
   if (SameTextAscii(name, "#Software")) {
     StartHeaderBlock();
   } else if (SameTextAscii(name, "#Version")) {
-    Version.assign(value);
-    LegacyFormat = IsLegacyVersion(value);
+    Header.Version.assign(value);
+    Header.LegacyFormat = IsLegacyVersion(value);
   } else if (SameTextAscii(name, "#LogMode")) {
-    Verbose = SameTextAscii(value, "verbose");
+    Header.Verbose = SameTextAscii(value, "verbose");
   } else if (SameTextAscii(name, "#Fields")) {
     ApplyFields(value);
   } else if (SameTextAscii(name, "#Timezone")) {
-    TimeZoneOffset = TimeZoneOffsetOf(value);
+    Header.TimeZoneOffsetSeconds = std::llround(TimeZoneOffsetOf(value) * 86400.0);
   } else if (SameTextAscii(name, "#Server")) {
-    ServerName.assign(value);
+    Header.ServerName.assign(value);
   }
 }
 
 void TLogFileReader::ApplyFields(std::string_view value) {
-  FieldColumns.fill(-1);
+  Header.FieldColumns.fill(-1);
   if (!value.empty() && value.back() == ' ')
     value.remove_suffix(1);
   std::int64_t column = 1;
   for (;;) {
     const std::size_t blank = value.find(' ');
     if (const int field = FieldOfName(value.substr(0, blank)))
-      FieldColumns[static_cast<std::size_t>(field)] =
+      Header.FieldColumns[static_cast<std::size_t>(field)] =
           static_cast<std::int32_t>(std::min<std::int64_t>(column, std::numeric_limits<std::int32_t>::max()));
     if (blank == std::string_view::npos)
       break;
@@ -427,7 +449,7 @@ void TLogFileReader::ApplyFields(std::string_view value) {
 void TLogFileReader::PlanFieldCuts() {
   BoundsNeeded = 0;
   for (int field = 1; field <= FieldCount; ++field) {
-    const std::int32_t column = FieldColumns[static_cast<std::size_t>(field)];
+    const std::int32_t column = Header.FieldColumns[static_cast<std::size_t>(field)];
     TFieldCut& cut = FieldCuts[static_cast<std::size_t>(field)];
     if (column == -1) {
       cut.First = AbsentField;
@@ -471,10 +493,10 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   std::fill(ColumnBounds.begin() + 1 + found, ColumnBounds.begin() + 1 + BoundsNeeded, beyondLine);
   ColumnBounds[LineEndBound] = beyondLine;
 
-  double time = 0;
-  if (!StrToLogDateTime(Field(FieldDateTime), time))
+  std::int64_t time = 0;
+  if (!StrToLogSeconds(Field(FieldDateTime), time))
     return false;
-  if (FieldColumns[FieldAction] != -1) {
+  if (Header.FieldColumns[FieldAction] != -1) {
     if (!StrToEventClass(Field(FieldClass), record.Class) || !StrToActions(Field(FieldAction), record.Actions))
       return false;
   } else if (!StrToLegacyEventClass(Field(FieldClass), record.Class, record.Actions)) {
@@ -483,15 +505,15 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   if (!StrToFilteringPoint(Field(FieldFilteringPoint), record.FilteringPoint) ||
       !StrToSeverity(Field(FieldSeverity), record.Severity))
     return false;
-  if (LegacyFormat)
+  if (Header.LegacyFormat)
     record.FilteringPoint = TFilteringPoint::BeforeArrival;
 
-  record.Version = Version;
-  record.LogMode = Verbose;
-  if (FieldColumns[FieldServer] != -1)
+  record.Version = Header.Version;
+  record.LogMode = Header.Verbose;
+  if (Header.FieldColumns[FieldServer] != -1)
     AssignText(record.Server, Field(FieldServer));
   else
-    AssignText(record.Server, ServerName);
+    AssignText(record.Server, Header.ServerName);
   AssignText(record.Source, Field(FieldSource));
   AssignText(record.IP, Field(FieldIP));
   record.IPValue = 0;
@@ -507,8 +529,7 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   record.LineNr = RecordsRead++;
   // The log's zone gives the UTC instant; the local zone's rules at that
   // instant give its local time.
-  record.Time = LegacyFormat ? time
-                             : LocalTime.UtcToLocal(AutomationDateFromSeconds(
-                                   SecondsFromAutomationDate(time) + std::llround(TimeZoneOffset * 86400.0)));
+  record.Time =
+      Header.LegacyFormat ? AutomationDateFromSeconds(time) : LocalTime.UtcSecondsToLocal(time + Header.TimeZoneOffsetSeconds);
   return true;
 }

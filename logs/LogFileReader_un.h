@@ -46,6 +46,16 @@ class TLogFileReader {
 public:
   // Field numbers of the recognised "#Fields" names.
   static constexpr int FieldCount = 14;
+
+  // What the header directives read so far say about the lines that follow.
+  struct THeaderState {
+    std::string Version;
+    bool Verbose = true;
+    std::int64_t TimeZoneOffsetSeconds = 0; // what "#Timezone" adds to a log time to get UTC
+    std::string ServerName;
+    bool LegacyFormat = true;
+    std::array<std::int32_t, FieldCount + 1> FieldColumns{}; // indexed 1-14; -1 absent, 0 before "#Fields"
+  };
   // Columns up to this one are addressable; it runs to the end of the line.
   static constexpr int LastColumn = 14;
 
@@ -68,6 +78,24 @@ public:
   bool Open(const std::string& path, std::string& errorText);
   bool Open(const std::u16string& path, std::string& errorText);
 
+  // Reading a large file in parts, each on its own reader: the lines from
+  // `begin` (where a line starts) to `end` (where one ends, or the end of the
+  // file), read as if the directives before `begin` had been read and gave
+  // `header`. Records are numbered from 0 within the part.
+  bool OpenPart(const std::string& path, const THeaderState& header, std::uint64_t begin, std::uint64_t end,
+                std::string& errorText);
+  bool OpenPart(const std::u16string& path, const THeaderState& header, std::uint64_t begin, std::uint64_t end,
+                std::string& errorText);
+  // Moves on to the first line that starts at or after `position`, following
+  // the directives on the way and parsing nothing else; false at the end of
+  // the file. Position() and HeaderState() then describe where a part may
+  // begin. A line that cannot be read ends the skip early.
+  bool SkipTo(std::uint64_t position);
+  std::uint64_t Position() const noexcept;
+  // The size of the open file (or of its part) when it was opened; 0 when none is.
+  std::uint64_t Size() const noexcept;
+  const THeaderState& HeaderState() const noexcept { return Header; }
+
   // Reads the next line into record, reusing its storage. True exactly when
   // the line gave a record; otherwise the record's content is unspecified.
   // Directive lines and data lines that fail a value conversion give false
@@ -87,7 +115,8 @@ public:
 
 private:
   template <typename TPath>
-  bool OpenPath(const TPath& path, const std::string& displayName, std::string& errorText);
+  bool OpenPath(const TPath& path, const std::string& displayName, const TFastTextReaderOptions& options,
+                std::string& errorText);
   void StartHeaderBlock();
   // True when the line gave a record; raises for a line that cannot be processed.
   bool ParseLine(std::string_view line, TLogRecord& record);
@@ -99,12 +128,7 @@ private:
   TFastTextReaderOptions TextReaderOptions;
   std::unique_ptr<TFastTextReader> TextReader;
   std::int32_t RecordsRead = 0;
-  std::string Version;
-  bool Verbose = true;
-  double TimeZoneOffset = 0;
-  std::string ServerName;
-  bool LegacyFormat = true;
-  std::array<std::int32_t, FieldCount + 1> FieldColumns{}; // indexed 1-14; -1 absent, 0 before "#Fields"
+  THeaderState Header;
   std::string OpenedFileName;
   TLocalTimeConverter LocalTime;
 

@@ -9,6 +9,8 @@ inline char AsciiLower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static
 inline bool SameTextAscii(std::string_view a, std::string_view b) noexcept {
   if (a.size() != b.size())
     return false;
+  if (a == b) // logs write their words as the vocabulary spells them
+    return true;
   for (std::size_t i = 0; i < a.size(); ++i)
     if (AsciiLower(a[i]) != AsciiLower(b[i]))
       return false;

@@ -1,6 +1,7 @@
 #include "ZelLogProvider_un.h"
 
 #include "ComObj.h"
+#include "OLEDbDataConvert.h"
 #include "ZelLogFolder_un.h"
 #include "ZelLogSession_un.h"
 
@@ -32,6 +33,14 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
 }
 
 STDAPI DllCanUnloadNow() { return ComServer().CanUnloadNow(); }
+
+// COM unloads the library only once no object is left, so nothing can be
+// converting; at process exit the conversion library may be gone already, so
+// the reference is left alone then.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH && !reserved) ReleaseDataConvert();
+  return TRUE;
+}
 
 STDAPI DllRegisterServer() {
   try {

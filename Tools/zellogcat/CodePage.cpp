@@ -24,13 +24,8 @@ constexpr char16_t Windows1252C1[32] = {
 TCodePage::TCodePage() { Select(Windows1252); }
 
 void TCodePage::SetByteText(unsigned byte, char32_t codePoint) {
-  TJsonWriter writer;
-  writer.EscapedCodePoint(codePoint);
-  const std::string& text = writer.Text();
   TByteText& entry = Table[byte];
-  std::memcpy(entry.Text, text.data(), text.size());
-  entry.Length = static_cast<std::uint8_t>(text.size());
-  entry.Same = text.size() == 1 && static_cast<unsigned char>(text[0]) == byte;
+  entry.Length = static_cast<std::uint8_t>(WriteJsonEscapedCodePoint(entry.Text, codePoint) - entry.Text);
 }
 
 bool TCodePage::Select(unsigned id) {
@@ -65,40 +60,39 @@ bool TCodePage::Select(unsigned id) {
   return true;
 }
 
-void TCodePage::AppendEscaped(TJsonWriter& writer, std::string_view text) const {
+char* TCodePage::WriteEscaped(char* out, std::string_view text) const {
   switch (Kind) {
     case TKind::Utf8:
-      writer.EscapedUtf8(text);
-      return;
-    case TKind::ByteTable: {
-      std::string& out = writer.Text();
-      const char* p = text.data();
-      const char* end = p + text.size();
-      const char* run = p;
-      for (; p < end; ++p) {
-        const TByteText& entry = Table[static_cast<unsigned char>(*p)];
-        if (entry.Same) continue;
-        out.append(run, p);
-        out.append(entry.Text, entry.Length);
-        run = p + 1;
-      }
-      out.append(run, end);
-      return;
-    }
+      return WriteJsonEscapedUtf8(out, text);
+    case TKind::ByteTable:
+      return WriteJsonPlainRuns(out, text.data(), text.data() + text.size(),
+                                [this](char*& at, const char* p, const char*) -> std::size_t {
+                                  const TByteText& entry = Table[static_cast<unsigned char>(*p)];
+                                  std::memcpy(at, entry.Text, sizeof entry.Text);
+                                  at += entry.Length;
+                                  return 1;
+                                });
     case TKind::System:
 #ifdef _WIN32
-      if (text.empty()) return;
-      {
+      if (!text.empty()) {
         const int length = static_cast<int>(text.size());
         Scratch.resize(text.size());
         const int count = MultiByteToWideChar(CodePageId, 0, text.data(), length,
                                               reinterpret_cast<wchar_t*>(Scratch.data()), length);
         if (count > 0)
-          writer.EscapedUtf16(std::u16string_view(Scratch.data(), static_cast<std::size_t>(count)));
-        else
-          writer.EscapedCodePoint(0xFFFD);
+          return WriteJsonEscapedUtf16(out, std::u16string_view(Scratch.data(), static_cast<std::size_t>(count)));
+        return WriteJsonEscapedCodePoint(out, 0xFFFD);
       }
 #endif
-      return;
+      return out;
   }
+  return out;
+}
+
+void TCodePage::String(TJsonWriter& writer, std::string_view text) const {
+  char* out = writer.Reserve(JsonEscapedBound(text.size()) + 2);
+  *out++ = '"';
+  out = WriteEscaped(out, text);
+  *out++ = '"';
+  writer.Commit(out);
 }

@@ -22,17 +22,19 @@ public:
   bool Select(unsigned id);
   unsigned Id() const noexcept { return CodePageId; }
 
-  // Appends text as JSON string content (without quotes).
-  void AppendEscaped(TJsonWriter& writer, std::string_view text) const;
+  // Text as JSON string content (without quotes), at most
+  // JsonEscapedBound(text.size()) bytes; returns the end of what it wrote.
+  char* WriteEscaped(char* out, std::string_view text) const;
+  // Text as a quoted JSON string.
+  void String(TJsonWriter& writer, std::string_view text) const;
 
 private:
   enum class TKind { ByteTable, Utf8, System };
 
-  // The escaped UTF-8 form of one byte; Same when that is the byte itself.
+  // The escaped UTF-8 form of one byte.
   struct TByteText {
-    char Text[6];
+    char Text[7];
     std::uint8_t Length;
-    bool Same;
   };
 
   void BuildTable(const char16_t (&upperHalf)[128]);

@@ -1,14 +1,29 @@
 #include "JsonWriter.h"
 
+#include <algorithm>
 #include <charconv>
-
-#include "CodePage.h"
 
 namespace {
 
-constexpr char ReplacementCharacter[] = "\xEF\xBF\xBD";
+constexpr std::string_view ReplacementCharacter = "\xEF\xBF\xBD";
 
-bool IsPlainAscii(unsigned char c) noexcept { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; }
+// The escape of an ASCII byte that JSON does not take as it is.
+char* WriteEscapedAscii(char* out, unsigned char c) noexcept {
+  static constexpr char Hex[] = "0123456789abcdef";
+  *out++ = '\\';
+  switch (c) {
+    case '"': *out++ = '"'; break;
+    case '\\': *out++ = '\\'; break;
+    case '\n': *out++ = 'n'; break;
+    case '\r': *out++ = 'r'; break;
+    case '\t': *out++ = 't'; break;
+    default:
+      out = WriteRaw(out, "u00");
+      *out++ = Hex[c >> 4];
+      *out++ = Hex[c & 0xF];
+  }
+  return out;
+}
 
 // Length of the well-formed UTF-8 sequence at p, or 0 when it is ill-formed;
 // then `consumed` is the length of its maximal ill-formed subpart (at least 1),
@@ -44,115 +59,108 @@ int Utf8SequenceLength(const unsigned char* p, const unsigned char* end, int& co
 
 }  // namespace
 
+char* WriteJsonEscapedCodePoint(char* out, char32_t codePoint) noexcept {
+  if (codePoint < 0x80) {
+    const auto c = static_cast<unsigned char>(codePoint);
+    if (c >= 0x20 && c != '"' && c != '\\') {
+      *out++ = static_cast<char>(c);
+      return out;
+    }
+    return WriteEscapedAscii(out, c);
+  }
+  if (codePoint < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (codePoint >> 6));
+    *out++ = static_cast<char>(0x80 | (codePoint & 0x3F));
+  } else if (codePoint >= 0xD800 && codePoint <= 0xDFFF) {
+    out = WriteRaw(out, ReplacementCharacter);
+  } else if (codePoint < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (codePoint >> 12));
+    *out++ = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (codePoint & 0x3F));
+  } else if (codePoint <= 0x10FFFF) {
+    *out++ = static_cast<char>(0xF0 | (codePoint >> 18));
+    *out++ = static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (codePoint & 0x3F));
+  } else {
+    out = WriteRaw(out, ReplacementCharacter);
+  }
+  return out;
+}
+
+char* WriteJsonEscapedUtf8(char* out, std::string_view text) noexcept {
+  return WriteJsonPlainRuns(out, text.data(), text.data() + text.size(),
+                            [](char*& at, const char* p, const char* end) -> std::size_t {
+                              const auto* bytes = reinterpret_cast<const unsigned char*>(p);
+                              if (*bytes < 0x80) {
+                                at = WriteEscapedAscii(at, *bytes);
+                                return 1;
+                              }
+                              int consumed = 0;
+                              const int length = Utf8SequenceLength(
+                                  bytes, reinterpret_cast<const unsigned char*>(end), consumed);
+                              if (length == 0) {
+                                at = WriteRaw(at, ReplacementCharacter);
+                                return static_cast<std::size_t>(consumed);
+                              }
+                              at = WriteRaw(at, std::string_view(p, static_cast<std::size_t>(length)));
+                              return static_cast<std::size_t>(length);
+                            });
+}
+
+char* WriteJsonEscapedUtf16(char* out, std::u16string_view text) noexcept {
+  const char16_t* p = text.data();
+  const char16_t* const end = p + text.size();
+  while (p < end) {
+    const char16_t unit = *p++;
+    if (unit >= 0x20 && unit < 0x80 && unit != '"' && unit != '\\') {
+      *out++ = static_cast<char>(unit);
+    } else if (unit >= 0xD800 && unit <= 0xDBFF && p < end && *p >= 0xDC00 && *p <= 0xDFFF) {
+      out = WriteJsonEscapedCodePoint(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (*p - 0xDC00));
+      ++p;
+    } else {
+      out = WriteJsonEscapedCodePoint(out, unit);  // a lone surrogate becomes U+FFFD there
+    }
+  }
+  return out;
+}
+
+void TJsonWriter::Grow(std::size_t bytes) {
+  Buffer.resize(std::max(Used + bytes, std::max<std::size_t>(2 * Buffer.size(), 4096)));
+}
+
 void TJsonWriter::UInt(std::uint64_t value) {
-  char digits[24];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  Buffer.append(digits, result.ptr);
+  char* out = Reserve(24);
+  Commit(std::to_chars(out, out + 24, value).ptr);
 }
 
 void TJsonWriter::Int(std::int64_t value) {
-  char digits[24];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  Buffer.append(digits, result.ptr);
+  char* out = Reserve(24);
+  Commit(std::to_chars(out, out + 24, value).ptr);
 }
 
-void TJsonWriter::EscapedAscii(const char* begin, const char* end) {
-  static constexpr char Hex[] = "0123456789abcdef";
-  const char* run = begin;
-  for (const char* p = begin; p < end; ++p) {
-    const auto c = static_cast<unsigned char>(*p);
-    if (IsPlainAscii(c)) continue;
-    Buffer.append(run, p);
-    run = p + 1;
-    if (c == '"' || c == '\\') {
-      Buffer.push_back('\\');
-      Buffer.push_back(static_cast<char>(c));
-    } else {
-      const char escape[6] = {'\\', 'u', '0', '0', Hex[c >> 4], Hex[c & 0xF]};
-      Buffer.append(escape, sizeof escape);
-    }
-  }
-  Buffer.append(run, end);
-}
-
-void TJsonWriter::EscapedCodePoint(char32_t codePoint) {
-  if (codePoint < 0x80) {
-    const char c = static_cast<char>(codePoint);
-    EscapedAscii(&c, &c + 1);
-  } else if (codePoint < 0x800) {
-    Buffer.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-    Buffer.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  } else if (codePoint >= 0xD800 && codePoint <= 0xDFFF) {
-    Buffer.append(ReplacementCharacter);
-  } else if (codePoint < 0x10000) {
-    Buffer.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-    Buffer.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-    Buffer.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  } else if (codePoint <= 0x10FFFF) {
-    Buffer.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-    Buffer.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-    Buffer.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-    Buffer.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  } else {
-    Buffer.append(ReplacementCharacter);
-  }
-}
+void TJsonWriter::EscapedCodePoint(char32_t codePoint) { Commit(WriteJsonEscapedCodePoint(Reserve(6), codePoint)); }
 
 void TJsonWriter::EscapedUtf8(std::string_view text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* end = p + text.size();
-  const auto* run = p;
-  while (p < end) {
-    if (IsPlainAscii(*p)) {
-      ++p;
-      continue;
-    }
-    if (*p >= 0x80) {
-      int consumed = 0;
-      const int length = Utf8SequenceLength(p, end, consumed);
-      if (length != 0) {
-        p += length;
-        continue;
-      }
-      Buffer.append(reinterpret_cast<const char*>(run), reinterpret_cast<const char*>(p));
-      Buffer.append(ReplacementCharacter);
-      p += consumed;
-    } else {
-      Buffer.append(reinterpret_cast<const char*>(run), reinterpret_cast<const char*>(p));
-      EscapedAscii(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(p) + 1);
-      ++p;
-    }
-    run = p;
-  }
-  Buffer.append(reinterpret_cast<const char*>(run), reinterpret_cast<const char*>(p));
-}
-
-void TJsonWriter::StringUtf8(std::string_view text) {
-  Buffer.push_back('"');
-  EscapedUtf8(text);
-  Buffer.push_back('"');
+  Commit(WriteJsonEscapedUtf8(Reserve(JsonEscapedBound(text.size())), text));
 }
 
 void TJsonWriter::EscapedUtf16(std::u16string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      EscapedCodePoint(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-      ++i;
-    } else {
-      EscapedCodePoint(unit);  // a lone surrogate becomes U+FFFD there
-    }
-  }
+  Commit(WriteJsonEscapedUtf16(Reserve(JsonEscapedBound(text.size())), text));
+}
+
+void TJsonWriter::StringUtf8(std::string_view text) {
+  char* out = Reserve(JsonEscapedBound(text.size()) + 2);
+  *out++ = '"';
+  out = WriteJsonEscapedUtf8(out, text);
+  *out++ = '"';
+  Commit(out);
 }
 
 void TJsonWriter::StringUtf16(std::u16string_view text) {
-  Buffer.push_back('"');
-  EscapedUtf16(text);
-  Buffer.push_back('"');
-}
-
-void TJsonWriter::StringSingleByte(std::string_view text, const TCodePage& codePage) {
-  Buffer.push_back('"');
-  codePage.AppendEscaped(*this, text);
-  Buffer.push_back('"');
+  char* out = Reserve(JsonEscapedBound(text.size()) + 2);
+  *out++ = '"';
+  out = WriteJsonEscapedUtf16(out, text);
+  *out++ = '"';
+  Commit(out);
 }

@@ -1,68 +1,113 @@
 #include "RecordJson.h"
 
+#include <charconv>
+
 #include "CodePage.h"
 #include "LogTimeText.h"
 
-void WriteActions(TJsonWriter& writer, TLogActions actions) {
-  writer.Raw('[');
+namespace {
+
+template <std::size_t N>
+char* WriteName(char* out, const std::array<std::string_view, N>& names, unsigned value) {
+  if (value >= N) return std::to_chars(out, out + 12, value).ptr;
+  *out++ = '"';
+  out = WriteRaw(out, names[value]);
+  *out++ = '"';
+  return out;
+}
+
+// Room for the names, brackets and separators of the actions.
+constexpr std::size_t ActionsBound = 8 * 24 + 2;
+
+char* WriteActionList(char* out, TLogActions actions) {
+  *out++ = '[';
   bool first = true;
   for (unsigned bit = 0; bit < 8; ++bit) {
     if ((actions.Bits & (1u << bit)) == 0) continue;
-    if (!first) writer.Raw(',');
+    if (!first) *out++ = ',';
     first = false;
-    WriteEnumName(writer, LogActionNames, bit);
+    out = WriteName(out, LogActionNames, bit);
   }
-  writer.Raw(']');
+  *out++ = ']';
+  return out;
+}
+
+char* WriteText(char* out, std::string_view name, std::string_view text, const TCodePage& codePage) {
+  out = WriteRaw(out, name);
+  *out++ = '"';
+  out = codePage.WriteEscaped(out, text);
+  *out++ = '"';
+  return out;
+}
+
+}  // namespace
+
+void WriteActions(TJsonWriter& writer, TLogActions actions) {
+  writer.Commit(WriteActionList(writer.Reserve(ActionsBound), actions));
+}
+
+void TRecordJson::WriteUpToLineNr(TJsonWriter& writer, std::string_view fileJson, const TLogRecord& record,
+                                  const TCodePage& codePage) {
+  if (record.Time != CachedTime) {
+    char time[20];
+    CachedTime = record.Time;
+    if (AutomationDateToIsoText(record.Time, time)) {
+      CachedTimeText[0] = '"';
+      std::memcpy(CachedTimeText + 1, time, 19);
+      CachedTimeText[20] = '"';
+      CachedTimeLength = 21;
+    } else {
+      std::memcpy(CachedTimeText, "null", 4);
+      CachedTimeLength = 4;
+    }
+  }
+  const std::size_t texts = record.Version.size() + record.Server.size() + record.Source.size() + record.IP.size() +
+                            record.MessageID.size() + record.Sender.size() + record.Recipients.size() +
+                            record.HeloDomain.size() + record.Subject.size() + record.Message.size();
+  // Names, punctuation, enumerations and numbers take well below 1 KiB.
+  char* out = writer.Reserve(fileJson.size() + JsonEscapedBound(texts) + 1024);
+  out = WriteRaw(out, "{\"file\":");
+  out = WriteRaw(out, fileJson);
+  out = WriteText(out, ",\"Version\":", record.Version, codePage);
+  out = WriteRaw(out, ",\"LogMode\":");
+  out = WriteName(out, LogModeNames, record.LogMode ? 1u : 0u);
+  out = WriteText(out, ",\"Server\":", record.Server, codePage);
+  out = WriteText(out, ",\"Source\":", record.Source, codePage);
+  out = WriteRaw(out, ",\"Time\":");
+  out = WriteRaw(out, std::string_view(CachedTimeText, CachedTimeLength));
+  out = WriteRaw(out, ",\"Class\":");
+  out = WriteName(out, LogEventClassNames, static_cast<unsigned>(record.Class));
+  out = WriteRaw(out, ",\"Actions\":");
+  out = WriteActionList(out, record.Actions);
+  out = WriteRaw(out, ",\"Severity\":");
+  out = WriteName(out, LogSeverityNames, static_cast<unsigned>(record.Severity));
+  out = WriteRaw(out, ",\"FilteringPoint\":");
+  out = WriteName(out, FilteringPointNames, static_cast<unsigned>(record.FilteringPoint));
+  out = WriteText(out, ",\"IP\":", record.IP, codePage);
+  out = WriteRaw(out, ",\"IPValue\":");
+  out = std::to_chars(out, out + 12, record.IPValue).ptr;
+  out = WriteText(out, ",\"MessageID\":", record.MessageID, codePage);
+  out = WriteText(out, ",\"Sender\":", record.Sender, codePage);
+  out = WriteText(out, ",\"Recipients\":", record.Recipients, codePage);
+  out = WriteText(out, ",\"HeloDomain\":", record.HeloDomain, codePage);
+  out = WriteRaw(out, ",\"Subject\":\"");
+  out = WriteJsonEscapedUtf16(out, record.Subject);
+  out = WriteText(out, "\",\"Message\":", record.Message, codePage);
+  out = WriteRaw(out, ",\"LineNr\":");
+  writer.Commit(out);
+}
+
+void TRecordJson::WriteLine(TJsonWriter& writer, std::string_view fileJson, const TLogRecord& record,
+                            const TCodePage& codePage) {
+  WriteUpToLineNr(writer, fileJson, record, codePage);
+  char* out = writer.Reserve(16);
+  out = std::to_chars(out, out + 12, record.LineNr).ptr;
+  writer.Commit(WriteRaw(out, "}\n"));
 }
 
 void WriteRecordLine(TJsonWriter& writer, std::string_view fileJson, const TLogRecord& record,
                      const TCodePage& codePage) {
-  writer.Raw("{\"file\":");
-  writer.Raw(fileJson);
-  writer.Raw(",\"Version\":");
-  writer.StringSingleByte(record.Version, codePage);
-  writer.Raw(",\"LogMode\":");
-  WriteEnumName(writer, LogModeNames, record.LogMode ? 1u : 0u);
-  writer.Raw(",\"Server\":");
-  writer.StringSingleByte(record.Server, codePage);
-  writer.Raw(",\"Source\":");
-  writer.StringSingleByte(record.Source, codePage);
-  writer.Raw(",\"Time\":");
-  char time[20];
-  if (AutomationDateToIsoText(record.Time, time)) {
-    writer.Raw('"');
-    writer.Raw(std::string_view(time, 19));
-    writer.Raw('"');
-  } else {
-    writer.Null();
-  }
-  writer.Raw(",\"Class\":");
-  WriteEnumName(writer, LogEventClassNames, static_cast<unsigned>(record.Class));
-  writer.Raw(",\"Actions\":");
-  WriteActions(writer, record.Actions);
-  writer.Raw(",\"Severity\":");
-  WriteEnumName(writer, LogSeverityNames, static_cast<unsigned>(record.Severity));
-  writer.Raw(",\"FilteringPoint\":");
-  WriteEnumName(writer, FilteringPointNames, static_cast<unsigned>(record.FilteringPoint));
-  writer.Raw(",\"IP\":");
-  writer.StringSingleByte(record.IP, codePage);
-  writer.Raw(",\"IPValue\":");
-  writer.UInt(record.IPValue);
-  writer.Raw(",\"MessageID\":");
-  writer.StringSingleByte(record.MessageID, codePage);
-  writer.Raw(",\"Sender\":");
-  writer.StringSingleByte(record.Sender, codePage);
-  writer.Raw(",\"Recipients\":");
-  writer.StringSingleByte(record.Recipients, codePage);
-  writer.Raw(",\"HeloDomain\":");
-  writer.StringSingleByte(record.HeloDomain, codePage);
-  writer.Raw(",\"Subject\":");
-  writer.StringUtf16(record.Subject);
-  writer.Raw(",\"Message\":");
-  writer.StringSingleByte(record.Message, codePage);
-  writer.Raw(",\"LineNr\":");
-  writer.Int(record.LineNr);
-  writer.Raw("}\n");
+  TRecordJson().WriteLine(writer, fileJson, record, codePage);
 }
 
 void WriteErrorLine(TJsonWriter& writer, std::string_view fileJson, std::string_view errorText,
@@ -70,6 +115,6 @@ void WriteErrorLine(TJsonWriter& writer, std::string_view fileJson, std::string_
   writer.Raw("{\"file\":");
   writer.Raw(fileJson);
   writer.Raw(",\"error\":");
-  writer.StringSingleByte(errorText, errorCodePage);
+  errorCodePage.String(writer, errorText);
   writer.Raw("}\n");
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Log records and read errors as JSON Lines objects.
 #include <array>
+#include <cstdint>
 #include <string_view>
 
 #include "JsonWriter.h"
@@ -24,9 +25,25 @@ void WriteEnumName(TJsonWriter& writer, const std::array<std::string_view, N>& n
 // The actions in bit order as a JSON array of identifiers.
 void WriteActions(TJsonWriter& writer, TLogActions actions);
 
-// One line: {"file":..., "Version":..., ..., "LineNr":...}. fileJson is the
-// file name already written as a JSON string; text fields are converted from
-// codePage.
+// Writes record lines: {"file":..., "Version":..., ..., "LineNr":...}.
+// fileJson is the file name already written as a JSON string; text fields are
+// converted from codePage.
+class TRecordJson {
+public:
+  void WriteLine(TJsonWriter& writer, std::string_view fileJson, const TLogRecord& record, const TCodePage& codePage);
+  // The line up to and including "LineNr":, for a caller that writes the
+  // number, and "}\n", itself.
+  void WriteUpToLineNr(TJsonWriter& writer, std::string_view fileJson, const TLogRecord& record,
+                       const TCodePage& codePage);
+
+private:
+  // Neighbouring records often share their time to the second.
+  double CachedTime = -1e300;
+  char CachedTimeText[22] = "null";
+  std::size_t CachedTimeLength = 4;
+};
+
+// The same, once.
 void WriteRecordLine(TJsonWriter& writer, std::string_view fileJson, const TLogRecord& record,
                      const TCodePage& codePage);
 

@@ -1,6 +1,12 @@
 #include "ZellogCat.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "CodePage.h"
 #include "JsonWriter.h"
@@ -13,7 +19,7 @@
 #endif
 
 const char* const CatUsage =
-    "Usage: zellogcat [--codepage N] LOGFILE...\n"
+    "Usage: zellogcat [--codepage N] [-j N] LOGFILE...\n"
     "\n"
     "Reads log files of the mail filtering service and writes every record as one\n"
     "JSON object per line (JSON Lines) to standard output, file after file, in file\n"
@@ -35,6 +41,9 @@ const char* const CatUsage =
     "                 other code page this system has"
 #endif
     "\n"
+    "  -j, --jobs N   threads that read and format (default: one per processor);\n"
+    "                 large files are read in parts. The output is the same for\n"
+    "                 any number.\n"
     "  --help         this text\n";
 
 namespace {
@@ -80,45 +89,18 @@ private:
   TLogDebugSink Previous;
 };
 
-class TCatRun {
+// What one run shares between its files: the output buffer, the sinks and the
+// code pages.
+class TCatOutput {
 public:
-  TCatRun(const TCatSink& out, const TCatSink& err) : Out(out), Err(err) { Output.Text().reserve(2 * FlushThreshold); }
+  TCatOutput(const TCatSink& out, const TCatSink& err) : Out(out), Err(err) {}
 
   TCodePage TextCodePage;
+  const TCodePage ErrorCodePage = SystemCodePage();
+  TJsonWriter Output;
 
   // False when the output could not be written.
-  bool CatFile(const TCatArgument& file, bool& readable) {
-    FileJson.Clear();
-    FileJson.StringUtf8(file.Text);
-
-    Capture.Captured.clear();
-    if (!TLogFileReader::CheckFingerprint(file.Path)) {
-      readable = false;
-      return Report(Capture.Captured.empty() ? file.Text + ": not a log file of the mail filtering service"
-                                             : Capture.Captured);
-    }
-
-    TLogFileReader reader;
-    ErrorText.clear();
-    if (!reader.Open(file.Path, ErrorText)) {
-      readable = false;
-      return Report(ErrorText);
-    }
-    while (!reader.Eof()) {
-      ErrorText.clear();
-      if (reader.ReadRecord(Record, ErrorText))
-        WriteRecordLine(Output, FileJson.Text(), Record, TextCodePage);
-      else if (!ErrorText.empty())
-        WriteErrorLine(Output, FileJson.Text(), ErrorText, ErrorCodePage);
-      if (Output.Text().size() >= FlushThreshold && !Flush()) return false;
-    }
-    ErrorText.clear();
-    if (!reader.Close(ErrorText)) {
-      readable = false;
-      return Report(ErrorText);
-    }
-    return true;
-  }
+  bool FlushIfFull() { return Output.Text().size() < FlushThreshold || Flush(); }
 
   bool Flush() {
     if (Output.Text().empty()) return true;
@@ -127,6 +109,9 @@ public:
     return written;
   }
 
+  // Text too large to be worth copying into the buffer, after what is there.
+  bool WriteThrough(std::string_view text) { return Flush() && (text.empty() || Out(text)); }
+
   // A message on standard error, after whatever output came before it.
   bool Report(const std::string& message) {
     const bool flushed = Flush();
@@ -134,16 +119,328 @@ public:
     return flushed;
   }
 
+  // The file's name as the JSON string that starts its lines; empty when the
+  // file is no log of the service or cannot be opened, which has been
+  // reported. reader is then open.
+  std::string OpenFile(const TCatArgument& file, TLogFileReader& reader, std::string& message) {
+    Capture.Captured.clear();
+    if (!TLogFileReader::CheckFingerprint(file.Path)) {
+      message = Capture.Captured.empty() ? file.Text + ": not a log file of the mail filtering service"
+                                         : Capture.Captured;
+      return {};
+    }
+    std::string errorText;
+    if (!reader.Open(file.Path, errorText)) {
+      message = errorText;
+      return {};
+    }
+    TJsonWriter name;
+    name.StringUtf8(file.Text);
+    return std::string(name.Text());
+  }
+
 private:
   const TCatSink& Out;
   const TCatSink& Err;
-  const TCodePage ErrorCodePage = SystemCodePage();
   TDebugOutputCapture Capture;
-  TJsonWriter Output;
-  TJsonWriter FileJson;
+};
+
+// One thread, file after file.
+class TSerialCat {
+public:
+  explicit TSerialCat(TCatOutput& output) : Output(output) {}
+
+  // False when the output could not be written.
+  bool CatFile(const TCatArgument& file, bool& readable) {
+    TLogFileReader reader;
+    std::string message;
+    const std::string fileJson = Output.OpenFile(file, reader, message);
+    if (fileJson.empty()) {
+      readable = false;
+      return Output.Report(message);
+    }
+    while (!reader.Eof()) {
+      ErrorText.clear();
+      if (reader.ReadRecord(Record, ErrorText))
+        RecordJson.WriteLine(Output.Output, fileJson, Record, Output.TextCodePage);
+      else if (!ErrorText.empty())
+        WriteErrorLine(Output.Output, fileJson, ErrorText, Output.ErrorCodePage);
+      if (!Output.FlushIfFull()) return false;
+    }
+    ErrorText.clear();
+    if (!reader.Close(ErrorText)) {
+      readable = false;
+      return Output.Report(ErrorText);
+    }
+    return true;
+  }
+
+private:
+  TCatOutput& Output;
+  TRecordJson RecordJson;
   TLogRecord Record;
   std::string ErrorText;
 };
+
+// Several threads. Files are cut into parts at line boundaries by a reader
+// that only follows the directives, so that each part starts with the header
+// state in force there; threads read and format parts in any order, and the
+// calling thread writes them out in file order. A part numbers its records
+// from 0: the writer adds the records of the parts before it, which it alone
+// knows when their turn comes.
+class TParallelCat {
+public:
+  TParallelCat(TCatOutput& output, const std::vector<const TCatArgument*>& files, unsigned jobs)
+      : Output(output), Files(files), Jobs(jobs), Window(2 * jobs + 1) {}
+
+  // False when the output could not be written.
+  bool Run(bool& readable) {
+    std::vector<std::thread> threads;
+    for (unsigned i = 0; i < Jobs; ++i) threads.emplace_back([this] { Work(); });
+    const bool written = WriteInOrder(readable);
+    {
+      const std::lock_guard lock(Lock);
+      Stopped = true;
+    }
+    Changed.notify_all();
+    for (std::thread& thread : threads) thread.join();
+    return written;
+  }
+
+private:
+  struct TPart {
+    std::size_t Sequence = 0;
+    std::size_t File = 0;
+    std::uint64_t Begin = 0;
+    std::uint64_t End = UINT64_MAX;
+    TLogFileReader::THeaderState Header;
+    bool LastOfFile = false;
+    std::string Message; // for standard error after the part's output
+    bool Unreadable = false;
+    TJsonWriter Json;
+    std::vector<std::pair<std::size_t, std::int32_t>> LineNrs; // where Json leaves a LineNr out, and its number within the part
+    std::int32_t Records = 0;
+    bool Done = false;
+    std::int64_t Offset = 0; // the records of the file before the part, once known
+    bool Final = false;      // Json holds the final numbers already
+  };
+
+  // Parts of a few MiB, at least four per thread on a file that allows it:
+  // enough to even out the threads, few enough to cut quickly.
+  std::uint64_t PartSizeFor(std::uint64_t fileSize) const {
+    return std::clamp<std::uint64_t>(fileSize / (4 * Jobs), 256u << 10, 1u << 20);
+  }
+
+  // The next part in file order, or none at the end or when stopped. Called
+  // under Lock.
+  std::unique_ptr<TPart> CutNextPart(std::unique_lock<std::mutex>& lock) {
+    Changed.wait(lock, [this] { return Stopped || NextSequence < Written + Window; });
+    if (Stopped) return nullptr;
+    auto part = std::make_unique<TPart>();
+    while (!Cutter) {
+      if (NextFile == Files.size()) return nullptr;
+      part->File = NextFile++;
+      Cutter = std::make_unique<TLogFileReader>();
+      FileJson.push_back(Output.OpenFile(*Files[part->File], *Cutter, part->Message));
+      if (FileJson.back().empty()) {
+        Cutter.reset();
+        part->Unreadable = true;
+        part->LastOfFile = true;
+        part->Done = true;
+        part->Sequence = NextSequence++;
+        return part;
+      }
+      CutterPartSize = PartSizeFor(Cutter->Size());
+    }
+    part->File = FileJson.size() - 1;
+    part->Begin = Cutter->Position();
+    part->Header = Cutter->HeaderState();
+    if (Cutter->SkipTo(part->Begin + CutterPartSize)) {
+      part->End = Cutter->Position();
+    } else {
+      part->LastOfFile = true;
+      std::string ignored;
+      Cutter->Close(ignored);
+      Cutter.reset();
+    }
+    part->Sequence = NextSequence++;
+    return part;
+  }
+
+  void Work() {
+    TCodePage textCodePage = Output.TextCodePage; // a code page keeps scratch storage
+    TCodePage errorCodePage = Output.ErrorCodePage;
+    TRecordJson recordJson;
+    TLogRecord record;
+    std::string errorText;
+    for (;;) {
+      std::unique_ptr<TPart> part;
+      std::string fileJson;
+      {
+        std::unique_lock lock(Lock);
+        part = CutNextPart(lock);
+        if (!part) return;
+        if (part->Done) {
+          Parts.emplace(part->Sequence, std::move(part));
+          AdvanceOffsets();
+          Changed.notify_all();
+          continue;
+        }
+        fileJson = FileJson[part->File];
+        part->Json = TakeBuffer();
+      }
+      const TCatArgument& file = *Files[part->File];
+      TLogFileReader reader;
+      errorText.clear();
+      if (reader.OpenPart(file.Path, part->Header, part->Begin, part->End, errorText)) {
+        while (!reader.Eof()) {
+          errorText.clear();
+          if (reader.ReadRecord(record, errorText)) {
+            recordJson.WriteUpToLineNr(part->Json, fileJson, record, textCodePage);
+            part->LineNrs.emplace_back(part->Json.Text().size(), record.LineNr);
+            part->Json.Raw("}\n");
+          } else if (!errorText.empty()) {
+            WriteErrorLine(part->Json, fileJson, errorText, errorCodePage);
+          }
+        }
+        part->Records = reader.RecordCount();
+        errorText.clear();
+        if (!reader.Close(errorText)) {
+          part->Message = errorText;
+          part->Unreadable = true;
+        }
+      } else {
+        part->Message = errorText;
+        part->Unreadable = true;
+      }
+      Finish(std::move(part));
+    }
+  }
+
+  // A parsed part whose predecessors are all parsed knows its numbers: its
+  // own thread then writes them in, so that the writer only passes the text
+  // on. Otherwise the writer puts them in when the part's turn comes.
+  void Finish(std::unique_ptr<TPart> part) {
+    TJsonWriter numbered;
+    {
+      const std::lock_guard lock(Lock);
+      part->Done = true;
+      if (part->Sequence != NextOffsetSequence) {
+        Parts.emplace(part->Sequence, std::move(part));
+        AdvanceOffsets();
+        Changed.notify_all();
+        return;
+      }
+      TakeOffset(*part);
+      AdvanceOffsets();
+      numbered = TakeBuffer();
+    }
+    AppendNumbered(numbered, *part);
+    const std::lock_guard lock(Lock);
+    part->Json.Clear();
+    FreeBuffers.push_back(std::move(part->Json));
+    part->Json = std::move(numbered);
+    part->Final = true;
+    Parts.emplace(part->Sequence, std::move(part));
+    Changed.notify_all();
+  }
+
+  // Called under Lock.
+  void TakeOffset(TPart& part) {
+    part.Offset = NextOffset;
+    NextOffset = part.LastOfFile ? 0 : NextOffset + part.Records;
+    ++NextOffsetSequence;
+  }
+
+  // Called under Lock after a part was added: the parts that follow parsed
+  // parts only get their offsets.
+  void AdvanceOffsets() {
+    for (auto found = Parts.find(NextOffsetSequence); found != Parts.end(); found = Parts.find(NextOffsetSequence))
+      TakeOffset(*found->second);
+  }
+
+  static void AppendNumbered(TJsonWriter& to, const TPart& part) {
+    const std::string_view text = part.Json.Text();
+    to.Reserve(text.size() + 12 * part.LineNrs.size());
+    std::size_t from = 0;
+    for (const auto& [at, lineNr] : part.LineNrs) {
+      to.Raw(text.substr(from, at - from));
+      to.Int(part.Offset + lineNr);
+      from = at;
+    }
+    to.Raw(text.substr(from));
+  }
+
+  bool WriteInOrder(bool& readable) {
+    for (;;) {
+      std::unique_ptr<TPart> part;
+      {
+        std::unique_lock lock(Lock);
+        Changed.wait(lock, [this] {
+          return (Parts.contains(Written) && Written < NextOffsetSequence) ||
+                 (NextFile == Files.size() && !Cutter && Written == NextSequence);
+        });
+        const auto found = Parts.find(Written);
+        if (found == Parts.end()) return true;
+        part = std::move(found->second);
+        Parts.erase(found);
+      }
+      if (part->Final) {
+        if (!Output.WriteThrough(part->Json.Text())) return false;
+      } else {
+        AppendNumbered(Output.Output, *part);
+      }
+      if (part->Unreadable) readable = false;
+      if (!(part->Message.empty() ? Output.FlushIfFull() : Output.Report(part->Message))) return false;
+      {
+        const std::lock_guard lock(Lock);
+        part->Json.Clear();
+        FreeBuffers.push_back(std::move(part->Json));
+        ++Written;
+      }
+      Changed.notify_all();
+    }
+  }
+
+  // Called under Lock.
+  TJsonWriter TakeBuffer() {
+    if (FreeBuffers.empty()) return {};
+    TJsonWriter buffer = std::move(FreeBuffers.back());
+    FreeBuffers.pop_back();
+    return buffer;
+  }
+
+  TCatOutput& Output;
+  const std::vector<const TCatArgument*>& Files;
+  const unsigned Jobs;
+  const std::size_t Window; // parts cut but not yet written, at most
+
+  std::mutex Lock;
+  std::condition_variable Changed;
+  bool Stopped = false;
+  std::size_t NextFile = 0;
+  std::vector<std::string> FileJson; // by file index, of the files cut so far
+  std::unique_ptr<TLogFileReader> Cutter;
+  std::uint64_t CutterPartSize = 0;
+  std::size_t NextSequence = 0;
+  std::size_t Written = 0;
+  std::size_t NextOffsetSequence = 0; // the first part without its offset
+  std::int64_t NextOffset = 0;
+  std::map<std::size_t, std::unique_ptr<TPart>> Parts; // done, waiting for their turn
+  std::vector<TJsonWriter> FreeBuffers;
+};
+
+bool ParseJobs(std::string_view text, unsigned& jobs) {
+  if (text.empty() || text.size() > 3) return false;
+  unsigned value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value == 0 || value > 256) return false;
+  jobs = value;
+  return true;
+}
 
 }  // namespace
 
@@ -154,10 +451,23 @@ int RunZellogcat(const std::vector<TCatArgument>& arguments, const TCatSink& out
   };
 
   unsigned codePageId = TCodePage::Windows1252;
+  unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   std::vector<const TCatArgument*> files;
   bool optionsEnded = false;
+  // The value of an option given as "--name=value", "-jvalue" or "--name value".
+  const auto optionValue = [&](std::size_t& i, std::size_t prefix, std::string_view& value) {
+    const std::string_view arg = arguments[i].Text;
+    if (arg.size() > prefix) {
+      value = arg.substr(prefix + (arg[prefix] == '=' ? 1 : 0));
+      return true;
+    }
+    if (i + 1 >= arguments.size()) return false;
+    value = arguments[++i].Text;
+    return true;
+  };
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string_view arg = arguments[i].Text;
+    std::string_view value;
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
       files.push_back(&arguments[i]);
     } else if (arg == "--") {
@@ -165,33 +475,31 @@ int RunZellogcat(const std::vector<TCatArgument>& arguments, const TCatSink& out
     } else if (arg == "--help" || arg == "-h") {
       return out(CatUsage) ? CatExitSuccess : CatExitUnreadable;
     } else if (arg == "--codepage" || arg.starts_with("--codepage=")) {
-      std::string_view value;
-      if (arg.size() > 10) {
-        value = arg.substr(11);
-      } else if (i + 1 < arguments.size()) {
-        value = arguments[++i].Text;
-      } else {
-        return usageError("--codepage needs a value");
-      }
+      if (!optionValue(i, 10, value)) return usageError("--codepage needs a value");
       if (!ParseCodePage(value, codePageId)) return usageError("bad code page '" + std::string(value) + "'");
+    } else if (arg.starts_with("-j") || arg == "--jobs" || arg.starts_with("--jobs=")) {
+      if (!optionValue(i, arg.starts_with("-j") ? 2 : 6, value)) return usageError(std::string(arg) + " needs a value");
+      if (!ParseJobs(value, jobs)) return usageError("bad number of jobs '" + std::string(value) + "'");
     } else {
       return usageError("unknown option '" + std::string(arg) + "'");
     }
   }
   if (files.empty()) return usageError("no log file given");
 
-  TCatRun run(out, err);
-  if (!run.TextCodePage.Select(codePageId))
+  TCatOutput output(out, err);
+  if (!output.TextCodePage.Select(codePageId))
     return usageError("code page " + std::to_string(codePageId) + " is not available");
 
   bool allReadable = true;
-  for (const TCatArgument* file : files) {
-    if (!run.CatFile(*file, allReadable)) {
-      err("zellogcat: cannot write the output\n");
-      return CatExitUnreadable;
-    }
+  bool written = true;
+  if (jobs == 1) {
+    TSerialCat serial(output);
+    for (const TCatArgument* file : files)
+      if (!(written = serial.CatFile(*file, allReadable))) break;
+  } else {
+    written = TParallelCat(output, files, jobs).Run(allReadable);
   }
-  if (!run.Flush()) {
+  if (!written || !output.Flush()) {
     err("zellogcat: cannot write the output\n");
     return CatExitUnreadable;
   }

@@ -1,14 +1,16 @@
 #pragma once
-// The process-wide OLE DB data conversion object: created on first use,
-// dropped when a data source is uninitialised.
+// The process-wide OLE DB data conversion object. Every object tree of the
+// process, on whatever thread, converts through the one object: it is created
+// once, under a lock, on first use and kept until the library unloads.
 #include <windows.h>
 #include <oledb.h>
 #include <msdadc.h>
 
-#include "ComPtr.h"
-
-// The shared IDataConvert (created now if needed); empty when the conversion
-// library cannot be created.
-TComPtr<IDataConvert> GetDataConvert() noexcept;
-// Drops the shared reference; the next GetDataConvert creates a new object.
+// The shared IDataConvert, created now if needed; null when the conversion
+// library cannot be created (the next call tries again). The reference is
+// borrowed: it stays valid until the library unloads, so callers neither
+// AddRef nor Release it, and reading it takes no lock once it exists.
+IDataConvert* GetDataConvert() noexcept;
+// Drops the shared reference. Only for the library's unload (and tests that
+// own the whole process): nothing may be converting at the same time.
 void ReleaseDataConvert() noexcept;

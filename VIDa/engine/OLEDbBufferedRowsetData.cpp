@@ -89,8 +89,8 @@ HRESULT LoadVariant(DBTYPE type, const std::byte* slot, std::size_t size, VARIAN
   return VariantCopy(&value, &view);
 }
 
-TComPtr<IDataConvert> RequireDataConvert() {
-  TComPtr<IDataConvert> convert = GetDataConvert();
+IDataConvert* RequireDataConvert() {
+  IDataConvert* convert = GetDataConvert();
   if (!convert) NotImplemented(L"TOleDbRowsetData.ConvertData");
   return convert;
 }

@@ -377,10 +377,6 @@ private:
     DBTYPE Type;
   };
   std::vector<THandedOut> handedOut_;
-  // The shared converter, held from the first conversion of a read to its
-  // end, so that a row costs one look-up of it, not one per value.
-  TComPtr<IDataConvert> readConvert_;
-  bool holdConvert_ = false;
   // The converter's answers for booleans and dates, which repeat from row to
   // row.
   TConversionMemo conversionMemo_;

@@ -117,13 +117,7 @@ void TOleDbRowsetData::ConvertData(DBTYPE sourceType, DBTYPE destinationType, co
   if (sourceType == destinationType &&
       CopySameType(sourceType, source, destination, sourceLength, destinationMaxLength, destinationLength, status))
     return;
-  TComPtr<IDataConvert> local;
-  IDataConvert* convert = readConvert_.Get();
-  if (!convert) {
-    local = GetDataConvert();
-    convert = local.Get();
-    if (holdConvert_) readConvert_ = local;
-  }
+  IDataConvert* convert = GetDataConvert();
   // Without the converter no conversion is made, not even the exact ones.
   if (!convert) NotImplemented(L"TOleDbRowsetData.ConvertData");
   const DBSTATUS sourceStatus = status;
@@ -212,14 +206,6 @@ void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& re
   const std::span<const TOleDbColumn* const> columns = BindingColumns(accessor);
   handedOut_.clear();
   handedOut_.reserve(count);
-  struct TConvertHold {
-    TOleDbRowsetData& Data;
-    explicit TConvertHold(TOleDbRowsetData& data) : Data(data) { Data.holdConvert_ = true; }
-    ~TConvertHold() {
-      Data.holdConvert_ = false;
-      Data.readConvert_ = nullptr;
-    }
-  } hold{*this};
   try {
     for (DBCOUNTITEM i = 0; i < count; ++i)
       if (!GetColumnValue(mode, pData, i, accessor, *columns[i], handle)) ++failed;

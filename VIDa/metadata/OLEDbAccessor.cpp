@@ -230,11 +230,8 @@ void TOleDbAccessorStorage::CheckCreateAccessor(DBACCESSORFLAGS flags, DBCOUNTIT
       throw EOleDbException(DB_E_BYREFACCESSORNOTSUPPORTED);
   }
   IDataConvert* convert = nullptr;
-  TComPtr<IDataConvert> convertHolder;
-  if (rules.Columns && cBindings > 0 && (flags & DBACCESSOR_ROWDATA) && !(flags & DBACCESSOR_PASSBYREF)) {
-    convertHolder = GetDataConvert();
-    convert = convertHolder.Get();
-  }
+  if (rules.Columns && cBindings > 0 && (flags & DBACCESSOR_ROWDATA) && !(flags & DBACCESSOR_PASSBYREF))
+    convert = GetDataConvert();
   DBCOUNTITEM failed = 0;
   for (DBCOUNTITEM i = 0; i < cBindings; ++i) {
     const DBBINDSTATUS status = BindingStatus(rgBindings[i], rules, convert);

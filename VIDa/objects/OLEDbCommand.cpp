@@ -342,7 +342,7 @@ HRESULT TOleDbCommand::MapColumnIDs(DBORDINAL cColumnIDs, const DBID rgColumnIDs
 HRESULT TOleDbCommand::CanConvert(DBTYPE wFromType, DBTYPE wToType, DBCONVERTFLAGS dwConvertFlags) {
   return Guard([&] {
     CheckConvert(wFromType, wToType, dwConvertFlags);
-    if (TComPtr<IDataConvert> convert = GetDataConvert()) OleDbError(convert->CanConvert(wFromType, wToType));
+    if (IDataConvert* convert = GetDataConvert()) OleDbError(convert->CanConvert(wFromType, wToType));
   }, [&](TOleDbTraceArgs& t) { t("wFromType", wFromType)("wToType", wToType)("dwConvertFlags", dwConvertFlags); });
 }
 

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "Diagnostics.h"
-#include "OLEDbDataConvert.h"
 #include "OLEDbPropertyCatalogue.h"
 
 TOleDbDatasource::~TOleDbDatasource() = default;
@@ -130,6 +129,5 @@ HRESULT TOleDbDatasource::Uninitialize() {
     if (HasChildren()) throw EOleDbException(DB_E_OBJECTOPEN);
     DoUninitialize();
     SetInitialized(false);
-    ReleaseDataConvert();
   });
 }

@@ -143,7 +143,7 @@ HRESULT TOleDbRowset::GetSpecification(REFIID riid, IUnknown** ppSpecification) 
 HRESULT TOleDbRowset::CanConvert(DBTYPE wFromType, DBTYPE wToType, DBCONVERTFLAGS dwConvertFlags) {
   return Guard([&] {
     CheckConvert(wFromType, wToType, dwConvertFlags);
-    if (TComPtr<IDataConvert> convert = GetDataConvert()) OleDbError(convert->CanConvert(wFromType, wToType));
+    if (IDataConvert* convert = GetDataConvert()) OleDbError(convert->CanConvert(wFromType, wToType));
   }, [&](TOleDbTraceArgs& t) { t("wFromType", wFromType)("wToType", wToType)("dwConvertFlags", dwConvertFlags); });
 }
 

@@ -1,10 +1,14 @@
 #pragma once
 // What the toolkit's and a provider's tests do as consumers: taking the error
-// object a failed call left and pointing a data source at its data.
+// object a failed call left, pointing a data source at its data, and
+// accounting for every block of task memory a test was handed.
 #include <windows.h>
 #include <oledb.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // The calling thread's error object, taken (and so cleared).
 struct TTestErrorInfo {
@@ -16,3 +20,45 @@ TTestErrorInfo TakeErrorInfo();
 
 // Text value of a DBPROP_INIT_DATASOURCE SetProperties call.
 HRESULT SetInitDataSource(IUnknown* dataSource, const std::wstring& value);
+
+// The process's malloc spy. Every test program that links the test support
+// runs each test under it, with the BSTR cache off, and fails a test that
+// ends with task memory it allocated still unfreed. It also makes a chosen
+// task allocation fail, counting only allocations whose call stack passes
+// through one module.
+class TTaskMemorySpy {
+public:
+  struct TBlock {
+    void* Address = nullptr;
+    std::size_t Size = 0;
+    std::uint64_t Serial = 0;
+    std::string Caller;  // the call stack's frames as module+offset
+  };
+
+  static TTaskMemorySpy& Instance();
+  // Registers the spy (once) after the platform's caches are settled.
+  void Start();
+
+  // Serial of the next allocation; the blocks from serial on still unfreed.
+  std::uint64_t Mark() const;
+  std::vector<TBlock> Unfreed(std::uint64_t since) const;
+
+  // Counts allocations made through [begin, end) from now on and fails the
+  // failAt-th of them (1-based; 0 fails none).
+  void InjectFailure(const void* begin, const void* end, std::uint64_t failAt);
+  void StopInjecting();
+  std::uint64_t CountedAllocations() const;
+  bool Injected() const;
+
+  // The running test's unfreed blocks are printed, not failed: for a
+  // platform component known to keep a reference it should have released.
+  void ExcuseTest(const char* why);
+
+private:
+  TTaskMemorySpy() = default;
+};
+
+// Settles what the platform's components allocate once and keep (conversion
+// library, service components, error objects, OLE Automation), so that the
+// first test is counted like every other.
+void WarmUpPlatform();

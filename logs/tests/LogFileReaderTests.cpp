@@ -244,6 +244,35 @@ TEST_F(LogFileReaderTest, PercentDecoding) {
     EXPECT_EQ(u"", result.Records[i].Subject) << "record " << i;
 }
 
+// Plain runs of a subject are decoded a block at a time: an escape, a plus
+// or a raw non-ASCII byte must be found at every place in and around a block.
+TEST_F(LogFileReaderTest, PercentDecodingAtEveryPlaceOfALongSubject) {
+  struct TCase {
+    const char* Encoded;
+    std::u16string Decoded; // empty: the whole subject is ill-formed
+  };
+  const TCase cases[] = {{"%C3%A9", u"\u00E9"}, {"+", u" "}, {"%41", u"A"}, {"%ZZ", u"%ZZ"}, {"%E9", u""}, {"\xE9", u""}};
+  std::string lines;
+  std::vector<std::u16string> expected;
+  for (const TCase& c : cases) {
+    for (std::size_t place = 0; place <= 40; ++place) {
+      const std::string before(place, 'a');
+      const std::string after(40 - place, 'z');
+      lines += "2010-01-01T00:00:00 Pass - Info " + before + c.Encoded + after + "\r\n";
+      expected.push_back(c.Decoded.empty() ? u""
+                                           : std::u16string(before.begin(), before.end()) + c.Decoded +
+                                                 std::u16string(after.begin(), after.end()));
+    }
+  }
+  const TReadResult result = ReadLog(Dir.Write(
+      "long.log", "#Software: Tarnvel ZEL Valtrix\r\n#Version: 2.0\r\n"
+                  "#Fields: x-event-datetime x-event-class x-event-action x-event-severity x-msg-subject\r\n" +
+                      lines));
+  ASSERT_EQ(expected.size(), result.Records.size());
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    ASSERT_EQ(expected[i], result.Records[i].Subject) << "line " << i;
+}
+
 TEST_F(LogFileReaderTest, SoftwareStartsANewHeaderBlock) {
   const std::string path = WriteLog("#Software: Tarnvel ZEL Valtrix\r\n"
                                     "2011-01-15T12:00:00 Pass - OnArrival Info - - - - after reset\r\n"

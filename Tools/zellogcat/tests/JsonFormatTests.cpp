@@ -15,21 +15,21 @@ const std::string Replacement = "\xEF\xBF\xBD";
 std::string Utf8Json(std::string_view text) {
   TJsonWriter writer;
   writer.StringUtf8(text);
-  return writer.Text();
+  return std::string(writer.Text());
 }
 
 std::string Utf16Json(std::u16string_view text) {
   TJsonWriter writer;
   writer.StringUtf16(text);
-  return writer.Text();
+  return std::string(writer.Text());
 }
 
 std::string SingleByteJson(std::string_view text, unsigned codePageId) {
   TCodePage codePage;
   EXPECT_TRUE(codePage.Select(codePageId));
   TJsonWriter writer;
-  writer.StringSingleByte(text, codePage);
-  return writer.Text();
+  codePage.String(writer, text);
+  return std::string(writer.Text());
 }
 
 std::string TimeText(double date) {
@@ -45,11 +45,35 @@ constexpr double April1st2010 = 40269;
 TEST(JsonEscaping, QuotesBackslashesAndControlCharacters) {
   EXPECT_EQ(Utf8Json("plain text 123"), "\"plain text 123\"");
   EXPECT_EQ(Utf8Json("say \"hi\" \\o/"), R"("say \"hi\" \\o/")");
-  EXPECT_EQ(Utf8Json("a\tb\r\nc"), R"("a\u0009b\u000d\u000ac")");
+  EXPECT_EQ(Utf8Json("a\tb\r\nc\b\f"), R"("a\tb\r\nc\u0008\u000c")");
   EXPECT_EQ(Utf8Json(std::string_view("\x00\x1f\x7f", 3)), "\"\\u0000\\u001f\x7f\"");
   EXPECT_EQ(Utf8Json(""), "\"\"");
   // Escaping must survive the run-copy of plain text on both sides.
   EXPECT_EQ(Utf8Json("x\"y\"z"), R"("x\"y\"z")");
+}
+
+// Plain text is copied in blocks: whatever needs escaping must be found at
+// every place in and around a block, and the text after it still copied.
+TEST(JsonEscaping, AtEveryPlaceOfALongText) {
+  struct TCase {
+    std::string_view Text;
+    unsigned CodePage;
+    std::string_view Json;
+  };
+  const TCase cases[] = {
+      {"\"", 65001, "\\\""},        {"\\", 65001, "\\\\"},         {"\n", 65001, "\\n"},
+      {"\x01", 65001, "\\u0001"},     {"\xC3\xA9", 65001, "\xC3\xA9"}, {"\xFF", 65001, "\xEF\xBF\xBD"},
+      {"\xE9", 1252, "\xC3\xA9"},     {"\x80", 1252, "\xE2\x82\xAC"}, {"\t", 1252, "\\t"},
+  };
+  for (const TCase& c : cases) {
+    for (std::size_t place = 0; place <= 40; ++place) {
+      const std::string before(place, 'a');
+      const std::string after(40 - place, 'z');
+      ASSERT_EQ(SingleByteJson(before + std::string(c.Text) + after, c.CodePage),
+                "\"" + before + std::string(c.Json) + after + "\"")
+          << "code page " << c.CodePage << ", place " << place;
+    }
+  }
 }
 
 TEST(JsonEscaping, WellFormedUtf8PassesThrough) {
@@ -71,13 +95,13 @@ TEST(JsonEscaping, IllFormedUtf8BecomesReplacementCharacters) {
   EXPECT_EQ(Utf8Json("\xE2\x82z"), "\"" + Replacement + "z\"");
   EXPECT_EQ(Utf8Json("\xF0\x9F\x8E"), "\"" + Replacement + "\"");
   // Control characters after a bad byte are still escaped.
-  EXPECT_EQ(Utf8Json("\xC3\n"), "\"" + Replacement + "\\u000a\"");
+  EXPECT_EQ(Utf8Json("\xC3\n"), "\"" + Replacement + "\\n\"");
 }
 
 TEST(JsonEscaping, Utf16PairsAndUnpairedSurrogates) {
   EXPECT_EQ(Utf16Json(u"Gr\u00FC\u00DFe \u2615"), "\"Gr\xC3\xBC\xC3\x9F" "e \xE2\x98\x95\"");
   EXPECT_EQ(Utf16Json(u"\U0001F389"), "\"\xF0\x9F\x8E\x89\"");
-  EXPECT_EQ(Utf16Json(u"\"\\\n"), R"("\"\\\u000a")");
+  EXPECT_EQ(Utf16Json(u"\"\\\n"), R"("\"\\\n")");
 
   const char16_t loneHigh[] = {u'a', 0xD83C, u'b', 0};
   EXPECT_EQ(Utf16Json(loneHigh), "\"a" + Replacement + "b\"");
@@ -95,7 +119,7 @@ TEST(CodePages, Windows1252) {
   EXPECT_EQ(SingleByteJson("\x8A\x9F\xFF", 1252), "\"\xC5\xA0\xC5\xB8\xC3\xBF\"");
   // The bytes 1252 leaves undefined keep their value as C1 controls.
   EXPECT_EQ(SingleByteJson("\x81\x8D\x8F\x90\x9D", 1252), "\"\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D\"");
-  EXPECT_EQ(SingleByteJson("tab\there \"q\"", 1252), R"("tab\u0009here \"q\"")");
+  EXPECT_EQ(SingleByteJson("tab\there \"q\"", 1252), R"("tab\there \"q\"")");
 }
 
 TEST(CodePages, Latin1AndUtf8) {
@@ -111,11 +135,11 @@ TEST(CodePages, UnknownCodePagesAreRefused) {
   // The system converts code pages it has, single-byte and multi-byte alike.
   ASSERT_TRUE(codePage.Select(437));
   TJsonWriter writer;
-  writer.StringSingleByte("\x81", codePage);
+  codePage.String(writer, "\x81");
   EXPECT_EQ(writer.Text(), "\"\xC3\xBC\"");
   ASSERT_TRUE(codePage.Select(932));
   writer.Clear();
-  writer.StringSingleByte("\x82\xA0", codePage);  // HIRAGANA LETTER A
+  codePage.String(writer, "\x82\xA0");  // HIRAGANA LETTER A
   EXPECT_EQ(writer.Text(), "\"\xE3\x81\x82\"");
 #else
   EXPECT_FALSE(codePage.Select(437));
@@ -205,7 +229,7 @@ TEST(RecordLines, EnumerationsWithoutIdentifiersAndBadTimes) {
   TCodePage codePage;
   TJsonWriter writer;
   WriteRecordLine(writer, "\"f\"", record, codePage);
-  const std::string& text = writer.Text();
+  const std::string text(writer.Text());
   EXPECT_NE(text.find("\"LogMode\":\"Short\""), std::string::npos) << text;
   EXPECT_NE(text.find("\"Time\":null"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Class\":9,"), std::string::npos) << text;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -121,7 +122,7 @@ std::string Utf8(const fs::path& path) {
 std::string FileMember(const fs::path& path) {
   TJsonWriter writer;
   writer.StringUtf8(Utf8(path));
-  return "{\"file\":" + writer.Text() + ",";
+  return "{\"file\":" + std::string(writer.Text()) + ",";
 }
 
 TCatArgument FileArgument(const fs::path& path) {
@@ -295,6 +296,8 @@ TEST_F(ZellogCat, UsageAndOptionErrors) {
   EXPECT_EQ(Cat({Option("--verbose"), Option("x.log")}).Status, CatExitUsage);
   EXPECT_EQ(Cat({Option("x.log"), Option("--codepage")}).Status, CatExitUsage);
   EXPECT_EQ(Cat({Option("--codepage=12a"), Option("x.log")}).Status, CatExitUsage);
+  for (const char* jobs : {"-j0", "-j", "--jobs=x", "-j257"})
+    EXPECT_EQ(Cat({Option(jobs), Option("x.log")}).Status, CatExitUsage) << jobs;
   const TCatResult unknown = Cat({Option("--codepage"), Option("70000"), Option("x.log")});
   EXPECT_EQ(unknown.Status, CatExitUsage);
   EXPECT_NE(unknown.Err.find("code page 70000 is not available"), std::string::npos) << unknown.Err;
@@ -316,4 +319,52 @@ TEST_F(ZellogCat, FailedOutputIsAnError) {
                                   });
   EXPECT_EQ(status, CatExitUnreadable);
   EXPECT_NE(err.find("cannot write the output"), std::string::npos) << err;
+}
+
+// Any number of threads gives the output of one, byte for byte and with the
+// messages in the same places: large files are cut into parts across header
+// blocks that change the field list, the time zone and the format, with
+// damaged lines among them, and a file may come twice.
+TEST_F(ZellogCat, ThreadsGiveTheOutputOfOne) {
+  TLogGenOptions options;
+  options.Seed = 11;
+  options.TargetBytes = 3u << 20;
+  options.LegacyBlockPercent = 30;
+  options.MalformedPerMille = 20;
+  options.MinBlockLines = 20;
+  options.MaxBlockLines = 300;
+  const fs::path big = Dir / "big.log";
+  ASSERT_GT(WriteLogFile(big, options).ErrorLines, 0u);
+  options.Seed = 12;
+  options.TargetBytes = 300u << 10;
+  const fs::path small = Dir / "small.log";
+  WriteLogFile(small, options);
+  const fs::path foreign = WriteFile("foreign.log", "#Software: Something Else\r\n");
+
+  const auto run = [&](const std::string& jobs, int& status) {
+    std::string all;
+    status = RunZellogcat({Option("-j" + jobs), FileArgument(big), FileArgument(foreign), FileArgument(Dir / "missing.log"),
+                           FileArgument(small), FileArgument(big)},
+                          [&](std::string_view text) {
+                            all.append(text);
+                            return true;
+                          },
+                          [&](std::string_view text) {
+                            all.append("<stderr>").append(text);
+                            return true;
+                          });
+    return all;
+  };
+  int oneStatus = 0;
+  const std::string one = run("1", oneStatus);
+  EXPECT_EQ(oneStatus, CatExitUnreadable);
+  ASSERT_GT(one.size(), 6u << 20);
+  for (const char* jobs : {"2", "3", "8"}) {
+    int status = 0;
+    const std::string many = run(jobs, status);
+    EXPECT_EQ(status, oneStatus) << jobs;
+    ASSERT_EQ(many.size(), one.size()) << jobs;
+    EXPECT_TRUE(many == one) << jobs << " threads differ first at byte "
+                             << std::mismatch(one.begin(), one.end(), many.begin()).first - one.begin();
+  }
 }

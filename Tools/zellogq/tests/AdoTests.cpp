@@ -11,6 +11,7 @@
 #include <adoint.h>
 
 #include "ComPtr.h"
+#include "ConsumerTestSupport.h"
 #include "ProviderFixture.h"
 
 namespace {
@@ -93,6 +94,9 @@ TEST_F(AdoTests, ARecordsetOnACommandTextWalksEveryRowByFieldName) {
   const TComPtr<_ADOConnection> connection = NewConnection();
   ASSERT_TRUE(connection);
   const TBstr text("Provider=zellogdb.provider;Data Source=" + ExampleLogsFolder());
+  if (RunningUnderWine())
+    TTaskMemorySpy::Instance().ExcuseTest(
+        "wine's msado15 (8.0) Connection.Open keeps the data source's IDBProperties, and with it the data source");
   ASSERT_EQ(connection->Open(text.Value, nullptr, nullptr, adOptionUnspecified), S_OK);
 
   TComPtr<_ADORecordset> recordset;

@@ -1,0 +1,165 @@
+// bench/peers.mjs: DuckDB beside zellogcat and the log reader over one log.
+// Run through bench/peers.sh, which installs @duckdb/node-api under build/.
+//
+//   node bench/peers.mjs --log LOG --zellogcat BIN --bench-logread BIN [--threads N] [--repeat N]
+//
+// DuckDB reads the log as lines, drops the directives and splits each data
+// line as the current format's field list has it (the peer cannot follow the
+// directives, so legacy blocks are read with the same layout): times with
+// strptime, actions split at "+", the subject percent-decoded, the message
+// to the end of the line, every column aggregated so that none is skipped.
+// DuckDB takes only UTF-8 (or strict Latin-1) text, so it reads a UTF-8 twin
+// of the log (its bytes read as Latin-1), made once beside it; throughput is
+// counted on the log's own size for every reader.
+import { spawnSync } from 'node:child_process';
+import { closeSync, existsSync, mkdtempSync, openSync, readSync, renameSync, rmSync, statSync, writeSync } from 'node:fs';
+import { tmpdir, availableParallelism } from 'node:os';
+import { join } from 'node:path';
+import { createRequire } from 'node:module';
+
+// The package lives where peers.sh installed it, not beside this script.
+const { DuckDBInstance } = createRequire(join(process.env.ZELLOG_PEERS_DIR ?? '.', 'package.json'))('@duckdb/node-api');
+
+const args = Object.fromEntries(
+  process.argv.slice(2).reduce((pairs, arg, i, all) => (i % 2 === 0 ? [...pairs, [arg.replace(/^--/, ''), all[i + 1]]] : pairs), []));
+const log = args.log;
+const threads = Number(args.threads ?? availableParallelism());
+const repeat = Number(args.repeat ?? 3);
+const bytes = statSync(log).size;
+
+function utf8Twin(path) {
+  const twin = `${path}.utf8`;
+  if (existsSync(twin) && statSync(twin).mtimeMs >= statSync(path).mtimeMs) return twin;
+  const input = openSync(path, 'r');
+  const output = openSync(`${twin}.partial`, 'w');
+  const chunk = Buffer.alloc(16 << 20);
+  for (let n; (n = readSync(input, chunk)) > 0;) writeSync(output, Buffer.from(chunk.subarray(0, n).toString('latin1'), 'utf8'));
+  closeSync(input);
+  closeSync(output);
+  renameSync(`${twin}.partial`, twin);
+  return twin;
+}
+
+const sqlText = (text) => `'${text.replaceAll("'", "''")}'`;
+
+const everyColumn = `
+  WITH lines AS (
+    SELECT line FROM read_csv(${sqlText(utf8Twin(log))}, columns = {'line': 'VARCHAR'}, header = false, delim = '\\x01',
+                              quote = '', escape = '', new_line = '\\r\\n', auto_detect = false)
+    WHERE NOT starts_with(line, '#')),
+  fields AS (SELECT string_split(line, ' ') AS f FROM lines)
+  SELECT count(*) AS records,
+         max(try_strptime(f[1], '%Y-%m-%dT%H:%M:%S')) AS last_time,
+         count(DISTINCT f[2]) AS classes,
+         sum(len(string_split(f[3], '+'))) AS actions,
+         count(DISTINCT f[4]) AS filtering_points,
+         count(DISTINCT f[5]) AS severities,
+         sum(CASE WHEN len(string_split(f[6], '.')) = 4
+                  THEN TRY_CAST(string_split(f[6], '.')[1] AS UBIGINT) * 16777216 + TRY_CAST(string_split(f[6], '.')[4] AS UBIGINT)
+                  ELSE 0 END) AS ip_values,
+         sum(length(f[7])) AS senders,
+         sum(len(string_split(f[8], ';'))) AS recipients,
+         sum(length(url_decode(replace(f[9], '+', ' ')))) AS subjects,
+         sum(length(array_to_string(f[10:], ' '))) AS messages
+  FROM fields`;
+
+function best(run) {
+  let seconds = Infinity;
+  for (let i = 0; i < repeat; ++i) {
+    const start = process.hrtime.bigint();
+    run();
+    seconds = Math.min(seconds, Number(process.hrtime.bigint() - start) / 1e9);
+  }
+  return seconds;
+}
+
+async function bestAsync(run) {
+  let seconds = Infinity;
+  for (let i = 0; i < repeat; ++i) {
+    const start = process.hrtime.bigint();
+    await run();
+    seconds = Math.min(seconds, Number(process.hrtime.bigint() - start) / 1e9);
+  }
+  return seconds;
+}
+
+function zellogcat(jobs, out = '/dev/null') {
+  const fd = openSync(out, 'w');
+  try {
+    const result = spawnSync(args.zellogcat, ['-j', String(jobs), log], { stdio: ['ignore', fd, 'inherit'] });
+    if (result.status !== 0) throw new Error(`zellogcat exited with ${result.status}`);
+  } finally {
+    closeSync(fd);
+  }
+}
+
+// The best ReadRecord time bench_logread reports over the same log.
+function readRecordSeconds() {
+  const result = spawnSync(args['bench-logread'], ['--file', log, '--size', String(bytes), '--repeat', String(repeat)], { encoding: 'utf8' });
+  const line = result.stdout.split('\n').find((l) => l.startsWith('TLogFileReader::ReadRecord'));
+  if (!line) throw new Error(`bench_logread gave no ReadRecord line:\n${result.stdout}${result.stderr}`);
+  return Number(line.split(/\s+/)[1]);
+}
+
+async function duckdb(threadCount) {
+  const instance = await DuckDBInstance.create(':memory:', { threads: String(threadCount) });
+  const connection = await instance.connect();
+  let rows;
+  const seconds = await bestAsync(async () => {
+    rows = (await connection.runAndReadAll(everyColumn)).getRowObjectsJson();
+  });
+  connection.closeSync();
+  return { seconds, rows };
+}
+
+// zellogcat's JSON Lines read back by DuckDB: times, numbers and lists must
+// arrive typed, not as text.
+async function checkJsonTypes() {
+  const dir = mkdtempSync(join(tmpdir(), 'zellog-peers-'));
+  try {
+    const jsonl = join(dir, 'records.jsonl');
+    zellogcat(threads, jsonl);
+    const instance = await DuckDBInstance.create(':memory:');
+    const connection = await instance.connect();
+    const reader = await connection.runAndReadAll(
+      `DESCRIBE SELECT * FROM read_json(${sqlText(jsonl)}, format = 'newline_delimited')`);
+    const types = Object.fromEntries(reader.getRowObjectsJson().map((row) => [row.column_name, row.column_type]));
+    const expected = { Time: /^TIMESTAMP/, IPValue: /INT/, LineNr: /INT/, Actions: /\[\]$/, Subject: /^VARCHAR$/ };
+    const wrong = Object.entries(expected).filter(([name, type]) => !type.test(types[name] ?? ''));
+    const counted = (await connection.runAndReadAll(
+      `SELECT count(*) AS n, count(DISTINCT "file") AS files, min("Time") AS first, sum(len("Actions")) AS actions
+       FROM read_json(${sqlText(jsonl)}, format = 'newline_delimited') WHERE "LineNr" IS NOT NULL`)).getRowObjectsJson()[0];
+    connection.closeSync();
+    console.log(`read_json of zellogcat's output: ${Object.entries(types).map(([n, t]) => `${n} ${t}`).join(', ')}`);
+    console.log(`  ${counted.n} records, first at ${counted.first}, ${counted.actions} actions`);
+    if (wrong.length) {
+      console.log(`  NOT TYPED AS EXPECTED: ${wrong.map(([name]) => `${name} (${types[name]})`).join(', ')}`);
+      process.exitCode = 1;
+    } else {
+      console.log('  times, numbers and lists arrive typed');
+    }
+  } finally {
+    rmSync(dir, { recursive: true, force: true });
+  }
+}
+
+const mb = (seconds) => (bytes / 1e6 / seconds).toFixed(1).padStart(8);
+const line = (name, seconds, reference, referenceName) =>
+  console.log(`${name.padEnd(36)} ${seconds.toFixed(3).padStart(7)} s ${mb(seconds)} MB/s   ${(reference / seconds).toFixed(2).padStart(5)}x ${referenceName}`);
+
+console.log(`log: ${log} (${(bytes / 1048576).toFixed(1)} MiB); best of ${repeat}; ${threads} threads where more than one`);
+const duck1 = await duckdb(1);
+const duckN = await duckdb(threads);
+console.log(`DuckDB's answer: ${JSON.stringify(duck1.rows[0])}`);
+const cat1 = best(() => zellogcat(1));
+const catN = best(() => zellogcat(threads));
+const readRecord = readRecordSeconds();
+console.log();
+line('DuckDB, 1 thread', duck1.seconds, duck1.seconds, 'DuckDB 1 thread');
+line(`DuckDB, ${threads} threads`, duckN.seconds, duck1.seconds, 'DuckDB 1 thread');
+line('zellogcat -j 1 > /dev/null', cat1, duck1.seconds, 'DuckDB 1 thread');
+line(`zellogcat -j ${threads} > /dev/null`, catN, duckN.seconds, `DuckDB ${threads} threads`);
+line('', catN, cat1, 'zellogcat -j 1');
+line('TLogFileReader::ReadRecord (native)', readRecord, duck1.seconds, 'DuckDB 1 thread');
+console.log();
+await checkJsonTypes();
