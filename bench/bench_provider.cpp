@@ -27,8 +27,9 @@ constexpr const char* Usage =
     "Usage: bench_provider --dll PATH [--file PATH | --dir DIR] [--size N[M|G]] [--seed N] [--repeat N]\n"
     "                      [--measure all|read|held]\n"
     "Reads one synthetic log (generated when missing) through zellogdb.dll as an OLE DB\n"
-    "consumer does, with native and with wide-text bindings of all columns in batches of\n"
-    "1 and 100 rows, and prints MB/s and rows/s beside TLogFileReader::ReadRecord (read).\n"
+    "consumer does, with native, wide-text and VARIANT bindings of all columns and with\n"
+    "none, in batches of 1 and 100 rows, and prints MB/s and rows/s beside\n"
+    "TLogFileReader::ReadRecord (read).\n"
     "Then fetches 10,000 to 300,000 rows in one GetNextRows and holds them, and prints\n"
     "the cost per held row beside that of 10,000 (held).\n";
 
@@ -85,6 +86,10 @@ void PrintPass(const char* name, const TBenchPass& pass, std::uint64_t bytes, co
               MiB(PeakResidentBytes()));
 }
 
+// How the columns are bound; Nothing fetches and releases rows without
+// reading them, which shows what GetData adds.
+enum class TBindAs { Nothing, Native, WideText, Variant };
+
 // A data source, session and rowset factory over one folder, through the DLL.
 class TConsumer {
 public:
@@ -118,7 +123,7 @@ public:
 
   // Reads every row of table with every column bound as its own type or as
   // wide text; returns the rows read.
-  std::uint64_t Read(const std::wstring& table, bool wideText, DBROWCOUNT batch) {
+  std::uint64_t Read(const std::wstring& table, TBindAs bindAs, DBROWCOUNT batch) {
     TRef<IRowset> rowset = OpenRowset(table);
     TRef<IColumnsInfo> info;
     Check(rowset->QueryInterface(IID_IColumnsInfo, info.Out()), "IColumnsInfo");
@@ -134,8 +139,10 @@ public:
       binding.iOrdinal = columns[i].iOrdinal;
       binding.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
       binding.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
-      binding.wType = wideText ? static_cast<DBTYPE>(DBTYPE_WSTR) : columns[i].wType;
-      binding.cbMaxLen = text ? 4096 : (wideText ? 128 : 8);
+      binding.wType = bindAs == TBindAs::WideText  ? static_cast<DBTYPE>(DBTYPE_WSTR)
+                      : bindAs == TBindAs::Variant ? static_cast<DBTYPE>(DBTYPE_VARIANT)
+                                                   : columns[i].wType;
+      binding.cbMaxLen = bindAs == TBindAs::Variant ? sizeof(VARIANT) : text ? 4096 : (bindAs == TBindAs::WideText ? 128 : 8);
       binding.obStatus = offset;
       binding.obLength = offset + 8;
       binding.obValue = offset + 16;
@@ -157,7 +164,11 @@ public:
       HROW* held = rows.data();
       const HRESULT fetched = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, batch, &obtained, &held);
       Check(fetched, "GetNextRows");
-      for (DBCOUNTITEM i = 0; i < obtained; ++i) rowset->GetData(rows[i], handle, buffer.data());
+      for (DBCOUNTITEM i = 0; i < obtained && bindAs != TBindAs::Nothing; ++i) {
+        rowset->GetData(rows[i], handle, buffer.data());
+        if (bindAs == TBindAs::Variant)
+          for (const DBBINDING& binding : bindings) VariantClear(reinterpret_cast<VARIANT*>(&buffer[binding.obValue]));
+      }
       if (obtained > 0) Check(rowset->ReleaseRows(obtained, rows.data(), nullptr, nullptr, nullptr), "ReleaseRows");
       total += obtained;
       if (fetched == DB_S_ENDOFROWSET || obtained == 0) break;
@@ -212,11 +223,16 @@ void MeasureReading(const TOptions& options, const fs::path& path, std::uint64_t
   });
   PrintPass("TLogFileReader::ReadRecord", readRecord, bytes, readRecord);
 
-  for (const bool wideText : {false, true}) {
+  struct TMode {
+    TBindAs BindAs;
+    const char* Name;
+  };
+  for (const TMode mode : {TMode{TBindAs::Nothing, "fetch only"}, TMode{TBindAs::Native, "native"},
+                           TMode{TBindAs::WideText, "WSTR"}, TMode{TBindAs::Variant, "VARIANT"}}) {
     for (const DBROWCOUNT batch : {DBROWCOUNT(1), DBROWCOUNT(100)}) {
-      const TBenchPass pass = MeasureBest(options.Log.Repeat, [&] { return consumer.Read(table, wideText, batch); });
-      const std::string name = std::string("OLE DB, ") + (wideText ? "WSTR" : "native") + " bindings, batch " +
-                               std::to_string(batch);
+      const TBenchPass pass = MeasureBest(options.Log.Repeat, [&] { return consumer.Read(table, mode.BindAs, batch); });
+      const std::string name = std::string("OLE DB, ") + mode.Name + (mode.BindAs == TBindAs::Nothing ? "" : " bindings") +
+                               ", batch " + std::to_string(batch);
       PrintPass(name.c_str(), pass, bytes, readRecord);
       if (pass.Count != readRecord.Count)
         std::printf("warning: %llu rows through OLE DB, %llu records and errors read directly\n",
