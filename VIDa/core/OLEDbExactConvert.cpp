@@ -253,34 +253,6 @@ bool ConvertExactly(DBTYPE sourceType, DBTYPE destinationType, const void* sourc
 // ---- Remembered answers of the library ------------------------------------------
 
 namespace {
-bool FixedSizeResult(DBTYPE type) noexcept {
-  switch (type) {
-    case DBTYPE_I1:
-    case DBTYPE_UI1:
-    case DBTYPE_I2:
-    case DBTYPE_UI2:
-    case DBTYPE_I4:
-    case DBTYPE_UI4:
-    case DBTYPE_I8:
-    case DBTYPE_UI8:
-    case DBTYPE_R4:
-    case DBTYPE_R8:
-    case DBTYPE_CY:
-    case DBTYPE_DATE:
-    case DBTYPE_BOOL:
-    case DBTYPE_DECIMAL:
-    case DBTYPE_NUMERIC:
-    case DBTYPE_DBDATE:
-    case DBTYPE_DBTIME:
-    case DBTYPE_DBTIMESTAMP:
-    case DBTYPE_FILETIME:
-    case DBTYPE_GUID:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // How many bytes the library wrote for a text answer: up to and including
 // its terminator, which lies within the buffer; 0 when there is none.
 std::size_t WrittenText(DBTYPE type, const void* destination, DBLENGTH maxLength, std::size_t limit) noexcept {
@@ -302,7 +274,7 @@ bool TConversionMemo::Replayable(const TRequest& request) noexcept {
   if (sourceSize <= 0 || static_cast<std::size_t>(sourceSize) > MaxSource) return false;
   if (request.SourceLength != static_cast<DBLENGTH>(sourceSize)) return false;
   return request.DestinationType == DBTYPE_STR || request.DestinationType == DBTYPE_WSTR ||
-         FixedSizeResult(request.DestinationType);
+         IsPlainValueType(request.DestinationType);
 }
 
 std::size_t TConversionMemo::SlotOf(const TRequest& request) noexcept {

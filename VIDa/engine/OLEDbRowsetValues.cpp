@@ -21,35 +21,6 @@ void StoreAt(void* buffer, DBBYTEOFFSET offset, const T& value) noexcept {
   std::memcpy(static_cast<BYTE*>(buffer) + offset, &value, sizeof(T));
 }
 
-// Types whose value is its bytes: a copy is the conversion to the same type.
-bool IsPlainValueType(DBTYPE type) noexcept {
-  switch (type) {
-    case DBTYPE_I1:
-    case DBTYPE_UI1:
-    case DBTYPE_I2:
-    case DBTYPE_UI2:
-    case DBTYPE_BOOL:
-    case DBTYPE_I4:
-    case DBTYPE_UI4:
-    case DBTYPE_R4:
-    case DBTYPE_ERROR:
-    case DBTYPE_I8:
-    case DBTYPE_UI8:
-    case DBTYPE_R8:
-    case DBTYPE_CY:
-    case DBTYPE_DATE:
-    case DBTYPE_FILETIME:
-    case DBTYPE_GUID:
-    case DBTYPE_DECIMAL:
-    case DBTYPE_DBDATE:
-    case DBTYPE_DBTIME:
-    case DBTYPE_DBTIMESTAMP:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // A value copied into a destination of the same type; false when the type
 // or a buffer too small for any text needs the converter.
 bool CopySameType(DBTYPE type, const void* source, void* destination, DBLENGTH sourceLength,
