@@ -6,7 +6,7 @@
 #   ./build.sh dist    a release zip of the committed tree: the DLL, zellogq, zellogcat, README
 #
 # Finer steps: deps | check | native | windows | windows-clang | register | test-native |
-#              test-windows | fuzz [seconds] | bench [args] | dist
+#              test-windows | fuzz [seconds] | fuzz-consumer [seconds] | bench [args] | dist
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -153,6 +153,20 @@ run_fuzz() {
   grep -E '^(Done|stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb))' "$out" || true
 }
 
+# The provider driven by the consumer fuzzer for SECONDS (default 600), then
+# the allocation-failure sweep over every injection point of its script.
+run_fuzz_consumer() {
+  local seconds="${1:-600}"
+  local driver="$WIN_DIR/Tools/OleDbLogProvider/zellogdb_consumer_fuzz.exe"
+  local dll="Z:$WIN_DIR/Tools/OleDbLogProvider/zellogdb_heaptest.dll"
+  [ -f "$driver" ] || { log "$driver was not built"; return 1; }
+  wine_start
+  log "fuzzing the provider as a consumer for ${seconds}s"
+  (cd "$WIN_DIR" && "$WINE" "$driver" "$dll" fuzz --seconds "$seconds" </dev/null)
+  log "failing every allocation of the scripted session in turn"
+  (cd "$WIN_DIR" && "$WINE" "$driver" "$dll" inject --every 1 </dev/null)
+}
+
 # The provider is registered with the platform's own regsvr32 in the build's
 # private wine prefix, as an installer would on Windows.
 register_provider() {
@@ -224,6 +238,7 @@ case "$cmd" in
   test-windows) ensure_packages; build_windows; test_windows ;;
   register)     ensure_packages; build_windows; wine_start; register_provider ;;
   fuzz)         ensure_packages; build_native; run_fuzz "${1:-}" ;;
+  fuzz-consumer) ensure_packages; build_windows; run_fuzz_consumer "${1:-}" ;;
   bench)
     ensure_packages
     log "native release build for benchmarks"

@@ -12,6 +12,25 @@ namespace {
 
 std::uint32_t LastError() { return static_cast<std::uint32_t>(errno); }
 
+// Calls readSome(destination offset, bytes wanted) until count bytes are in or
+// the file ends, resuming after a signal; the error, or 0.
+template <class F>
+std::uint32_t ReadFully(std::uint32_t count, std::uint32_t& done, F&& readSome) {
+  done = 0;
+  while (done < count) {
+    const ssize_t n = readSome(done, count - done);
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      return LastError();
+    }
+    if (n == 0)
+      break;
+    done += static_cast<std::uint32_t>(n);
+  }
+  return 0;
+}
+
 } // namespace
 
 TMappedFile::~TMappedFile() { Close(); }
@@ -61,18 +80,11 @@ std::uint32_t TMappedFile::MapView(std::uint64_t offset, std::uint32_t count, co
     ViewBuffer = std::make_unique_for_overwrite<char[]>(count);
     ViewBufferSize = count;
   }
-  while (available < count) {
-    const ssize_t n = pread(FileDescriptor, ViewBuffer.get() + available, count - available,
-                            static_cast<off_t>(offset + available));
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      return LastError();
-    }
-    if (n == 0)
-      break;
-    available += static_cast<std::uint32_t>(n);
-  }
+  const std::uint32_t error = ReadFully(count, available, [&](std::uint32_t at, std::uint32_t wanted) {
+    return pread(FileDescriptor, ViewBuffer.get() + at, wanted, static_cast<off_t>(offset + at));
+  });
+  if (error != 0)
+    return error;
   data = ViewBuffer.get();
   return 0;
 }
@@ -92,17 +104,7 @@ std::uint32_t TMappedFile::Close() noexcept {
 }
 
 std::uint32_t TMappedFile::Read(char* buffer, std::uint32_t count, std::uint32_t& bytesRead) {
-  bytesRead = 0;
-  while (bytesRead < count) {
-    const ssize_t n = read(FileDescriptor, buffer + bytesRead, count - bytesRead);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      return LastError();
-    }
-    if (n == 0)
-      break;
-    bytesRead += static_cast<std::uint32_t>(n);
-  }
-  return 0;
+  return ReadFully(count, bytesRead, [&](std::uint32_t at, std::uint32_t wanted) {
+    return read(FileDescriptor, buffer + at, wanted);
+  });
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "CodePageText.h"
+
 const std::uint32_t TMappedFile::InjectedFailureCode = ERROR_NOT_ENOUGH_MEMORY;
 
 namespace {
@@ -12,25 +14,10 @@ std::uint32_t LastError() { return static_cast<std::uint32_t>(GetLastError()); }
 
 TNativePath NativePath(const std::u16string& path) { return TNativePath(path.begin(), path.end()); }
 
-TNativePath NativePath(const std::string& path) {
-  if (path.empty())
-    return {};
-  const int length = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-  std::wstring result(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), result.data(), length);
-  return result;
-}
+TNativePath NativePath(const std::string& path) { return WideFromCodePage(path); }
 
 std::string NarrowFileName(const std::u16string& path) {
-  if (path.empty())
-    return {};
-  const std::wstring wide(path.begin(), path.end());
-  const int length =
-      WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-  std::string result(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), result.data(), length, nullptr,
-                      nullptr);
-  return result;
+  return CodePageFromWide(std::wstring_view(reinterpret_cast<const wchar_t*>(path.data()), path.size()));
 }
 
 std::string SystemErrorText(std::uint32_t errorCode) {

@@ -7,45 +7,11 @@
 
 #include <unistd.h>
 
-namespace {
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-} // namespace
+#include "Utf8Text.h"
 
 // File names are bytes here; UTF-16 names are taken to mean UTF-8, the usual
 // file name encoding. An unpaired surrogate becomes U+FFFD.
-TNativePath NativePath(const std::u16string& path) {
-  std::string result;
-  result.reserve(path.size());
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    char32_t c = path[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < path.size() && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (path[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    AppendUtf8(result, c);
-  }
-  return result;
-}
+TNativePath NativePath(const std::u16string& path) { return Utf8FromUtf16(path); }
 
 TNativePath NativePath(const std::string& path) { return path; }
 

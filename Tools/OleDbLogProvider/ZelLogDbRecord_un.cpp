@@ -1,6 +1,5 @@
 #include "ZelLogDbRecord_un.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -50,25 +49,63 @@ const std::string& FilteringPointDisplayText(TFilteringPoint value) noexcept {
   return DisplayTextOf(texts, value);
 }
 
-TZelLogDbRecord* TZelLogRecordPool::Record(std::int32_t slot) noexcept {
-  if (slot < 0 || static_cast<std::size_t>(slot) >= records_.size()) return nullptr;
-  return records_[static_cast<std::size_t>(slot)].get();
+namespace {
+TZelLogValue TextValue(const std::string& text) noexcept { return {text.c_str(), text.size()}; }
+
+template <std::string TLogRecord::*Field>
+TZelLogValue ParsedText(const TZelLogDbRecord& record) noexcept {
+  return TextValue(record.Parsed.*Field);
 }
 
-std::int32_t TZelLogRecordPool::TakeFree() {
-  if (!free_.empty()) {
-    const std::int32_t slot = free_.back();
-    free_.pop_back();
-    return slot;
-  }
-  // Room for every record to come back without allocating, grown
-  // geometrically: an exact reserve would reallocate for every new row.
-  if (free_.capacity() <= records_.size())
-    free_.reserve(std::max<std::size_t>(records_.size() + 1, 2 * free_.capacity()));
-  records_.push_back(std::make_unique<TZelLogDbRecord>());
-  return static_cast<std::int32_t>(records_.size() - 1);
+TZelLogValue ClassText(const TZelLogDbRecord& record) noexcept {
+  return TextValue(EventClassDisplayText(record.Parsed.Class));
+}
+TZelLogValue SeverityText(const TZelLogDbRecord& record) noexcept {
+  return TextValue(SeverityDisplayText(record.Parsed.Severity));
+}
+TZelLogValue FilteringPointText(const TZelLogDbRecord& record) noexcept {
+  return TextValue(FilteringPointDisplayText(record.Parsed.FilteringPoint));
+}
+TZelLogValue SubjectText(const TZelLogDbRecord& record) noexcept {
+  const std::u16string& subject = record.Parsed.Subject;
+  return {subject.c_str(), subject.size() * sizeof(char16_t)};
+}
+TZelLogValue VerboseFlag(const TZelLogDbRecord& record) noexcept { return {&record.Verbose, sizeof record.Verbose}; }
+TZelLogValue RowTime(const TZelLogDbRecord& record) noexcept { return {&record.Time, sizeof record.Time}; }
+TZelLogValue LineNumber(const TZelLogDbRecord& record) noexcept {
+  return {&record.Parsed.LineNr, sizeof record.Parsed.LineNr};
 }
 
-void TZelLogRecordPool::GiveBack(std::int32_t slot) {
-  if (Record(slot)) free_.push_back(slot);
+template <TLogAction Action>
+TZelLogValue ActionFlag(const TZelLogDbRecord& record) noexcept {
+  return {&record.Actions[static_cast<std::size_t>(Action)], sizeof(VARIANT_BOOL)};
 }
+
+constexpr std::array<TZelLogColumnDef, ZelLogColumnCount> Columns = {{
+    {L"Version", DBTYPE_STR, 50, 0, &ParsedText<&TLogRecord::Version>},
+    {L"Verbose", DBTYPE_BOOL, 2, 0, &VerboseFlag},
+    {L"Class", DBTYPE_STR, 15, 0, &ClassText},
+    {L"Server", DBTYPE_STR, 1024, 0, &ParsedText<&TLogRecord::Server>},
+    {L"Source", DBTYPE_STR, 1024, 0, &ParsedText<&TLogRecord::Source>},
+    {L"Time", DBTYPE_DATE, 8, 0, &RowTime},
+    {L"Action_Reject", DBTYPE_BOOL, 2, 0, &ActionFlag<TLogAction::Reject>},
+    {L"Action_TagSubject", DBTYPE_BOOL, 2, 0, &ActionFlag<TLogAction::TagSubject>},
+    {L"Action_TagHeader", DBTYPE_BOOL, 2, 0, &ActionFlag<TLogAction::TagHeader>},
+    {L"Action_Redirect", DBTYPE_BOOL, 2, 0, &ActionFlag<TLogAction::Redirect>},
+    {L"Action_ReplaceAtt", DBTYPE_BOOL, 2, 0, &ActionFlag<TLogAction::ReplaceAttachment>},
+    {L"Action_RemoveRcpt", DBTYPE_BOOL, 2, 0, &ActionFlag<TLogAction::RemoveRecipient>},
+    {L"Action_WhitelistRcpt", DBTYPE_BOOL, 2, 0, &ActionFlag<TLogAction::WhitelistRecipient>},
+    {L"Severity", DBTYPE_STR, 16, 0, &SeverityText},
+    {L"FilteringPoint", DBTYPE_STR, 16, 0, &FilteringPointText},
+    {L"RelatedIP", DBTYPE_STR, 45, 0, &ParsedText<&TLogRecord::IP>},  // the longest IPv6 text, not only IPv4
+    {L"MessageID", DBTYPE_STR, 16384, 0, &ParsedText<&TLogRecord::MessageID>},
+    {L"Sender", DBTYPE_STR, 1024, 0, &ParsedText<&TLogRecord::Sender>},
+    {L"Recipients", DBTYPE_STR, 16384, 0, &ParsedText<&TLogRecord::Recipients>},
+    {L"HeloDomain", DBTYPE_STR, 1024, 0, &ParsedText<&TLogRecord::HeloDomain>},
+    {L"Subject", DBTYPE_WSTR, 16384, 0, &SubjectText},
+    {L"Message", DBTYPE_STR, 16384, 0, &ParsedText<&TLogRecord::Message>},
+    {L"LineNr", DBTYPE_I4, 4, 0, &LineNumber},
+}};
+}  // namespace
+
+const std::array<TZelLogColumnDef, ZelLogColumnCount>& ZelLogColumns() noexcept { return Columns; }

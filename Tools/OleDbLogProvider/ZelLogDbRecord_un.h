@@ -8,39 +8,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "LogFileReader_un.h"
+#include "OLEDbStreamingRowsetData.h"
 
-// Column indexes of a log table, in column order.
-enum class TZelLogColumn : std::uint8_t {
-  Version,
-  Verbose,
-  Class,
-  Server,
-  Source,
-  Time,
-  ActionReject,
-  ActionTagSubject,
-  ActionTagHeader,
-  ActionRedirect,
-  ActionReplaceAtt,
-  ActionRemoveRcpt,
-  ActionWhitelistRcpt,
-  Severity,
-  FilteringPoint,
-  RelatedIP,
-  MessageID,
-  Sender,
-  Recipients,
-  HeloDomain,
-  Subject,
-  Message,
-  LineNr,
-};
-inline constexpr std::size_t ZelLogColumnCount = 23;
-
-class TZelLogDbRecord {
+class TZelLogDbRecord : public TOleDbStreamRecord {
 public:
   // The line as the reader parsed it; its texts are what the text columns
   // hand out. Reused from row to row, so text storage only grows.
@@ -52,8 +24,6 @@ public:
   double Time = 0;
   VARIANT_BOOL Verbose = VARIANT_FALSE;
   std::array<VARIANT_BOOL, 7> Actions{};
-  // Row handles that stand for this record.
-  std::int32_t Holders = 0;
 
   // Derives the values that are not the parsed fields themselves.
   void Complete() noexcept;
@@ -69,21 +39,24 @@ const std::string& EventClassDisplayText(TLogEventClass value) noexcept;
 const std::string& SeverityDisplayText(TLogSeverity value) noexcept;
 const std::string& FilteringPointDisplayText(TFilteringPoint value) noexcept;
 
-// Records of the rows a consumer holds, reused as their handles go. A slot
-// number identifies a record for as long as a handle holds it.
-class TZelLogRecordPool {
-public:
-  static constexpr std::int32_t NoSlot = -1;
-
-  // The record of slot, or null for a number no slot has.
-  TZelLogDbRecord* Record(std::int32_t slot) noexcept;
-  // A slot nobody holds: a released one, or a new one.
-  std::int32_t TakeFree();
-  // A slot that is neither held nor current any more.
-  void GiveBack(std::int32_t slot);
-  std::size_t Size() const noexcept { return records_.size(); }
-
-private:
-  std::vector<std::unique_ptr<TZelLogDbRecord>> records_;
-  std::vector<std::int32_t> free_;
+// A value as the engine reads it: where it is and its length in bytes.
+struct TZelLogValue {
+  const void* Data;
+  std::size_t Length;
 };
+
+// One column of a log table: everything a consumer can learn about it, and
+// how its value is read from a record. Text columns (DBTYPE_STR and
+// DBTYPE_WSTR) are terminated and can be read as streams.
+struct TZelLogColumnDef {
+  const wchar_t* Name;
+  DBTYPE Type;
+  // Declared size in bytes.
+  ULONG Size;
+  DBCOLUMNFLAGS Flags;
+  TZelLogValue (*Read)(const TZelLogDbRecord& record) noexcept;
+};
+
+// The columns of a log table, in column order.
+inline constexpr std::size_t ZelLogColumnCount = 23;
+const std::array<TZelLogColumnDef, ZelLogColumnCount>& ZelLogColumns() noexcept;

@@ -16,13 +16,16 @@ std::wstring TrimFolderName(std::wstring_view name) {
 std::wstring DataSourceFolderName(const TOleDbBase& object) {
   const TOleDbBase* source = object.FindDataSource();
   if (!source) source = &object;
-  VARIANT value;
-  VariantInit(&value);
+  TOleDbVariant value;
   std::wstring folder;
-  if (source->PropertySets().GetValue(DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE, value) &&
-      SUCCEEDED(VariantChangeType(&value, &value, 0, VT_BSTR)) && V_BSTR(&value))
-    folder.assign(V_BSTR(&value), SysStringLen(V_BSTR(&value)));
-  VariantClear(&value);
+  if (source->PropertySets().GetValue(DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE, value.Get())) {
+    // A conversion that runs out of memory must not read as an empty name:
+    // that would be the root of the current drive.
+    const HRESULT converted = VariantChangeType(&value.Get(), &value.Get(), 0, VT_BSTR);
+    if (converted == E_OUTOFMEMORY) throw EOleDbException(E_OUTOFMEMORY);
+    if (SUCCEEDED(converted) && V_BSTR(&value.Get()))
+      folder.assign(V_BSTR(&value.Get()), SysStringLen(V_BSTR(&value.Get())));
+  }
   return TrimFolderName(folder);
 }
 

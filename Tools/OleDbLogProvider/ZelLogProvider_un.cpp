@@ -1,5 +1,7 @@
 #include "ZelLogProvider_un.h"
 
+#include <new>
+
 #include "ComObj.h"
 #include "OLEDbDataConvert.h"
 #include "ZelLogFolder_un.h"
@@ -12,6 +14,13 @@ void TZelLogDbProvider::DoInitialize() {
   const DWORD attributes = folder.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(folder.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
     throw EZelLogDbProviderError("Folder with log files cannot be found:\r\n'" + Utf8FromWide(folder) + "'.");
+  folderPrefix_ = FolderPrefix(folder);
+}
+
+std::wstring TZelLogDbProvider::FolderOf(const TOleDbBase& object) {
+  if (const auto* source = dynamic_cast<const TZelLogDbProvider*>(object.FindDataSource()))
+    if (!source->folderPrefix_.empty()) return source->folderPrefix_;
+  return FolderPrefix(DataSourceFolderName(object));
 }
 
 TOleDbDatasourceFactory& ZelLogDbFactory() {
@@ -20,14 +29,26 @@ TOleDbDatasourceFactory& ZelLogDbFactory() {
   return factory;
 }
 
-// The four exports. The factory is made on the first call rather than while
-// the loader lock is held.
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+namespace {
+// The factory is made on the first call rather than while the loader lock is
+// held. Failing to make it answers with the standard results all three
+// exports document, E_OUTOFMEMORY or E_UNEXPECTED; E_FAIL is none of theirs.
+HRESULT MakeFactory() noexcept {
   try {
     ZelLogDbFactory();
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   } catch (...) {
-    if (ppv) *ppv = nullptr;
     return E_UNEXPECTED;
+  }
+}
+}  // namespace
+
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+  if (const HRESULT made = MakeFactory(); FAILED(made)) {
+    if (ppv) *ppv = nullptr;
+    return made;
   }
   return ComServer().GetClassObject(rclsid, riid, ppv);
 }
@@ -43,19 +64,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 }
 
 STDAPI DllRegisterServer() {
-  try {
-    ZelLogDbFactory();
-  } catch (...) {
-    return E_FAIL;
-  }
-  return ComServer().UpdateRegistry(true);
+  const HRESULT made = MakeFactory();
+  return FAILED(made) ? made : ComServer().UpdateRegistry(true);
 }
 
 STDAPI DllUnregisterServer() {
-  try {
-    ZelLogDbFactory();
-  } catch (...) {
-    return E_FAIL;
-  }
-  return ComServer().UpdateRegistry(false);
+  const HRESULT made = MakeFactory();
+  return FAILED(made) ? made : ComServer().UpdateRegistry(false);
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <stdexcept>
+#include <string>
 
 #include "OLEDbDatasource.h"
 #include "OLEDbFactory.h"
@@ -30,6 +31,13 @@ public:
 
   // Refuses a folder that does not exist.
   void DoInitialize() override;
+
+  // The folder of log files of the data source above object, ending with a
+  // path delimiter: derived once, when the data source is initialised.
+  static std::wstring FolderOf(const TOleDbBase& object);
+
+private:
+  std::wstring folderPrefix_;
 };
 
 // The published factory, created on first use.

@@ -28,7 +28,9 @@ public:
 // list's count on. No file is opened.
 void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns);
 
-class TZelLogRowsetData : public TOleDbRowsetData {
+// The rows of one log file: the streaming base keeps the records and the
+// cursor; this class opens the file, reads its lines and hands out values.
+class TZelLogRowsetData : public TOleDbStreamingRowsetData {
 public:
   // folder: the data source folder, ending with a path delimiter.
   explicit TZelLogRowsetData(std::wstring folder);
@@ -41,44 +43,22 @@ public:
   HRESULT Open(TOleDbExecParams* request) override;
   void GetColumnReadBuffer(TOleDbDataMode mode, std::int32_t rowValue, const TOleDbColumn& column, void*& data,
                            DBLENGTH& length, bool& isNull) override;
-  void GetColumnPointer(std::int32_t rowValue, const TOleDbColumn& column, void*& data, DBLENGTH& length) override;
-  TOleDbCursorPosition MoveCursor(TOleDbMoveKind kind, DBCOUNTITEM count) override;
-  TOleDbCursorPosition FetchCurrentRow(TOleDbRowHandle& handle) override;
-  void* GetBookmark() override;
-  void GotoBookmark(const void* bookmark) override;
-  void FreeBookmark(void* bookmark) override;
-  void HashBookmark(const BYTE* bookmark, DBHASHVALUE& hash, DBROWSTATUS& status) override;
-  DBCOUNTITEM GetRowCount() override;
-  DBCOUNTITEM GetBookmarkRowIndex(const BYTE* bookmark) override;
-  void SetRowIndex(DBCOUNTITEM index) override;
-  void RowHandleStateChanged(TOleDbRowHandle& handle, bool active) override;
   std::unique_ptr<TOleDbByteStream> GetColumnBlobStream(TOleDbDataMode mode, std::int32_t rowValue,
                                                         const TOleDbColumn& column, TOleDbBlobAccess access,
                                                         void* data) override;
 
-  std::int32_t CurrentIndex() const noexcept { return currentIndex_; }
-  // -1 until the end of the file has been reached.
-  std::int32_t KnownRowCount() const noexcept { return knownRowCount_; }
-  // Records allocated so far: bounded by the rows held at the same time.
-  std::size_t RecordsAllocated() const noexcept { return pool_.Size(); }
+protected:
+  bool ReadNextRecord(TOleDbStreamRecord& record, bool wanted) override;
+  bool AtEndOfSource() const override;
 
 private:
-  // The record of a row a handle stands for; raises the row's own error.
-  const TZelLogDbRecord& HeldRecord(std::int32_t rowValue);
-  // A slot the next line may be read into: the current one unless a handle
-  // holds it.
-  std::int32_t WritableSlot();
+  // The column's value in the row a handle stands for; raises the row's own
+  // error, and the hook's when the column has no such value.
+  TZelLogValue HeldValue(std::int32_t rowValue, const TOleDbColumn& column, bool stream);
 
   std::wstring folder_;
   std::unique_ptr<TLogFileReader> reader_;
   bool readerOpened_ = false;
-  std::int32_t currentIndex_ = -1;
-  std::int32_t knownRowCount_ = -1;
-  TZelLogRecordPool pool_;
-  // The record of the row at the cursor, and one taken for reading that no
-  // row has landed in yet.
-  std::int32_t currentSlot_ = TZelLogRecordPool::NoSlot;
-  std::int32_t spareSlot_ = TZelLogRecordPool::NoSlot;
   std::string errorText_;
 };
 

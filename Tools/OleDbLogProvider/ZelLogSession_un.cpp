@@ -9,49 +9,14 @@
 #include "OLEDbSchemaDefaults.h"
 #include "OLEDbSimpleRowsetData.h"
 #include "ZelLogCommand_un.h"
+#include "ZelLogDbRecord_un.h"
 #include "ZelLogFolder_un.h"
+#include "ZelLogProvider_un.h"
 #include "ZelLogRowsetData_un.h"
 
 namespace {
-// An owned VARIANT for the schema rows' values.
-class TValue {
-public:
-  TValue() { VariantInit(&value_); }
-  explicit TValue(const std::wstring& text) : TValue() {
-    V_VT(&value_) = VT_BSTR;
-    V_BSTR(&value_) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    if (!V_BSTR(&value_)) throw EOleDbException(E_OUTOFMEMORY);
-  }
-  static TValue UInt(ULONG number) {
-    TValue result;
-    V_VT(&result.value_) = VT_UI4;
-    V_UI4(&result.value_) = number;
-    return result;
-  }
-  static TValue Bool(bool flag) {
-    TValue result;
-    V_VT(&result.value_) = VT_BOOL;
-    V_BOOL(&result.value_) = flag ? VARIANT_TRUE : VARIANT_FALSE;
-    return result;
-  }
-  static TValue Null() {
-    TValue result;
-    V_VT(&result.value_) = VT_NULL;
-    return result;
-  }
-  ~TValue() { VariantClear(&value_); }
-  TValue(const TValue&) = delete;
-  TValue& operator=(const TValue&) = delete;
-  TValue(TValue&& other) noexcept : value_(other.value_) { VariantInit(&other.value_); }
-
-  const VARIANT& Get() const noexcept { return value_; }
-
-private:
-  VARIANT value_;
-};
-
-void Set(TSimpleRowsetData& data, const wchar_t* column, const TValue& value) {
-  data.SetValueByKey(TValue(column).Get(), value.Get());
+void Set(TSimpleRowsetData& data, const wchar_t* column, const TOleDbVariant& value) {
+  data.SetValueByKey(TOleDbVariant::Text(column).Get(), value.Get());
 }
 
 // The restriction's text, or nothing when it restricts nothing: absent,
@@ -112,8 +77,8 @@ void AddTables(TSimpleRowsetData& data, const TOleDbRestrictions& restrictions, 
   for (const std::wstring& name : ListLogFiles(folder)) {
     if (table && !SameName(*table, name)) continue;
     data.AppendRow();
-    Set(data, L"TABLE_NAME", TValue(name));
-    Set(data, L"TABLE_TYPE", TValue(L"TABLE"));
+    Set(data, L"TABLE_NAME", TOleDbVariant::Text(name));
+    Set(data, L"TABLE_TYPE", TOleDbVariant::Text(L"TABLE"));
   }
 }
 
@@ -130,17 +95,17 @@ void AddColumns(TSimpleRowsetData& data, const TOleDbRestrictions& restrictions,
       if (columnName && *columnName != column.Name) continue;
       const bool text = IsTextType(column.DataType);
       data.AppendRow();
-      Set(data, L"TABLE_NAME", TValue(name));
-      Set(data, L"COLUMN_NAME", TValue(column.Name));
-      Set(data, L"ORDINAL_POSITION", TValue::UInt(column.Ordinal));
-      Set(data, L"COLUMN_HASDEFAULT", TValue::Bool(false));
-      Set(data, L"COLUMN_FLAGS", TValue::UInt(column.Flags));
-      Set(data, L"IS_NULLABLE", TValue::Bool((column.Flags & DBCOLUMNFLAGS_ISNULLABLE) != 0));
-      Set(data, L"DATA_TYPE", TValue::UInt(column.DataType));
-      Set(data, L"CHARACTER_MAXIMUM_LENGTH", text ? TValue::UInt(column.ReportedSize()) : TValue::Null());
-      Set(data, L"CHARACTER_OCTET_LENGTH", text ? TValue::UInt(column.Size) : TValue::Null());
-      Set(data, L"NUMERIC_PRECISION", text ? TValue::Null() : TValue::UInt(column.Precision));
-      Set(data, L"NUMERIC_SCALE", text ? TValue::Null() : TValue::UInt(column.Scale));
+      Set(data, L"TABLE_NAME", TOleDbVariant::Text(name));
+      Set(data, L"COLUMN_NAME", TOleDbVariant::Text(column.Name));
+      Set(data, L"ORDINAL_POSITION", TOleDbVariant::UInt(column.Ordinal));
+      Set(data, L"COLUMN_HASDEFAULT", TOleDbVariant::Bool(false));
+      Set(data, L"COLUMN_FLAGS", TOleDbVariant::UInt(column.Flags));
+      Set(data, L"IS_NULLABLE", TOleDbVariant::Bool((column.Flags & DBCOLUMNFLAGS_ISNULLABLE) != 0));
+      Set(data, L"DATA_TYPE", TOleDbVariant::UInt(column.DataType));
+      Set(data, L"CHARACTER_MAXIMUM_LENGTH", text ? TOleDbVariant::UInt(column.ReportedSize()) : TOleDbVariant::Null());
+      Set(data, L"CHARACTER_OCTET_LENGTH", text ? TOleDbVariant::UInt(column.Size) : TOleDbVariant::Null());
+      Set(data, L"NUMERIC_PRECISION", text ? TOleDbVariant::Null() : TOleDbVariant::UInt(column.Precision));
+      Set(data, L"NUMERIC_SCALE", text ? TOleDbVariant::Null() : TOleDbVariant::UInt(column.Scale));
     }
   }
 }
@@ -148,28 +113,36 @@ void AddColumns(TSimpleRowsetData& data, const TOleDbRestrictions& restrictions,
 struct TProviderType {
   const wchar_t* Name;
   DBTYPE Type;
-  ULONG ColumnSize;
-  bool FixedLength;
+  // Of the fixed-length types; a text type's is its longest log column's.
+  ULONG FixedColumnSize;
 };
 
 // The types the log columns use.
 constexpr TProviderType ProviderTypes[] = {
-    {L"DBTYPE_VARCHAR", DBTYPE_STR, 16384, false}, {L"DBTYPE_WVARCHAR", DBTYPE_WSTR, 8192, false},
-    {L"DBTYPE_BOOL", DBTYPE_BOOL, 2, true},        {L"DBTYPE_DATE", DBTYPE_DATE, 8, true},
-    {L"DBTYPE_I4", DBTYPE_I4, 10, true},
+    {L"DBTYPE_VARCHAR", DBTYPE_STR, 0}, {L"DBTYPE_WVARCHAR", DBTYPE_WSTR, 0}, {L"DBTYPE_BOOL", DBTYPE_BOOL, 2},
+    {L"DBTYPE_DATE", DBTYPE_DATE, 8},   {L"DBTYPE_I4", DBTYPE_I4, 10},
 };
+
+// In characters.
+ULONG LongestTextColumn(DBTYPE type) {
+  ULONG longest = 0;
+  for (const TZelLogColumnDef& column : ZelLogColumns())
+    if (column.Type == type) longest = std::max<ULONG>(longest, type == DBTYPE_WSTR ? column.Size / 2 : column.Size);
+  return longest;
+}
 
 void AddProviderTypes(TSimpleRowsetData& data) {
   for (const TProviderType& type : ProviderTypes) {
     data.AppendRow();
-    Set(data, L"TYPE_NAME", TValue(type.Name));
-    Set(data, L"DATA_TYPE", TValue::UInt(type.Type));
-    Set(data, L"COLUMN_SIZE", TValue::UInt(type.ColumnSize));
-    Set(data, L"IS_NULLABLE", TValue::Bool(false));
-    Set(data, L"SEARCHABLE", TValue::UInt(DB_UNSEARCHABLE));
-    Set(data, L"IS_LONG", TValue::Bool(false));
-    Set(data, L"BEST_MATCH", TValue::Bool(true));
-    Set(data, L"IS_FIXEDLENGTH", TValue::Bool(type.FixedLength));
+    Set(data, L"TYPE_NAME", TOleDbVariant::Text(type.Name));
+    Set(data, L"DATA_TYPE", TOleDbVariant::UInt(type.Type));
+    const bool text = IsTextType(type.Type);
+    Set(data, L"COLUMN_SIZE", TOleDbVariant::UInt(text ? LongestTextColumn(type.Type) : type.FixedColumnSize));
+    Set(data, L"IS_NULLABLE", TOleDbVariant::Bool(false));
+    Set(data, L"SEARCHABLE", TOleDbVariant::UInt(DB_UNSEARCHABLE));
+    Set(data, L"IS_LONG", TOleDbVariant::Bool(false));
+    Set(data, L"BEST_MATCH", TOleDbVariant::Bool(true));
+    Set(data, L"IS_FIXEDLENGTH", TOleDbVariant::Bool(!text));
   }
 }
 }  // namespace
@@ -218,7 +191,7 @@ void TZelLogDbSession::BuildSchemaRowset(const TOleDbSchema& schema, const TOleD
     return;
   }
   TComPtr<TSimpleRowsetData> rows = TemplateRowsetData(schema.Guid);
-  const std::wstring folder = FolderPrefix(DataSourceFolderName(*this));
+  const std::wstring folder = TZelLogDbProvider::FolderOf(*this);
   if (IsEqualGUID(schema.Guid, DBSCHEMA_TABLES))
     AddTables(*rows, restrictions, folder);
   else if (IsEqualGUID(schema.Guid, DBSCHEMA_COLUMNS))

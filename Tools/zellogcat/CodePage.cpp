@@ -6,6 +6,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "CodePageText.h"
 #endif
 
 namespace {
@@ -44,9 +46,8 @@ bool TCodePage::Select(unsigned id) {
     if (info.MaxCharSize == 1) {
       for (unsigned byte = 0; byte < 256; ++byte) {
         const char c = static_cast<char>(byte);
-        wchar_t wide = 0xFFFD;
-        MultiByteToWideChar(id, 0, &c, 1, &wide, 1);
-        SetByteText(byte, wide);
+        const std::wstring wide = WideFromCodePage(std::string_view(&c, 1), id);
+        SetByteText(byte, wide.size() == 1 ? wide[0] : 0xFFFD);
       }
       Kind = TKind::ByteTable;
     } else {
@@ -75,12 +76,9 @@ char* TCodePage::WriteEscaped(char* out, std::string_view text) const {
     case TKind::System:
 #ifdef _WIN32
       if (!text.empty()) {
-        const int length = static_cast<int>(text.size());
-        Scratch.resize(text.size());
-        const int count = MultiByteToWideChar(CodePageId, 0, text.data(), length,
-                                              reinterpret_cast<wchar_t*>(Scratch.data()), length);
-        if (count > 0)
-          return WriteJsonEscapedUtf16(out, std::u16string_view(Scratch.data(), static_cast<std::size_t>(count)));
+        if (AssignWideFromCodePage(Scratch, text, CodePageId))
+          return WriteJsonEscapedUtf16(
+              out, std::u16string_view(reinterpret_cast<const char16_t*>(Scratch.data()), Scratch.size()));
         return WriteJsonEscapedCodePoint(out, 0xFFFD);
       }
 #endif

@@ -44,5 +44,5 @@ private:
   TKind Kind = TKind::ByteTable;
   std::array<TByteText, 256> Table{};
   // System conversions of multi-byte code pages; reused from line to line.
-  mutable std::u16string Scratch;
+  mutable std::wstring Scratch;
 };

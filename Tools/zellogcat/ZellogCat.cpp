@@ -62,14 +62,15 @@ TCodePage SystemCodePage() {
   return codePage;
 }
 
-bool ParseCodePage(std::string_view text, unsigned& id) {
-  if (text.empty() || text.size() > 5) return false;
+// A decimal number of at most maxDigits digits.
+bool ParseDecimal(std::string_view text, std::size_t maxDigits, unsigned& number) {
+  if (text.empty() || text.size() > maxDigits) return false;
   unsigned value = 0;
   for (const char c : text) {
     if (c < '0' || c > '9') return false;
     value = value * 10 + static_cast<unsigned>(c - '0');
   }
-  id = value;
+  number = value;
   return true;
 }
 
@@ -211,6 +212,7 @@ private:
   struct TPart {
     std::size_t Sequence = 0;
     std::size_t File = 0;
+    std::string FileJson; // the file's name as the JSON string its lines start with
     std::uint64_t Begin = 0;
     std::uint64_t End = UINT64_MAX;
     TLogFileReader::THeaderState Header;
@@ -231,39 +233,46 @@ private:
     return std::clamp<std::uint64_t>(fileSize / (4 * Jobs), 256u << 10, 1u << 20);
   }
 
-  // The next part in file order, or none at the end or when stopped. Called
-  // under Lock.
-  std::unique_ptr<TPart> CutNextPart(std::unique_lock<std::mutex>& lock) {
-    Changed.wait(lock, [this] { return Stopped || NextSequence < Written + Window; });
-    if (Stopped) return nullptr;
+  // The next part in file order, or none at the end or when stopped. One
+  // thread cuts at a time, without holding up the others.
+  std::unique_ptr<TPart> CutNextPart() {
+    const std::lock_guard cutting(CutLock);
+    {
+      std::unique_lock lock(Lock);
+      Changed.wait(lock, [this] { return Stopped || AllCut || NextSequence < Written + Window; });
+      if (Stopped || AllCut) return nullptr;
+    }
     auto part = std::make_unique<TPart>();
-    while (!Cutter) {
-      if (NextFile == Files.size()) return nullptr;
-      part->File = NextFile++;
+    while (!Cutter && !part->Done) {
+      CutterFile = NextFile++;
       Cutter = std::make_unique<TLogFileReader>();
-      FileJson.push_back(Output.OpenFile(*Files[part->File], *Cutter, part->Message));
-      if (FileJson.back().empty()) {
+      CutterFileJson = Output.OpenFile(*Files[CutterFile], *Cutter, part->Message);
+      if (CutterFileJson.empty()) {
         Cutter.reset();
         part->Unreadable = true;
         part->LastOfFile = true;
         part->Done = true;
-        part->Sequence = NextSequence++;
-        return part;
+      } else {
+        CutterPartSize = PartSizeFor(Cutter->Size());
       }
-      CutterPartSize = PartSizeFor(Cutter->Size());
     }
-    part->File = FileJson.size() - 1;
-    part->Begin = Cutter->Position();
-    part->Header = Cutter->HeaderState();
-    if (Cutter->SkipTo(part->Begin + CutterPartSize)) {
-      part->End = Cutter->Position();
-    } else {
-      part->LastOfFile = true;
-      std::string ignored;
-      Cutter->Close(ignored);
-      Cutter.reset();
+    part->File = CutterFile;
+    if (!part->Done) {
+      part->FileJson = CutterFileJson;
+      part->Begin = Cutter->Position();
+      part->Header = Cutter->HeaderState();
+      if (Cutter->SkipTo(part->Begin + CutterPartSize)) {
+        part->End = Cutter->Position();
+      } else {
+        part->LastOfFile = true;
+        std::string ignored;
+        Cutter->Close(ignored);
+        Cutter.reset();
+      }
     }
+    const std::lock_guard lock(Lock);
     part->Sequence = NextSequence++;
+    AllCut = !Cutter && NextFile == Files.size();
     return part;
   }
 
@@ -274,21 +283,19 @@ private:
     TLogRecord record;
     std::string errorText;
     for (;;) {
-      std::unique_ptr<TPart> part;
-      std::string fileJson;
+      std::unique_ptr<TPart> part = CutNextPart();
+      if (!part) return;
       {
-        std::unique_lock lock(Lock);
-        part = CutNextPart(lock);
-        if (!part) return;
+        const std::lock_guard lock(Lock);
         if (part->Done) {
           Parts.emplace(part->Sequence, std::move(part));
           AdvanceOffsets();
           Changed.notify_all();
           continue;
         }
-        fileJson = FileJson[part->File];
         part->Json = TakeBuffer();
       }
+      const std::string& fileJson = part->FileJson;
       const TCatArgument& file = *Files[part->File];
       TLogFileReader reader;
       errorText.clear();
@@ -378,7 +385,7 @@ private:
         std::unique_lock lock(Lock);
         Changed.wait(lock, [this] {
           return (Parts.contains(Written) && Written < NextOffsetSequence) ||
-                 (NextFile == Files.size() && !Cutter && Written == NextSequence);
+                 (AllCut && Written == NextSequence);
         });
         const auto found = Parts.find(Written);
         if (found == Parts.end()) return true;
@@ -415,13 +422,19 @@ private:
   const unsigned Jobs;
   const std::size_t Window; // parts cut but not yet written, at most
 
+  // The cutter's, under CutLock.
+  std::mutex CutLock;
+  std::size_t NextFile = 0;
+  std::unique_ptr<TLogFileReader> Cutter;
+  std::size_t CutterFile = 0;
+  std::string CutterFileJson;
+  std::uint64_t CutterPartSize = 0;
+
+  // Everyone's, under Lock.
   std::mutex Lock;
   std::condition_variable Changed;
   bool Stopped = false;
-  std::size_t NextFile = 0;
-  std::vector<std::string> FileJson; // by file index, of the files cut so far
-  std::unique_ptr<TLogFileReader> Cutter;
-  std::uint64_t CutterPartSize = 0;
+  bool AllCut = false;
   std::size_t NextSequence = 0;
   std::size_t Written = 0;
   std::size_t NextOffsetSequence = 0; // the first part without its offset
@@ -431,13 +444,8 @@ private:
 };
 
 bool ParseJobs(std::string_view text, unsigned& jobs) {
-  if (text.empty() || text.size() > 3) return false;
   unsigned value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (value == 0 || value > 256) return false;
+  if (!ParseDecimal(text, 3, value) || value == 0 || value > 256) return false;
   jobs = value;
   return true;
 }
@@ -476,7 +484,7 @@ int RunZellogcat(const std::vector<TCatArgument>& arguments, const TCatSink& out
       return out(CatUsage) ? CatExitSuccess : CatExitUnreadable;
     } else if (arg == "--codepage" || arg.starts_with("--codepage=")) {
       if (!optionValue(i, 10, value)) return usageError("--codepage needs a value");
-      if (!ParseCodePage(value, codePageId)) return usageError("bad code page '" + std::string(value) + "'");
+      if (!ParseDecimal(value, 5, codePageId)) return usageError("bad code page '" + std::string(value) + "'");
     } else if (arg.starts_with("-j") || arg == "--jobs" || arg.starts_with("--jobs=")) {
       if (!optionValue(i, arg.starts_with("-j") ? 2 : 6, value)) return usageError(std::string(arg) + " needs a value");
       if (!ParseJobs(value, jobs)) return usageError("bad number of jobs '" + std::string(value) + "'");

@@ -8,6 +8,8 @@
 #include <io.h>
 #include <windows.h>
 #include <shellapi.h>
+
+#include "CodePageText.h"
 #endif
 
 namespace {
@@ -19,14 +21,6 @@ TCatSink FileSink(std::FILE* file) {
 }
 
 #ifdef _WIN32
-std::string WideToUtf8(const wchar_t* text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string result(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), size, nullptr, nullptr);
-  result.resize(result.size() - 1);
-  return result;
-}
-
 // Arguments as UTF-16, so that file names outside the ANSI code page work.
 std::vector<TCatArgument> CommandLineArguments() {
   std::vector<TCatArgument> arguments;
@@ -35,7 +29,7 @@ std::vector<TCatArgument> CommandLineArguments() {
   if (!argv) return arguments;
   for (int i = 1; i < count; ++i) {
     const std::wstring wide(argv[i]);
-    arguments.push_back({WideToUtf8(argv[i]), std::u16string(wide.begin(), wide.end())});
+    arguments.push_back({Utf8FromWide(argv[i]), std::u16string(wide.begin(), wide.end())});
   }
   LocalFree(argv);
   return arguments;

@@ -5,7 +5,7 @@
 #include <msdasc.h>
 
 #include "QueryFailure.h"
-#include "WideText.h"
+#include "CodePageText.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ TQueryConnection::TQueryConnection(const std::string& connectionString) {
   CheckOleDb(CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
                               services.PutVoid()),
              "cannot load the OLE DB service components");
-  const std::wstring wide = Utf8ToWide(connectionString);
+  const std::wstring wide = WideFromUtf8(connectionString);
   TComPtr<IUnknown> source;
   CheckOleDb(services->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, wide.c_str(), IID_IDBInitialize, source.Put()),
              "cannot create the data source of " + Quoted(connectionString));
@@ -36,7 +36,7 @@ TQueryConnection::TQueryConnection(const std::string& connectionString) {
 }
 
 TComPtr<IRowset> TQueryConnection::OpenTable(const std::string& name) {
-  std::wstring wide = Utf8ToWide(name);
+  std::wstring wide = WideFromUtf8(name);
   DBID table{};
   table.eKind = DBKIND_NAME;
   table.uName.pwszName = wide.data();
@@ -56,7 +56,7 @@ TComPtr<IRowset> TQueryConnection::Execute(const std::string& text) {
   CheckOleDb(creator->CreateCommand(nullptr, IID_ICommandText, command.Put()), action);
   TComPtr<ICommandText> commandText;
   CheckOleDb(command.As(commandText, IID_ICommandText), action);
-  const std::wstring wide = Utf8ToWide(text);
+  const std::wstring wide = WideFromUtf8(text);
   CheckOleDb(commandText->SetCommandText(DBGUID_DEFAULT, wide.c_str()), action);
   TComPtr<IUnknown> rowset;
   CheckOleDb(commandText->Execute(nullptr, IID_IRowset, nullptr, nullptr, rowset.Put()), action);

@@ -4,12 +4,12 @@
 
 #include "ComPtr.h"
 #include "HResultNames.h"
-#include "WideText.h"
+#include "CodePageText.h"
 
 namespace {
 
 std::string TakeBstr(BSTR text) {
-  std::string result = text ? WideToUtf8(std::wstring_view(text, SysStringLen(text))) : std::string();
+  std::string result = text ? Utf8FromWide(std::wstring_view(text, SysStringLen(text))) : std::string();
   SysFreeString(text);
   return result;
 }

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "ValueText.h"
-#include "WideText.h"
+#include "CodePageText.h"
 
 namespace {
 
@@ -89,7 +89,7 @@ std::vector<TColumnDescription> DescribeColumns(IRowset& rowset) {
     if (column.iOrdinal == 0 || (column.dwFlags & DBCOLUMNFLAGS_ISBOOKMARK)) continue;
     TColumnDescription description;
     description.Ordinal = column.iOrdinal;
-    description.Name = column.pwszName ? WideToUtf8(column.pwszName) : "#" + std::to_string(column.iOrdinal);
+    description.Name = column.pwszName ? Utf8FromWide(column.pwszName) : "#" + std::to_string(column.iOrdinal);
     description.Type = column.wType;
     description.Size = column.ulColumnSize;
     description.Flags = column.dwFlags;
@@ -147,7 +147,7 @@ TRowsetReader::TRowsetReader(TComPtr<IRowset> rowset, const std::vector<std::str
     std::vector<TColumnDescription> chosen;
     for (const std::string& name : only) {
       const auto found = std::find_if(columns.begin(), columns.end(), [&](const TColumnDescription& c) {
-        return CompareStringOrdinal(Utf8ToWide(c.Name).c_str(), -1, Utf8ToWide(name).c_str(), -1, TRUE) ==
+        return CompareStringOrdinal(WideFromUtf8(c.Name).c_str(), -1, WideFromUtf8(name).c_str(), -1, TRUE) ==
                CSTR_EQUAL;
       });
       if (found == columns.end()) throw EQueryFailure("no column named \"" + name + "\"", DB_E_BADCOLUMNID, {});
@@ -285,7 +285,8 @@ void TRowsetReader::ReadCells(TReadResult& result) {
         const auto guid = Load<GUID>(value);
         wchar_t text[40];
         const int characters = StringFromGUID2(guid, text, 40);
-        AssignWideAsUtf8(cell.Text, text, characters > 0 ? static_cast<std::size_t>(characters - 1) : 0);
+        const std::size_t shown = characters > 0 ? static_cast<std::size_t>(characters - 1) : 0;
+        AssignCodePageFromWide(cell.Text, std::wstring_view(text, shown), Utf8CodePage);
         cell.Kind = TCellKind::Text;
         break;
       }
@@ -304,7 +305,7 @@ void TRowsetReader::ReadCells(TReadResult& result) {
         // The terminator counts against the buffer: a cut value fills all but it.
         const DBLENGTH bytes = std::min(length, bound.MaxLength - sizeof(wchar_t));
         const auto* text = reinterpret_cast<const wchar_t*>(value);
-        AssignWideAsUtf8(cell.Text, text, bytes / sizeof(wchar_t));
+        AssignCodePageFromWide(cell.Text, std::wstring_view(text, bytes / sizeof(wchar_t)), Utf8CodePage);
         cell.Kind = bound.Exact ? TCellKind::Decimal : TCellKind::Text;
         break;
       }

@@ -117,32 +117,6 @@ void AppendCsvField(std::string& out, std::string_view text) {
   out.push_back('"');
 }
 
-void AppendJsonString(std::string& out, std::string_view text) {
-  static constexpr char Hex[] = "0123456789abcdef";
-  out.push_back('"');
-  std::size_t plain = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
-    out.append(text.substr(plain, i - plain));
-    plain = i + 1;
-    out.push_back('\\');
-    switch (c) {
-      case '"': out.push_back('"'); break;
-      case '\\': out.push_back('\\'); break;
-      case '\n': out.push_back('n'); break;
-      case '\r': out.push_back('r'); break;
-      case '\t': out.push_back('t'); break;
-      default:
-        out.append("u00");
-        out.push_back(Hex[c >> 4]);
-        out.push_back(Hex[c & 15]);
-    }
-  }
-  out.append(text.substr(plain));
-  out.push_back('"');
-}
-
 void AppendJsonValue(std::string& out, const TQueryCell& cell) {
   switch (cell.Kind) {
     case TCellKind::Null:

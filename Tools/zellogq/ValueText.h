@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "JsonText.h"
 #include "QueryCell.h"
 
 // Automation date (days since 1899-12-30, fraction = time of day) to calendar
@@ -18,9 +19,6 @@ void AppendCellText(std::string& out, const TQueryCell& cell);
 
 // RFC 4180 field: quoted when it holds a comma, a double quote, CR or LF.
 void AppendCsvField(std::string& out, std::string_view text);
-
-// JSON string literal with its quotes; text must be UTF-8.
-void AppendJsonString(std::string& out, std::string_view text);
 
 // The cell as a JSON value: null, true/false, a number, or a string.
 void AppendJsonValue(std::string& out, const TQueryCell& cell);

@@ -8,7 +8,7 @@
 #include "QueryFailure.h"
 #include "QueryOptions.h"
 #include "RowsetReader.h"
-#include "WideText.h"
+#include "CodePageText.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ private:
     VARIANT restrictions[3];
     for (VARIANT& v : restrictions) VariantInit(&v);
     restrictions[2].vt = VT_BSTR;
-    restrictions[2].bstrVal = SysAllocString(Utf8ToWide(Options.Table).c_str());
+    restrictions[2].bstrVal = SysAllocString(WideFromUtf8(Options.Table).c_str());
     TComPtr<IRowset> rowset;
     try {
       rowset = connection.Schema(DBSCHEMA_COLUMNS, restrictions);

@@ -7,7 +7,7 @@
 #include <shellapi.h>
 
 #include "RowsetReader.h"
-#include "WideText.h"
+#include "CodePageText.h"
 #include "Zellogq.h"
 
 namespace {
@@ -23,7 +23,7 @@ std::vector<std::string> CommandLineArguments() {
   int count = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!argv) return arguments;
-  for (int i = 1; i < count; ++i) arguments.push_back(WideToUtf8(argv[i]));
+  for (int i = 1; i < count; ++i) arguments.push_back(Utf8FromWide(argv[i]));
   LocalFree(argv);
   return arguments;
 }

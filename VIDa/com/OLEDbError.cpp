@@ -1,6 +1,6 @@
 #include "OLEDbError.h"
 
-#include "ComObj.h"
+#include "CodePageText.h"
 
 #include <oledberr.h>
 

@@ -3,6 +3,10 @@
 #include <exception>
 #include <new>
 
+#include "CodePageText.h"
+#include "ComErrorInfo.h"
+#include "ComServer.h"
+
 TOleDbFailure OleDbCurrentFailure() noexcept {
   try {
     try {

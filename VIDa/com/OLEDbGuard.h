@@ -8,7 +8,7 @@
 #include <string>
 #include <type_traits>
 
-#include "ComObj.h"
+#include "ComObject.h"
 #include "OLEDbError.h"
 #include "OLEDbTrace.h"
 

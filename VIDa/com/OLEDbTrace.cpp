@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "ComObj.h"
+#include "CodePageText.h"
+#include "ComObject.h"
 #include "Diagnostics.h"
 
 namespace {

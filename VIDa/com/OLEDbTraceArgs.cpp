@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "ComObj.h"
+#include "ComText.h"
 
 namespace {
 // Initialisation values that may carry credentials: a password, or a

@@ -3,11 +3,14 @@
 
 #include <oledberr.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <utility>
 
 #include "OLEDbError.h"
+#include "OLEDbGuard.h"
+#include "OLEDbTaskMemory.h"
 
 namespace {
 DBCOUNTITEM Magnitude(DBROWOFFSET value) noexcept {
@@ -68,6 +71,12 @@ HRESULT TOleDbRowsetData::GetNextRows(HCHAPTER hChapter, DBROWOFFSET lRowsOffset
   CheckFetchArguments(pcRowsObtained, prghRows);
   if (cRows == 0) return S_OK;
   CheckFetch(lRowsOffset, cRows);
+  // The consumer's array is taken before the fetch moves the cursor, so that
+  // running out of memory for it loses no row of a forward-only rowset; only
+  // a fetch of more rows than that allocates after.
+  constexpr DBCOUNTITEM RowsAllocatedFirst = 1024;
+  TTaskMemory<HROW[]> allocated;
+  if (!*prghRows) allocated = OleDbAllocArray<HROW>(std::min<DBCOUNTITEM>(Magnitude(cRows), RowsAllocatedFirst));
   if (step) {
     if (atStart_ && lRowsOffset < 0) ++lRowsOffset;
     DirectionalStep(cRows > 0 ? TOleDbFetchDirection::Forward : TOleDbFetchDirection::Backward);
@@ -89,6 +98,7 @@ HRESULT TOleDbRowsetData::GetNextRows(HCHAPTER hChapter, DBROWOFFSET lRowsOffset
   FetchRows(cRows, obtained, result, fetchList_);
   if (obtained > 0) {
     HROW* rows = *prghRows;
+    if (!rows && obtained <= RowsAllocatedFirst) rows = allocated.release();
     if (!rows) {
       try {
         rows = static_cast<HROW*>(OleDbAlloc(obtained * sizeof(HROW)));
@@ -113,31 +123,48 @@ void TOleDbRowsetData::FetchRows(DBROWCOUNT cRows, DBCOUNTITEM& rowsObtained, HR
   const std::size_t first = handles.size();
   TOleDbRowHandle* current = nullptr;
   bool created = false;
+  auto takeHandle = [&] {
+    current = ReuseRowHandle();
+    created = current == nullptr;
+    if (created) current = &RowHandles().CreateHandle(-1);
+    if (handles.size() == handles.capacity()) handles.reserve(handles.size() * 2 + 16);
+  };
+  // The cursor stands on a row already handed out whenever the fetch may run
+  // out of memory after its first row: a forward-only rowset cannot step back
+  // to a row it read and dropped.
+  bool onHandedOutRow = false;
   try {
+    takeHandle();
     while (remaining > 0) {
-      current = ReuseRowHandle();
-      created = current == nullptr;
-      if (created) current = &RowHandles().CreateHandle(-1);
       if (FetchCurrentRow(*current) != TOleDbCursorPosition::OnRow) {
-        if (created) RowHandles().DestroyHandle(*current);
-        current = nullptr;
         result = DB_S_ENDOFROWSET;
         break;
       }
-      handles.push_back(current);
-      current = nullptr;
+      handles.push_back(std::exchange(current, nullptr));
       handles.back()->AddRef();
+      onHandedOutRow = true;
       --remaining;
       if (remaining == 0) break;
+      takeHandle();
       if (MoveCursor(kind, 1) != TOleDbCursorPosition::OnRow) {
         result = DB_S_ENDOFROWSET;
         break;
       }
+      onHandedOutRow = false;
     }
+    if (current && created) RowHandles().DestroyHandle(*current);
+    current = nullptr;
     if (FAILED(result)) throw EOleDbException(result);
     rowsObtained = handles.size() - first;
   } catch (...) {
     if (current && created) RowHandles().DestroyHandle(*current);
+    // Out of memory after some rows: they are the consumer's, as when the
+    // rowset can hold no more active rows, and the next fetch goes on from there.
+    if (onHandedOutRow && handles.size() > first && OleDbCurrentFailure().Result == E_OUTOFMEMORY) {
+      rowsObtained = handles.size() - first;
+      result = DB_S_ROWLIMITEXCEEDED;
+      return;
+    }
     for (std::size_t i = first; i < handles.size(); ++i) {
       try {
         handles[i]->Release();

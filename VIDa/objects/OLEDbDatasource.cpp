@@ -37,13 +37,14 @@ void TOleDbDatasource::InitProperties() {
   std::wstring fileName = ComServer().ModuleFileName();
   size_t slash = fileName.find_last_of(L"\\/:");
   if (slash != std::wstring::npos) fileName.erase(0, slash + 1);
-  VARIANT name;
-  VariantInit(&name);
-  V_VT(&name) = VT_BSTR;
-  V_BSTR(&name) = SysAllocString(fileName.c_str());
-  if (!V_BSTR(&name)) throw EOleDbException(E_OUTOFMEMORY);
-  sets.PutValue(DBPROPSET_DATASOURCEINFO, DBPROP_PROVIDERNAME, name);
-  VariantClear(&name);
+  VARIANT text;
+  VariantInit(&text);
+  V_VT(&text) = VT_BSTR;
+  V_BSTR(&text) = SysAllocString(fileName.c_str());
+  if (!V_BSTR(&text)) throw EOleDbException(E_OUTOFMEMORY);
+  TOleDbVariant name;
+  name.Adopt(text);
+  sets.PutValue(DBPROPSET_DATASOURCEINFO, DBPROP_PROVIDERNAME, name.Get());
 }
 
 void TOleDbDatasource::SetInitialized(bool value) {

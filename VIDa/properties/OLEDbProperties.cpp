@@ -98,33 +98,6 @@ bool IsAmongValidValues(const VARIANT& validValues, const VARIANT& value) {
 }
 }  // namespace
 
-// --- TOleDbVariant -------------------------------------------------------
-
-TOleDbVariant& TOleDbVariant::operator=(TOleDbVariant&& other) noexcept {
-  if (this != &other) Adopt(other.value_);
-  return *this;
-}
-
-void TOleDbVariant::Assign(const VARIANT& value) {
-  if (&value == &value_) return;
-  VARIANT copy;
-  VariantInit(&copy);
-  HRESULT hr = VariantCopy(&copy, const_cast<VARIANT*>(&value));
-  if (FAILED(hr)) throw EOleDbException(hr);
-  Adopt(copy);
-}
-
-void TOleDbVariant::Adopt(VARIANT& value) noexcept {
-  VariantClear(&value_);
-  value_ = value;
-  VariantInit(&value);
-}
-
-void TOleDbVariant::CopyTo(VARIANT& dest) const {
-  HRESULT hr = VariantCopy(&dest, const_cast<VARIANT*>(&value_));
-  if (FAILED(hr)) throw EOleDbException(hr);
-}
-
 bool VariantsEqual(const VARIANT& a, const VARIANT& b) {
   VARTYPE type = V_VT(&a);
   if (type != V_VT(&b)) return false;

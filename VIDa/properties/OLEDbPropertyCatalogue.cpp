@@ -1,5 +1,6 @@
 #include "OLEDbPropertyCatalogue.h"
 
+#include "CodePageText.h"
 #include "OLEDbError.h"
 
 #include <algorithm>
@@ -200,12 +201,7 @@ constexpr size_t kMaxDefaultTextLength = 255;
 
 BSTR DefaultTextToBstr(const char* text) {
   size_t length = text ? strnlen(text, kMaxDefaultTextLength) : 0;
-  std::wstring wide;
-  if (length > 0) {
-    int size = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
-    wide.resize(size > 0 ? size : 0);
-    if (size > 0) MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), wide.data(), size);
-  }
+  const std::wstring wide = WideFromCodePage(std::string_view(text ? text : "", length));
   BSTR result = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
   if (!result) throw EOleDbException(E_OUTOFMEMORY);
   return result;

@@ -1,5 +1,6 @@
 #include "OLEDbPropertyStorage.h"
 
+#include "CodePageText.h"
 #include "Diagnostics.h"
 #include "OLEDbError.h"
 #include "OLEDbTaskMemory.h"
@@ -124,15 +125,6 @@ std::string GuidText(REFGUID guid) {
   std::string text;
   for (const wchar_t* c = wide; *c; ++c) text += static_cast<char>(*c);
   return text;
-}
-
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string result(size > 0 ? size : 0, '\0');
-  if (size > 0)
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
-  return result;
 }
 
 void ReportNotSupported(DBPROPID id) {
@@ -340,7 +332,7 @@ HRESULT TOleDbPropertyStorage::SetProperties(ULONG cPropertySets, DBPROPSET rgPr
         if (!accepted)
           OleDbDebugOutput("Could not set property PropID:" + std::to_string(prop.dwPropertyID) +
                            " Property:" + GuidText(request.guidPropertySet) +
-                           " PropSet.Items[0].Name:" + Narrow(set->Items(0).Name));
+                           " PropSet.Items[0].Name:" + CodePageFromWide(set->Items(0).Name));
       }
       if (accepted) {
         ++succeeded;

@@ -27,21 +27,6 @@ const TOleDbOptionalInterface RowsetOptionalInterfaces[] = {
     {&IID_IRowsetRefresh, &IID_OleDbOptionalRowsetRefresh, OleDbCapabilityRefresh},
 };
 
-VARIANT BoolVariant(bool value) noexcept {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_BOOL;
-  V_BOOL(&v) = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return v;
-}
-
-VARIANT IntVariant(LONG value) noexcept {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_I4;
-  V_I4(&v) = value;
-  return v;
-}
 }  // namespace
 
 TOleDbRowset::TOleDbRowset()
@@ -70,7 +55,7 @@ void TOleDbRowset::InitProperties() {
   TOleDbBase::InitProperties();
   TOleDbPropertySet& rowset = PropertySets().FindOrCreateSet(DBPROPSET_ROWSET);
   rowset.AddDefaults(StandardRowsetPropertyIDs);
-  PropertySets().PutValue(DBPROPSET_ROWSET, DBPROP_IColumnsRowset, BoolVariant(true));
+  PropertySets().PutValue(DBPROPSET_ROWSET, DBPROP_IColumnsRowset, TOleDbVariant::Bool(true).Get());
 }
 
 void* TOleDbRowset::FindStaticInterface(REFIID riid) noexcept {
@@ -113,9 +98,9 @@ void TOleDbRowset::SetCapabilities(std::uint8_t flags) {
   TOleDbPropertySets& sets = PropertySets();
   for (const TMirror& mirror : mirrors) {
     if (mirror.On) sets.EnsureProperty(DBPROPSET_ROWSET, mirror.PropID);
-    const VARIANT value =
-        mirror.PropID == DBPROP_UPDATABILITY ? IntVariant((flags >> 1) & 7) : BoolVariant(mirror.On);
-    sets.PutValue(DBPROPSET_ROWSET, mirror.PropID, value);
+    const TOleDbVariant value = mirror.PropID == DBPROP_UPDATABILITY ? TOleDbVariant::Int((flags >> 1) & 7)
+                                                                     : TOleDbVariant::Bool(mirror.On);
+    sets.PutValue(DBPROPSET_ROWSET, mirror.PropID, value.Get());
   }
 }
 

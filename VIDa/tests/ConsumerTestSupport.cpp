@@ -63,6 +63,7 @@ struct TSpyState {
   const void* InjectEnd = nullptr;
   std::uint64_t FailAt = 0, Counted = 0;
   bool Injected = false;
+  TLiveBlock InjectedAt{};
   bool Started = false;
   const char* Excuse = nullptr;
 };
@@ -110,6 +111,7 @@ public:
     if (state.FailAt != 0 && PassesThrough(pending, state.InjectBegin, state.InjectEnd) &&
         ++state.Counted == state.FailAt) {
       state.Injected = true;
+      state.InjectedAt = pending;
       return 0;  // the documented way for a spy to make Alloc fail
     }
     return size;
@@ -238,9 +240,7 @@ std::vector<TTaskMemorySpy::TBlock> TTaskMemorySpy::Unfreed(std::uint64_t since)
   }
   std::vector<TBlock> blocks;
   for (std::size_t i = 0; i < live.size(); ++i) {
-    TBlock block{addresses[i], live[i].Size, live[i].Serial, {}};
-    for (USHORT f = 0; f < live[i].FrameCount; ++f) block.Caller += (f ? " < " : "") + FrameText(live[i].Frames[f]);
-    blocks.push_back(std::move(block));
+    blocks.push_back({addresses[i], live[i].Size, live[i].Serial, StackText(live[i].Frames, live[i].FrameCount)});
   }
   return blocks;
 }
@@ -267,6 +267,17 @@ std::uint64_t TTaskMemorySpy::CountedAllocations() const {
 bool TTaskMemorySpy::Injected() const {
   std::lock_guard lock(State().Lock);
   return State().Injected;
+}
+
+std::string TTaskMemorySpy::InjectedAt() const {
+  std::lock_guard lock(State().Lock);
+  return StackText(State().InjectedAt.Frames, State().InjectedAt.FrameCount);
+}
+
+std::string TTaskMemorySpy::StackText(void* const* frames, unsigned count) {
+  std::string text;
+  for (unsigned f = 0; f < count; ++f) text += (f ? " < " : "") + FrameText(frames[f]);
+  return text;
 }
 
 void TTaskMemorySpy::ExcuseTest(const char* why) { State().Excuse = why; }

@@ -49,6 +49,9 @@ public:
   void StopInjecting();
   std::uint64_t CountedAllocations() const;
   bool Injected() const;
+  // The call stack of the allocation that was made to fail.
+  std::string InjectedAt() const;
+  static std::string StackText(void* const* frames, unsigned count);
 
   // The running test's unfreed blocks are printed, not failed: for a
   // platform component known to keep a reference it should have released.

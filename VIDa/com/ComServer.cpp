@@ -1,93 +1,14 @@
-#include "ComObj.h"
+#include "ComServer.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <new>
+#include <memory>
 
+#include "ComErrorInfo.h"
+#include "ComRegistry.h"
+#include "ComText.h"
 #include "Diagnostics.h"
 #include "OLEDbGuard.h"
 #include "OLEDbTrace.h"
-
-// ---------------------------------------------------------------------------
-// Helpers
-
-std::wstring GuidToString(REFGUID guid) {
-  wchar_t text[40];
-  swprintf(text, 40, L"{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned long>(guid.Data1),
-           guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4],
-           guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-  return text;
-}
-
-std::string GuidToAnsiString(REFGUID guid) {
-  char text[40];
-  snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-           static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2],
-           guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-  return text;
-}
-
-std::wstring WideFromUtf8(std::string_view text) {
-  if (text.empty()) return {};
-  int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring result(size > 0 ? size : 0, L'\0');
-  if (size > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
-  return result;
-}
-
-std::string Utf8FromWide(std::wstring_view text) {
-  if (text.empty()) return {};
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string result(size > 0 ? size : 0, '\0');
-  if (size > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
-  return result;
-}
-
-void ComSetErrorInfo(REFGUID guid, const std::wstring& source, const std::wstring& description,
-                     const std::wstring& helpFile, DWORD helpContext) noexcept {
-  TComPtr<ICreateErrorInfo> create;
-  if (FAILED(CreateErrorInfo(create.Put())) || !create) return;
-  create->SetGUID(guid);
-  if (!source.empty()) create->SetSource(const_cast<LPOLESTR>(source.c_str()));
-  if (!helpFile.empty()) create->SetHelpFile(const_cast<LPOLESTR>(helpFile.c_str()));
-  create->SetDescription(const_cast<LPOLESTR>(description.c_str()));
-  create->SetHelpContext(helpContext);
-  TComPtr<IErrorInfo> info;
-  if (SUCCEEDED(create.As(info, IID_IErrorInfo))) SetErrorInfo(0, info.Get());
-}
-
-namespace {
-[[noreturn]] void RaiseRegistryError(LONG status) {
-  throw EOleError(L"Error creating system registry entry",
-                  status != ERROR_SUCCESS ? HRESULT_FROM_WIN32(static_cast<DWORD>(status)) : E_FAIL);
-}
-
-void SetRegistryValue(const std::wstring& key, const std::wstring& valueName, DWORD type, const BYTE* data,
-                      DWORD size) {
-  HKEY handle = nullptr;
-  LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
-                                &handle, nullptr);
-  if (status != ERROR_SUCCESS) RaiseRegistryError(status);
-  status = RegSetValueExW(handle, valueName.empty() ? nullptr : valueName.c_str(), 0, type, data, size);
-  RegCloseKey(handle);
-  if (status != ERROR_SUCCESS) RaiseRegistryError(status);
-}
-}  // namespace
-
-void ComRegisterValue(const std::wstring& key, const std::wstring& valueName, const std::wstring& value) {
-  SetRegistryValue(key, valueName, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-}
-
-void ComRegisterDWord(const std::wstring& key, const std::wstring& valueName, DWORD value) {
-  SetRegistryValue(key, valueName, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-}
-
-void ComDeleteRegKey(const std::wstring& key) noexcept { RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str()); }
-
-// ---------------------------------------------------------------------------
-// Server and class manager
 
 TComServer& ComServer() {
   static TComServer server;
@@ -311,7 +232,7 @@ void TComObjectFactory::UpdateRegistry(bool doRegister) {
   if (doRegister) {
     ComRegisterValue(classKey, L"", description_);
     std::wstring modulePath = server_.ModuleFileName();
-    if (modulePath.empty()) RaiseRegistryError(static_cast<LONG>(GetLastError()));
+    if (modulePath.empty()) ComRaiseRegistryError(static_cast<LONG>(GetLastError()));
     ComRegisterValue(classKey + L"\\InprocServer32", L"", RegistryModulePath(modulePath));
     if (const wchar_t* model = ThreadingModelName(threadingModel_))
       ComRegisterValue(classKey + L"\\InprocServer32", L"ThreadingModel", model);
@@ -330,85 +251,3 @@ void TComObjectFactory::UpdateRegistry(bool doRegister) {
     ComDeleteRegKey(classKey);
   }
 }
-
-// ---------------------------------------------------------------------------
-// Object base
-
-TComObject::TComObject() noexcept : inner_(*this) { ComServer().ObjectCreated(); }
-
-TComObject::~TComObject() { ComServer().ObjectDestroyed(); }
-
-void TComObject::Construct(TComObjectFactory* factory, const TComClass* comClass, IUnknown* outer,
-                           bool keepReference) {
-  factory_ = factory;
-  comClass_ = comClass;
-  outer_ = outer;
-  refCount_ = 1;
-  InitializeObject();
-  if (!keepReference) refCount_ = 0;
-}
-
-HRESULT TComObject::ObjQueryInterface(REFIID riid, void** ppv) noexcept {
-  if (!ppv) return E_POINTER;
-  void* found = FindStaticInterface(riid);
-  if (!found) {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  // Through the interface itself: an aggregated object's interfaces count
-  // on the outer object, its inner IUnknown on itself.
-  static_cast<IUnknown*>(found)->AddRef();
-  *ppv = found;
-  return S_OK;
-}
-
-ULONG TComObject::ObjAddRef() noexcept { return static_cast<ULONG>(++refCount_); }
-
-ULONG TComObject::ObjRelease() noexcept {
-  LONG count = --refCount_;
-  if (count == 0) {
-    // A destructor that takes and drops a reference must not delete twice.
-    refCount_ = 1;
-    BeforeDestruction();
-    delete this;
-  }
-  return static_cast<ULONG>(count);
-}
-
-std::wstring TComObject::ProgID() const {
-  if (factory_) return factory_->GetProgID();
-  std::wstring server = ComServer().ServerName();
-  if (comClass_ && *comClass_->Name) return server + L"." + comClass_->Name;
-  return server;
-}
-
-HRESULT TComObject::InterfaceSupportsErrorInfo(REFIID riid) {
-  return OleDbGuard(*this, [&] { return FindStaticInterface(riid) ? S_OK : S_FALSE; },
-                    [&](TOleDbTraceArgs& t) { t("riid", riid); });
-}
-
-void* TComObject::FindStaticInterface(REFIID riid) noexcept {
-  if (IsEqualGUID(riid, IID_IUnknown)) return static_cast<IUnknown*>(&inner_);
-  if (IsEqualGUID(riid, IID_ISupportErrorInfo)) return static_cast<ISupportErrorInfo*>(this);
-  return nullptr;
-}
-
-HRESULT TComObject::DelegatingQueryInterface(REFIID riid, void** ppv) noexcept {
-  if (outer_) return outer_->QueryInterface(riid, ppv);
-  return PublishedQueryInterface(riid, ppv);
-}
-
-HRESULT TComObject::PublishedQueryInterface(REFIID riid, void** ppv) noexcept {
-  const HRESULT result = ObjQueryInterface(riid, ppv);
-  if (OleDbTracing) [[unlikely]] {
-    try {
-      OleDbTraceCall(*this, "QueryInterface", GuidToAnsiString(riid), result);
-    } catch (...) {
-    }
-  }
-  return result;
-}
-
-ULONG TComObject::DelegatingAddRef() noexcept { return outer_ ? outer_->AddRef() : ObjAddRef(); }
-
-ULONG TComObject::DelegatingRelease() noexcept { return outer_ ? outer_->Release() : ObjRelease(); }

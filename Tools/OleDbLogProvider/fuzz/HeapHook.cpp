@@ -1,0 +1,34 @@
+// Linked into the test build of the DLL only: every operator new and delete
+// of the provider, the toolkit and the C++ library inside the DLL comes here
+// (the array, nothrow and sized forms of the library forward to these two).
+#include "HeapHook.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+TZelLogHeapHook hook;
+}
+
+extern "C" TZelLogHeapHook* ZelLogHeapHook() { return &hook; }
+
+void* operator new(std::size_t size) {
+  const std::uint64_t serial = ++hook.Counted;
+  if (serial == hook.FailAt.load(std::memory_order_relaxed)) {
+    hook.InjectedFrames = RtlCaptureStackBackTrace(1, 24, hook.InjectedAt, nullptr);
+    hook.Injected = true;
+    throw std::bad_alloc();
+  }
+  void* block = std::malloc(size ? size : 1);
+  if (!block) throw std::bad_alloc();
+  ++hook.Live;
+  return block;
+}
+
+void operator delete(void* block) noexcept {
+  if (!block) return;
+  --hook.Live;
+  std::free(block);
+}
+
+void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
