@@ -163,6 +163,7 @@ run_fuzz_consumer() {
   wine_start
   log "fuzzing the provider as a consumer for ${seconds}s"
   (cd "$WIN_DIR" && "$WINE" "$driver" "$dll" fuzz --seconds "$seconds" </dev/null)
+  (cd "$WIN_DIR" && "$WINE" "$driver" "$dll" fuzz --seconds "$((seconds / 4 + 1))" --threads 4 </dev/null)
   log "failing every allocation of the scripted session in turn"
   (cd "$WIN_DIR" && "$WINE" "$driver" "$dll" inject --every 1 </dev/null)
 }

@@ -49,6 +49,7 @@ constexpr DWORD StackFrames = 24;
 struct TLiveBlock {
   std::size_t Size;
   std::uint64_t Serial;
+  DWORD Thread;
   USHORT FrameCount;
   void* Frames[StackFrames];
 };
@@ -153,6 +154,7 @@ public:
 private:
   static void Capture(SIZE_T size) {
     pending.Size = size;
+    pending.Thread = GetCurrentThreadId();
     pending.FrameCount = RtlCaptureStackBackTrace(2, StackFrames, pending.Frames, nullptr);
   }
 };
@@ -227,13 +229,13 @@ std::uint64_t TTaskMemorySpy::Mark() const {
   return State().NextSerial;
 }
 
-std::vector<TTaskMemorySpy::TBlock> TTaskMemorySpy::Unfreed(std::uint64_t since) const {
+std::vector<TTaskMemorySpy::TBlock> TTaskMemorySpy::Unfreed(std::uint64_t since, DWORD thread) const {
   std::vector<TLiveBlock> live;
   std::vector<void*> addresses;
   {
     std::lock_guard lock(State().Lock);
     for (const auto& [address, block] : State().Live)
-      if (block.Serial >= since) {
+      if (block.Serial >= since && (thread == 0 || block.Thread == thread)) {
         live.push_back(block);
         addresses.push_back(address);
       }

@@ -39,9 +39,10 @@ public:
   // Registers the spy (once) after the platform's caches are settled.
   void Start();
 
-  // Serial of the next allocation; the blocks from serial on still unfreed.
+  // Serial of the next allocation; the blocks from serial on still unfreed
+  // (only those the given thread allocated, unless thread is 0).
   std::uint64_t Mark() const;
-  std::vector<TBlock> Unfreed(std::uint64_t since) const;
+  std::vector<TBlock> Unfreed(std::uint64_t since, DWORD thread = 0) const;
 
   // Counts allocations made through [begin, end) from now on and fails the
   // failAt-th of them (1-based; 0 fails none).

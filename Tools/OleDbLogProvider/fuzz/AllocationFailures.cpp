@@ -175,7 +175,7 @@ std::vector<std::string> TScript::Run() {
     return Called(hr, SUCCEEDED(hr) || !source);
   });
   if (!source) return transcript_;
-  Step("SetProperties", [&] { return Called(SetDataSourceFolder(source.Get(), folder_)); });
+  Step("SetProperties", [&] { return Called(SetInitDataSource(source.Get(), folder_)); });
   Step("Initialize", [&] { return Called(source->Initialize()); });
   TComPtr<IDBProperties> properties;
   source->QueryInterface(IID_IDBProperties, properties.PutVoid());

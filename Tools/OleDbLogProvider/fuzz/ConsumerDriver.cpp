@@ -96,22 +96,6 @@ TSandbox::~TSandbox() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-HRESULT SetDataSourceFolder(IDBInitialize* source, const std::wstring& folder) {
-  TComPtr<IDBProperties> properties;
-  HRESULT hr = source->QueryInterface(IID_IDBProperties, properties.PutVoid());
-  if (FAILED(hr)) return hr;
-  DBPROP prop{};
-  prop.dwPropertyID = DBPROP_INIT_DATASOURCE;
-  prop.dwOptions = DBPROPOPTIONS_REQUIRED;
-  prop.colid = DB_NULLID;
-  V_VT(&prop.vValue) = VT_BSTR;
-  V_BSTR(&prop.vValue) = SysAllocString(folder.c_str());
-  DBPROPSET set{&prop, 1, DBPROPSET_DBINIT};
-  hr = properties->SetProperties(1, &set);
-  VariantClear(&prop.vValue);
-  return hr;
-}
-
 TRowReader::TRowReader(IRowset* rowset, TBindKind kind) : rowset_(rowset) {
   TComPtr<IColumnsInfo> info;
   created_ = rowset->QueryInterface(IID_IColumnsInfo, info.PutVoid());

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ComPtr.h"
+#include "ConsumerTestSupport.h"
 #include "HeapHook.h"
 
 class TProviderModule {
@@ -47,9 +48,6 @@ public:
 private:
   std::filesystem::path path_;
 };
-
-// Initialised data source over folder and a session from it.
-HRESULT SetDataSourceFolder(IDBInitialize* source, const std::wstring& folder);
 
 // The kinds of binding a consumer reads a row with.
 enum class TBindKind { Native, WideText, Bstr, Variant, ByRef, Stream, Count };

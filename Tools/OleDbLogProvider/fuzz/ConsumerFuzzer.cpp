@@ -8,12 +8,14 @@
 #include <msdasc.h>
 #include <oledberr.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <random>
 #include <set>
 #include <thread>
@@ -414,7 +416,7 @@ std::string TSequence::Run(int steps, const std::set<int>& skip, std::uint64_t& 
     DBID table{};
     table.eKind = DBKIND_NAME;
     table.uName.pwszName = const_cast<LPOLESTR>(TSandbox::Table);
-    if (state_.Source && SUCCEEDED(SetDataSourceFolder(state_.Source.Get(), folder_)) &&
+    if (state_.Source && SUCCEEDED(SetInitDataSource(state_.Source.Get(), folder_)) &&
         SUCCEEDED(state_.Source->Initialize()) &&
         SUCCEEDED(state_.Source->QueryInterface(IID_IDBCreateSession, creator.PutVoid())) &&
         SUCCEEDED(creator->CreateSession(nullptr, IID_IOpenRowset, reinterpret_cast<IUnknown**>(state_.Session.Put()))))
@@ -437,27 +439,47 @@ std::string TSequence::Run(int steps, const std::set<int>& skip, std::uint64_t& 
   return finding_;
 }
 
-// One sequence from seed, judged for its result codes and for what it left.
+// One sequence from seed, judged for its result codes and for what it left:
+// the task memory its thread allocated, and with one thread the heap blocks.
 std::string RunSequence(const TProviderModule& dll, const std::wstring& folder, std::uint64_t seed, int steps,
-                        const std::set<int>& skip, std::uint64_t& calls, bool countLeaks) {
+                        const std::set<int>& skip, std::uint64_t& calls, bool countLeaks, bool countHeap) {
   const std::uint64_t mark = TTaskMemorySpy::Instance().Mark();
   const std::int64_t live = dll.Heap().Live;
   std::string finding = TSequence(dll, folder, seed).Run(steps, skip, calls);
   if (finding.empty() && countLeaks) {
-    const auto unfreed = TTaskMemorySpy::Instance().Unfreed(mark);
+    const auto unfreed = TTaskMemorySpy::Instance().Unfreed(mark, GetCurrentThreadId());
     if (!unfreed.empty())
       finding = "task memory leaked: " + std::to_string(unfreed[0].Size) + " bytes, allocated by " + unfreed[0].Caller;
-    else if (dll.Heap().Live != live)
+    else if (countHeap && dll.Heap().Live != live)
       finding = "heap blocks leaked: " + std::to_string(dll.Heap().Live - live);
   }
   return finding;
 }
 
 constexpr int SequenceSteps = 200;
+
+// Shrinks a sequence to the fewest steps that still find something, then
+// skips each step that is not needed, and saves the reproducer.
+void Shrink(const TProviderModule& dll, const std::wstring& folder, std::uint64_t seed, const std::string& finding) {
+  int steps = SequenceSteps;
+  std::uint64_t ignored = 0;
+  while (steps > 1 && !RunSequence(dll, folder, seed, steps - 1, {}, ignored, true, true).empty()) --steps;
+  std::set<int> skip;
+  for (int i = 0; i < steps - 1; ++i) {
+    skip.insert(i);
+    if (RunSequence(dll, folder, seed, steps, skip, ignored, true, true).empty()) skip.erase(i);
+  }
+  std::ofstream out("consumer-fuzz-failure.txt");
+  out << seed << "\n" << steps << " steps, skipping:";
+  for (int i : skip) out << " " << i;
+  out << "\n" << finding << "\n";
+  std::printf("FINDING (sequence seed %llu, %d steps, %zu of them skipped; saved in consumer-fuzz-failure.txt):\n  %s\n",
+              static_cast<unsigned long long>(seed), steps, skip.size(), finding.c_str());
+}
 }  // namespace
 
 int RunConsumerFuzzer(const TProviderModule& dll, const TFuzzOptions& options) {
-  TTaskMemorySpy::Instance().Start();
+  if (options.Spy) TTaskMemorySpy::Instance().Start();
   TSandbox sandbox(L"consumer-fuzz", 40);
   CreateDirectoryW((sandbox.Folder() + L"\\sub").c_str(), nullptr);
   std::uint64_t seed = options.Seed ? options.Seed : static_cast<std::uint64_t>(
@@ -466,33 +488,69 @@ int RunConsumerFuzzer(const TProviderModule& dll, const TFuzzOptions& options) {
     std::ifstream in(options.Replay);
     in >> seed;
   }
-  std::uint64_t calls = 0, sequences = 0;
+  const int threads = std::max(1, options.Threads);
+  std::printf("consumer fuzzer: seed %llu, %d thread(s), malloc spy %s\n", static_cast<unsigned long long>(seed),
+              threads, options.Spy ? "on" : "off");
+  std::uint64_t ignored = 0;
   // The platform's caches and the provider's text pool settle first.
-  RunSequence(dll, sandbox.Folder(), seed ^ 0x5eed, SequenceSteps, {}, calls, false);
-  calls = 0;
+  RunSequence(dll, sandbox.Folder(), seed ^ 0x5eed, SequenceSteps, {}, ignored, false, false);
+  const std::int64_t live = dll.Heap().Live;
+
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(options.Seconds);
-  std::printf("consumer fuzzer: seed %llu\n", static_cast<unsigned long long>(seed));
-  do {
-    const std::uint64_t sequenceSeed = seed + sequences;
-    std::string finding = RunSequence(dll, sandbox.Folder(), sequenceSeed, SequenceSteps, {}, calls, true);
-    ++sequences;
-    if (finding.empty()) continue;
-    // Shrunk: the fewest steps that still find it, then without each step in turn.
-    int steps = SequenceSteps;
-    std::uint64_t ignored = 0;
-    while (steps > 1 && !RunSequence(dll, sandbox.Folder(), sequenceSeed, steps - 1, {}, ignored, true).empty()) --steps;
-    std::set<int> skip;
-    for (int i = 0; i < steps - 1; ++i) {
-      skip.insert(i);
-      if (RunSequence(dll, sandbox.Folder(), sequenceSeed, steps, skip, ignored, true).empty()) skip.erase(i);
+  std::atomic<std::uint64_t> calls{0}, sequences{0}, nextSequence{0};
+  std::atomic<bool> stop{false};
+  std::mutex findingLock;
+  std::string finding;
+  std::uint64_t findingSeed = 0;
+  auto worker = [&] {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    std::uint64_t own = 0;
+    // Each thread's own first sequence settles what the platform keeps per thread.
+    RunSequence(dll, sandbox.Folder(), seed ^ GetCurrentThreadId(), SequenceSteps, {}, own, false, false);
+    while (!stop) {
+      const std::uint64_t sequenceSeed = seed + nextSequence++;
+      own = 0;
+      std::string found =
+          RunSequence(dll, sandbox.Folder(), sequenceSeed, SequenceSteps, {}, own, options.Spy, threads == 1);
+      calls += own;
+      ++sequences;
+      if (!found.empty()) {
+        std::lock_guard lock(findingLock);
+        if (finding.empty()) finding = found, findingSeed = sequenceSeed;
+        stop = true;
+      }
+      if (!options.Replay.empty() || std::chrono::steady_clock::now() >= end) stop = true;
     }
-    std::ofstream("consumer-fuzz-failure.txt") << sequenceSeed << "\n" << steps << " steps, " << skip.size()
-                                               << " skipped\n" << finding << "\n";
-    std::printf("FINDING (sequence seed %llu, %d steps, %zu of them skipped; saved in consumer-fuzz-failure.txt):\n  %s\n",
-                static_cast<unsigned long long>(sequenceSeed), steps, skip.size(), finding.c_str());
+    CoUninitialize();
+  };
+  std::vector<std::thread> pool;
+  for (int t = 1; t < threads; ++t) pool.emplace_back(worker);
+  // A call that never returns stops the run with its seed instead of hanging it.
+  std::thread watchdog([&] {
+    std::uint64_t seen = 0;
+    for (int quiet = 0; !stop; std::this_thread::sleep_for(std::chrono::seconds(1))) {
+      const std::uint64_t now = calls + sequences;
+      quiet = now == seen ? quiet + 1 : 0;
+      seen = now;
+      if (quiet >= 120) {
+        std::printf("FINDING: no call returned for 120 s (seed %llu, sequence %llu)\n",
+                    static_cast<unsigned long long>(seed), static_cast<unsigned long long>(nextSequence.load()));
+        std::fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 3);
+      }
+    }
+  });
+  worker();
+  for (std::thread& thread : pool) thread.join();
+  stop = true;
+  watchdog.join();
+  if (finding.empty() && threads > 1 && dll.Heap().Live != live)
+    finding = "heap blocks leaked across the threads: " + std::to_string(dll.Heap().Live - live);
+  if (!finding.empty()) {
+    Shrink(dll, sandbox.Folder(), findingSeed, finding);
     return 1;
-  } while (options.Replay.empty() && std::chrono::steady_clock::now() < end);
-  std::printf("consumer fuzzer: %llu calls in %llu sequences, no finding\n", static_cast<unsigned long long>(calls),
-              static_cast<unsigned long long>(sequences));
+  }
+  std::printf("consumer fuzzer: %llu calls in %llu sequences on %d thread(s), no finding\n",
+              static_cast<unsigned long long>(calls.load()), static_cast<unsigned long long>(sequences.load()), threads);
   return 0;
 }

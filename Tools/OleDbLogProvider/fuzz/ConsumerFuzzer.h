@@ -8,6 +8,7 @@ struct TFuzzOptions {
   double Seconds = 60;
   std::uint64_t Seed = 0;  // 0: from the clock
   int Threads = 1;
+  bool Spy = true;         // off: the platform's allocator unobserved, for timing the threads as they run in use
   std::string Replay;      // a saved sequence to run again
 };
 

@@ -1,5 +1,5 @@
 // zellogdb_consumer_fuzz DLL inject [--every N] [--only K]
-// zellogdb_consumer_fuzz DLL fuzz [--seconds S] [--seed N] [--threads T] [--replay FILE]
+// zellogdb_consumer_fuzz DLL fuzz [--seconds S] [--seed N] [--threads T] [--spy on|off] [--replay FILE]
 //
 // Drives the test build of zellogdb.dll (its heap hook exported) through its
 // class factory and the published interfaces only.
@@ -18,7 +18,7 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: zellogdb_consumer_fuzz DLL inject [--every N] [--only K]\n"
-               "       zellogdb_consumer_fuzz DLL fuzz [--seconds S] [--seed N] [--threads T] [--replay FILE]\n");
+               "       zellogdb_consumer_fuzz DLL fuzz [--seconds S] [--seed N] [--threads T] [--spy on|off] [--replay FILE]\n");
   return 2;
 }
 }  // namespace
@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     else if (name == "--seed") fuzz.Seed = std::strtoull(value, nullptr, 10);
     else if (name == "--threads") fuzz.Threads = std::atoi(value);
     else if (name == "--replay") fuzz.Replay = value;
+    else if (name == "--spy") fuzz.Spy = std::strcmp(value, "off") != 0;
     else return Usage();
   }
   if (every == 0) return Usage();

@@ -268,3 +268,62 @@ TEST(Consumer, AnEmptyFolderHasNoTables) {
   EXPECT_TRUE(Schema(session, DBSCHEMA_TABLES, {}).empty());
   EXPECT_TRUE(Schema(session, DBSCHEMA_COLUMNS, {}).empty());
 }
+
+// Each of these calls, with the k-th task allocation the provider makes in it
+// failing for every k in turn, fails with E_OUTOFMEMORY and clears its
+// rowset, or gives the full answer; called again it gives the full answer.
+TEST(Consumer, CallsRunningOutOfTaskMemoryFailCleanlyOrAnswerInFull) {
+  TTempFolder folder(L"memory");
+  folder.Write(L"a.log", LogText({"2010-04-01T10:00:00 Pass - OnArrival Info - - - - one",
+                                  "2010-04-01T10:00:01 Pass - OnArrival Info - - - - two"}));
+  TSession session = Connect(folder.Name());
+  ASSERT_TRUE(session.Open);
+  const auto* image = reinterpret_cast<const BYTE*>(GetModuleHandleW(L"zellogdb.dll"));
+  ASSERT_TRUE(image);
+  const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+      image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
+  const BYTE* imageEnd = image + headers->OptionalHeader.SizeOfImage;
+
+  TComPtr<IDBSchemaRowset> schemas;
+  ASSERT_EQ(S_OK, session.Open.As(schemas, IID_IDBSchemaRowset));
+  using TOpen = HRESULT (*)(const TSession&, IDBSchemaRowset&, TComPtr<IRowset>&);
+  const std::pair<const char*, TOpen> calls[] = {
+      {"tables", [](const TSession&, IDBSchemaRowset& s, TComPtr<IRowset>& r) {
+         return s.GetRowset(nullptr, DBSCHEMA_TABLES, 0, nullptr, IID_IRowset, 0, nullptr,
+                            reinterpret_cast<IUnknown**>(r.Put()));
+       }},
+      {"columns", [](const TSession&, IDBSchemaRowset& s, TComPtr<IRowset>& r) {
+         return s.GetRowset(nullptr, DBSCHEMA_COLUMNS, 0, nullptr, IID_IRowset, 0, nullptr,
+                            reinterpret_cast<IUnknown**>(r.Put()));
+       }},
+      {"open", [](const TSession& session, IDBSchemaRowset&, TComPtr<IRowset>& r) {
+         DBID id{};
+         id.eKind = DBKIND_NAME;
+         id.uName.pwszName = const_cast<wchar_t*>(L"a.log");
+         return session.Open->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 0, nullptr,
+                                         reinterpret_cast<IUnknown**>(r.Put()));
+       }},
+  };
+  TTaskMemorySpy& spy = TTaskMemorySpy::Instance();
+  for (const auto& [name, open] : calls) {
+    TComPtr<IRowset> rowset;
+    ASSERT_EQ(S_OK, open(session, *schemas, rowset)) << name;
+    const std::vector<TRowText> expected = TTableReader(rowset.Get(), TBindingKind::WideText).ReadAll(50);
+    for (std::uint64_t k = 1;; ++k) {
+      rowset = nullptr;
+      spy.InjectFailure(image, imageEnd, k);
+      const HRESULT result = open(session, *schemas, rowset);
+      const bool injected = spy.Injected();
+      spy.StopInjecting();
+      TakeErrorInfo();
+      if (result == E_OUTOFMEMORY) {
+        EXPECT_FALSE(rowset) << name << " " << k;
+        ASSERT_EQ(S_OK, open(session, *schemas, rowset)) << name << " " << k;
+      } else {
+        ASSERT_EQ(S_OK, result) << name << " " << k;
+      }
+      EXPECT_EQ(expected, TTableReader(rowset.Get(), TBindingKind::WideText).ReadAll(50)) << name << " " << k;
+      if (!injected) break;
+    }
+  }
+}

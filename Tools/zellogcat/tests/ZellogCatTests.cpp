@@ -183,18 +183,24 @@ const std::string CurrentHeader =
     "#Software: Tarnvel ZEL Corvane Edition\r\n#Version: 2.0\r\n#Timezone: UTC\r\n"
     "#Fields: x-event-datetime x-event-class x-event-action x-event-severity x-ip x-event-msg\r\n";
 
+// Header blocks of both formats, some short, with damaged lines among them.
+TLogGenOptions MixedLog(std::uint64_t seed, std::uint64_t bytes, std::uint32_t minBlockLines,
+                        std::uint32_t maxBlockLines) {
+  TLogGenOptions options;
+  options.Seed = seed;
+  options.TargetBytes = bytes;
+  options.LegacyBlockPercent = 30;
+  options.MalformedPerMille = 20;
+  options.MinBlockLines = minBlockLines;
+  options.MaxBlockLines = maxBlockLines;
+  return options;
+}
+
 }  // namespace
 
 TEST_F(ZellogCat, GeneratedLogGivesOneValidLinePerRecordAndError) {
-  TLogGenOptions options;
-  options.Seed = 7;
-  options.TargetBytes = 3u << 20;
-  options.LegacyBlockPercent = 30;
-  options.MalformedPerMille = 20;
-  options.MinBlockLines = 50;
-  options.MaxBlockLines = 600;
   const fs::path path = Dir / "generated.log";
-  const TLogGenStats stats = WriteLogFile(path, options);
+  const TLogGenStats stats = WriteLogFile(path, MixedLog(7, 3u << 20, 50, 600));
   ASSERT_GT(stats.ErrorLines, 0u);
   ASSERT_GT(stats.LegacyBlocks, 0u);
 
@@ -326,19 +332,10 @@ TEST_F(ZellogCat, FailedOutputIsAnError) {
 // blocks that change the field list, the time zone and the format, with
 // damaged lines among them, and a file may come twice.
 TEST_F(ZellogCat, ThreadsGiveTheOutputOfOne) {
-  TLogGenOptions options;
-  options.Seed = 11;
-  options.TargetBytes = 3u << 20;
-  options.LegacyBlockPercent = 30;
-  options.MalformedPerMille = 20;
-  options.MinBlockLines = 20;
-  options.MaxBlockLines = 300;
   const fs::path big = Dir / "big.log";
-  ASSERT_GT(WriteLogFile(big, options).ErrorLines, 0u);
-  options.Seed = 12;
-  options.TargetBytes = 300u << 10;
+  ASSERT_GT(WriteLogFile(big, MixedLog(11, 3u << 20, 20, 300)).ErrorLines, 0u);
   const fs::path small = Dir / "small.log";
-  WriteLogFile(small, options);
+  WriteLogFile(small, MixedLog(12, 300u << 10, 20, 300));
   const fs::path foreign = WriteFile("foreign.log", "#Software: Something Else\r\n");
 
   const auto run = [&](const std::string& jobs, int& status) {
