@@ -272,15 +272,20 @@ auto ErrorPrefix(std::string_view text, const std::string& fileName) {
 }
 
 template <typename TPath>
-bool CheckFingerprintOf(const TPath& path, const std::string& displayName) {
+bool CheckFingerprintOf(const TPath& path, const std::string& displayName, bool* notDiskFile) {
   constexpr std::size_t MaxFingerprintLength =
       std::max({LogFileFingerprints[0].size(), LogFileFingerprints[1].size(), LogFileFingerprints[2].size()});
   std::string error;
   bool matches = false;
+  if (notDiskFile)
+    *notDiskFile = false;
   Guarded([] { return std::string(); }, error, [&] {
     TMappedFile file;
-    if (const std::uint32_t code = file.Open(NativePath(path), TFileSharing::ReadWrite))
+    if (const std::uint32_t code = file.Open(NativePath(path), TFileSharing::ReadWrite)) {
+      if (notDiskFile && code == NotRegularFileErrorCode)
+        *notDiskFile = true;
       throw EOSError(FormatSystemError("open file", code), code);
+    }
     char head[MaxFingerprintLength];
     std::uint32_t length = 0;
     if (const std::uint32_t code = file.Read(head, MaxFingerprintLength, length))
@@ -303,10 +308,12 @@ TLogFileReader::TLogFileReader(const TFastTextReaderOptions& textReaderOptions)
 
 TLogFileReader::~TLogFileReader() = default;
 
-bool TLogFileReader::CheckFingerprint(const std::string& path) { return CheckFingerprintOf(path, path); }
+bool TLogFileReader::CheckFingerprint(const std::string& path, bool* notDiskFile) {
+  return CheckFingerprintOf(path, path, notDiskFile);
+}
 
-bool TLogFileReader::CheckFingerprint(const std::u16string& path) {
-  return CheckFingerprintOf(path, NarrowFileName(path));
+bool TLogFileReader::CheckFingerprint(const std::u16string& path, bool* notDiskFile) {
+  return CheckFingerprintOf(path, NarrowFileName(path), notDiskFile);
 }
 
 bool TLogFileReader::Open(const std::string& path, std::string& errorText) {

@@ -69,8 +69,10 @@ public:
   // True when the file begins with one of LogFileFingerprints. Never raises;
   // a file that cannot be opened or read is reported to the debugger output
   // (LogDebugOutput) and gives false. Paths as for TFastTextReader.
-  static bool CheckFingerprint(const std::string& path);
-  static bool CheckFingerprint(const std::u16string& path);
+  // notDiskFile, when given, tells whether the path named something other
+  // than a file on a disk (a pipe, a device), which is closed unread.
+  static bool CheckFingerprint(const std::string& path, bool* notDiskFile = nullptr);
+  static bool CheckFingerprint(const std::u16string& path, bool* notDiskFile = nullptr);
 
   // Opens the file; on failure errorText becomes
   // "Could not process log file <path>. <class>/<message>". True when

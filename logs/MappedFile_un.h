@@ -34,8 +34,8 @@ inline std::string FormatSystemError(std::string_view action, std::uint32_t erro
 std::uint32_t AllocationGranularity();
 
 // The code Open reports for a path that names something other than a regular
-// file (a FIFO, a device, a socket): an application-defined code, which
-// SystemErrorText knows.
+// file on a disk (a FIFO or pipe, a device, a socket), closed before a byte of
+// it is read: an application-defined code, which SystemErrorText knows.
 inline constexpr std::uint32_t NotRegularFileErrorCode = 0x20000001;
 
 enum class TFileSharing { None, Read, Write, ReadWrite };

@@ -55,9 +55,16 @@ std::uint32_t TMappedFile::Open(const TNativePath& path, TFileSharing sharing) {
   const BOOL modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previousMode);
   FileHandle = CreateFileW(path.c_str(), GENERIC_READ, ShareFlags[static_cast<int>(sharing)], nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  const std::uint32_t error = FileHandle == INVALID_HANDLE_VALUE ? LastError() : 0;
+  std::uint32_t error = FileHandle == INVALID_HANDLE_VALUE ? LastError() : 0;
   if (modeSet)
     SetThreadErrorMode(previousMode, nullptr);
+  // A pipe, a console or another device may block on the first read or never
+  // end, so only a file on a disk is read; checked before any byte is.
+  if (error == 0 && GetFileType(FileHandle) != FILE_TYPE_DISK) {
+    CloseHandle(FileHandle);
+    FileHandle = INVALID_HANDLE_VALUE;
+    error = NotRegularFileErrorCode;
+  }
   return error;
 }
 

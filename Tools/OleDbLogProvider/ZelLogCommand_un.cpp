@@ -4,6 +4,11 @@
 
 const TOleDbClass* TZelLogDbCommand::TClass::RowsetClass() const { return &OleDbClassOf<TZelLogDbRowset>(); }
 
+void TZelLogDbCommand::InitProperties() {
+  TOleDbCommand::InitProperties();
+  DeclareForwardOnly(PropertySets());
+}
+
 void TZelLogDbCommand::DescribeColumns(TOleDbExecParams& params, TOleDbColumns& columns) {
   BuildDataColumns(&params, columns);
 }

@@ -10,6 +10,7 @@ public:
     const TOleDbClass* RowsetClass() const override;
   };
 
+  void InitProperties() override;
   // The log columns, known without opening the file.
   void DescribeColumns(TOleDbExecParams& params, TOleDbColumns& columns) override;
 };

@@ -62,7 +62,34 @@ bool IsTableNameInsideFolder(std::wstring_view name) noexcept {
   return true;
 }
 
+bool SameName(std::wstring_view a, std::wstring_view b) noexcept {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+bool IsDeviceName(std::wstring_view name) noexcept {
+  const std::size_t slash = name.find_last_of(L"\\/");
+  std::wstring_view base = slash == std::wstring_view::npos ? name : name.substr(slash + 1);
+  // Windows ignores what follows the first dot, and the blanks before it.
+  base = base.substr(0, base.find(L'.'));
+  while (!base.empty() && base.back() == L' ') base.remove_suffix(1);
+  for (std::wstring_view device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
+    if (SameName(base, device)) return true;
+  if (base.size() != 4) return false;
+  const wchar_t digit = base[3];
+  const bool port = (digit >= L'1' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
+  return port && (SameName(base.substr(0, 3), L"COM") || SameName(base.substr(0, 3), L"LPT"));
+}
+
+bool IsPossibleTableName(std::wstring_view name) noexcept {
+  return IsTableNameInsideFolder(name) && !IsDeviceName(name);
+}
+
+void RefuseTable(std::wstring_view name, std::wstring_view reason) {
+  OleDbError(DB_E_NOTABLE, L"The table '" + std::wstring(name) + L"' " + std::wstring(reason) + L".");
+}
+
 void CheckTableName(std::wstring_view name) {
-  if (!IsTableNameInsideFolder(name))
-    OleDbError(DB_E_NOTABLE, L"The table '" + std::wstring(name) + L"' is not a file of the data source folder.");
+  if (!IsTableNameInsideFolder(name)) RefuseTable(name, L"is not a file of the data source folder");
+  if (IsDeviceName(name)) RefuseTable(name, L"names a device, not a file");
 }

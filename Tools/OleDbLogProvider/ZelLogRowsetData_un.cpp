@@ -46,10 +46,13 @@ HRESULT TZelLogRowsetData::Open(TOleDbExecParams* request) {
   BuildDataColumns(request, Columns());
   CheckTableName(request->TableName);
   const std::wstring path = folder_ + request->TableName;
-  if (!TLogFileReader::CheckFingerprint(AsU16(path)))
+  bool notDiskFile = false;
+  if (!TLogFileReader::CheckFingerprint(AsU16(path), &notDiskFile)) {
+    if (notDiskFile) RefuseTable(request->TableName, L"is not a file on a disk");
     throw EOleError(L"Could not load file, because it is either not an ZEL Text Log file or cannot be opened.\r\n\r\n"
                     L"File: \"" + path + L"\".",
                     E_UNEXPECTED);
+  }
   std::string errorText;
   reader_ = std::make_unique<TLogFileReader>();
   try {
@@ -102,6 +105,23 @@ std::unique_ptr<TOleDbByteStream> TZelLogRowsetData::GetColumnBlobStream(TOleDbD
                                                                          TOleDbBlobAccess, void*) {
   const TZelLogValue value = HeldValue(rowValue, column, true);
   return std::make_unique<TOleDbByteStream>(value.Data, value.Length);
+}
+
+void DeclareForwardOnly(TOleDbPropertySets& sets) {
+  VARIANT no;
+  VariantInit(&no);
+  V_VT(&no) = VT_BOOL;
+  V_BOOL(&no) = VARIANT_FALSE;
+  for (DBPROPID id : {DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS}) {
+    TOleDbProperty& property = sets.EnsureProperty(DBPROPSET_ROWSET, id);
+    property.Flags &= ~DBPROPFLAGS_WRITE;
+    sets.PutValue(DBPROPSET_ROWSET, id, no);
+  }
+}
+
+void TZelLogDbRowset::InitProperties() {
+  TOleDbRowset::InitProperties();
+  DeclareForwardOnly(PropertySets());
 }
 
 void TZelLogDbRowset::CreateRowsetData(TOleDbExecParams&) {

@@ -19,32 +19,46 @@ void Set(TSimpleRowsetData& data, const wchar_t* column, const TOleDbVariant& va
   data.SetValueByKey(TOleDbVariant::Text(column).Get(), value.Get());
 }
 
-// The restriction's text, or nothing when it restricts nothing: absent,
+// The restriction's value, or null when it restricts nothing: absent,
 // VT_ERROR, or by OLE DB convention VT_EMPTY and VT_NULL.
-std::optional<std::wstring> Restriction(const TOleDbRestrictions& restrictions, std::size_t index) {
-  if (index >= restrictions.Count()) return std::nullopt;
+const VARIANT* RestrictionValue(const TOleDbRestrictions& restrictions, std::size_t index) {
+  if (index >= restrictions.Count()) return nullptr;
   const VARIANT& value = restrictions.Value(index);
   const VARTYPE type = V_VT(&value);
-  if (type == VT_ERROR || type == VT_EMPTY || type == VT_NULL) return std::nullopt;
+  return type == VT_ERROR || type == VT_EMPTY || type == VT_NULL ? nullptr : &value;
+}
+
+// A value of a type the restriction column cannot take is an invalid
+// argument; running out of memory stays what it is.
+void ConvertRestriction(VARIANT& target, const VARIANT& value, VARTYPE type) {
+  const HRESULT hr = VariantChangeType(&target, const_cast<VARIANT*>(&value), 0, type);
+  if (hr == E_OUTOFMEMORY) throw EOleDbException(hr);
+  if (FAILED(hr)) throw EOleDbException(E_INVALIDARG);
+}
+
+std::optional<std::wstring> Restriction(const TOleDbRestrictions& restrictions, std::size_t index) {
+  const VARIANT* value = RestrictionValue(restrictions, index);
+  if (!value) return std::nullopt;
   VARIANT text;
   VariantInit(&text);
-  OleDbCheck(VariantChangeType(&text, const_cast<VARIANT*>(&value), 0, VT_BSTR));
+  ConvertRestriction(text, *value, VT_BSTR);
   std::wstring result(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
   VariantClear(&text);
   return result;
 }
 
-bool SameName(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-         CSTR_EQUAL;
+std::optional<LONG> NumberRestriction(const TOleDbRestrictions& restrictions, std::size_t index) {
+  const VARIANT* value = RestrictionValue(restrictions, index);
+  if (!value) return std::nullopt;
+  VARIANT number;
+  VariantInit(&number);
+  ConvertRestriction(number, *value, VT_I4);
+  return V_I4(&number);
 }
 
-// A table restriction names a file of the folder or nothing at all.
-std::optional<std::wstring> TableRestriction(const TOleDbRestrictions& restrictions, std::size_t index) {
-  std::optional<std::wstring> table = Restriction(restrictions, index);
-  if (table) CheckTableName(*table);
-  return table;
-}
+// Restrictions never touch a file: a table name no file of the folder can
+// have (one leaving the folder, a device) simply matches no table.
+bool RestrictsToNoTable(const std::optional<std::wstring>& table) { return table && !IsPossibleTableName(*table); }
 
 // The provider has no catalogs and no schemas: a non-empty restriction on
 // either matches nothing.
@@ -72,7 +86,8 @@ bool IsTextType(DBTYPE type) { return type == DBTYPE_STR || type == DBTYPE_WSTR;
 
 void AddTables(TSimpleRowsetData& data, const TOleDbRestrictions& restrictions, const std::wstring& folder) {
   if (RestrictsCatalogOrSchema(restrictions)) return;
-  const std::optional<std::wstring> table = TableRestriction(restrictions, 2);
+  const std::optional<std::wstring> table = Restriction(restrictions, 2);
+  if (RestrictsToNoTable(table)) return;
   if (std::optional<std::wstring> type = Restriction(restrictions, 3); type && !SameName(*type, L"TABLE")) return;
   for (const std::wstring& name : ListLogFiles(folder)) {
     if (table && !SameName(*table, name)) continue;
@@ -84,7 +99,8 @@ void AddTables(TSimpleRowsetData& data, const TOleDbRestrictions& restrictions, 
 
 void AddColumns(TSimpleRowsetData& data, const TOleDbRestrictions& restrictions, const std::wstring& folder) {
   if (RestrictsCatalogOrSchema(restrictions)) return;
-  const std::optional<std::wstring> table = TableRestriction(restrictions, 2);
+  const std::optional<std::wstring> table = Restriction(restrictions, 2);
+  if (RestrictsToNoTable(table)) return;
   const std::optional<std::wstring> columnName = Restriction(restrictions, 3);
   TOleDbColumns columns;
   BuildDataColumns(nullptr, columns);
@@ -92,7 +108,7 @@ void AddColumns(TSimpleRowsetData& data, const TOleDbRestrictions& restrictions,
     if (table && !SameName(*table, name)) continue;
     for (std::size_t i = 0; i < columns.Count(); ++i) {
       const TOleDbColumn& column = columns.Items(i);
-      if (columnName && *columnName != column.Name) continue;
+      if (columnName && !SameName(*columnName, column.Name)) continue;
       const bool text = IsTextType(column.DataType);
       data.AppendRow();
       Set(data, L"TABLE_NAME", TOleDbVariant::Text(name));
@@ -131,8 +147,12 @@ ULONG LongestTextColumn(DBTYPE type) {
   return longest;
 }
 
-void AddProviderTypes(TSimpleRowsetData& data) {
+void AddProviderTypes(TSimpleRowsetData& data, const TOleDbRestrictions& restrictions) {
+  const std::optional<LONG> dataType = NumberRestriction(restrictions, 0);
+  // Each type is the best match for its own DBTYPE.
+  if (const std::optional<LONG> bestMatch = NumberRestriction(restrictions, 1); bestMatch && *bestMatch == 0) return;
   for (const TProviderType& type : ProviderTypes) {
+    if (dataType && *dataType != type.Type) continue;
     data.AppendRow();
     Set(data, L"TYPE_NAME", TOleDbVariant::Text(type.Name));
     Set(data, L"DATA_TYPE", TOleDbVariant::UInt(type.Type));
@@ -197,6 +217,6 @@ void TZelLogDbSession::BuildSchemaRowset(const TOleDbSchema& schema, const TOleD
   else if (IsEqualGUID(schema.Guid, DBSCHEMA_COLUMNS))
     AddColumns(*rows, restrictions, folder);
   else if (IsEqualGUID(schema.Guid, DBSCHEMA_PROVIDER_TYPES))
-    AddProviderTypes(*rows);
+    AddProviderTypes(*rows, restrictions);
   data = TComPtr<IOleDbRowsetData>(rows.Get());
 }

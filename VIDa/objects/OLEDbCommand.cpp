@@ -121,9 +121,16 @@ void TOleDbCommand::RefreshColumns() {
 }
 
 void TOleDbCommand::CheckParameterInfoState() const {
-  if (ParameterStorage->HasParameterInfo()) return;
+  // Once the consumer has described the parameters, even as none, the
+  // storage answers whatever the text.
+  if (ParameterStorage->State != TOleDbParameterState::NeverDescribed) return;
   CheckState({TOleDbCommandState::NoText}, DB_E_NOCOMMAND);
   if (Capabilities & OleDbCommandPrepare) CheckState({TOleDbCommandState::TextSet}, DB_E_NOTPREPARED);
+}
+
+bool TOleDbCommand::ColumnsKnown() const {
+  if (State == TOleDbCommandState::NoText) return false;
+  return !(Capabilities & OleDbCommandPrepare) || State == TOleDbCommandState::Prepared;
 }
 
 void TOleDbCommand::CheckColumnsState() const {
@@ -355,7 +362,12 @@ HRESULT TOleDbCommand::CreateAccessor(DBACCESSORFLAGS dwAccessorFlags, DBCOUNTIT
                                       DBBINDSTATUS rgStatus[]) {
   return Guard([&] {
     TAccessorRules rules;
-    rules.Columns = &ColumnStorage->Columns();
+    // Conversions are checked against the current text's columns; while they
+    // are not known, the rowset checks the accessor when it takes it over.
+    if (ColumnsKnown()) {
+      RefreshColumns();
+      rules.Columns = &ColumnStorage->Columns();
+    }
     AccessorStorage->CreateAccessor(dwAccessorFlags, cBindings, rgBindings, cbRowSize, phAccessor, rgStatus, rules);
   }, [&](TOleDbTraceArgs& t) {
     t("dwAccessorFlags", dwAccessorFlags).Items("rgBindings", cBindings, rgBindings)("cbRowSize", cbRowSize);

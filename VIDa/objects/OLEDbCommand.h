@@ -146,6 +146,9 @@ protected:
   // parameter information is held.
   void CheckParameterInfoState() const;
   // The checks of GetColumnInfo and MapColumnIDs.
+  // Whether the current text's columns can be described now (the state in
+  // which CheckColumnsState lets IColumnsInfo answer).
+  bool ColumnsKnown() const;
   void CheckColumnsState() const;
   // Execute for a rowset text; returns the rows affected and the warning of
   // unsettable properties in status.

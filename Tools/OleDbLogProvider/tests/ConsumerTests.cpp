@@ -8,61 +8,13 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "ProviderTestSupport.h"
 #include "ExpectedRows.h"
 #include "ZelLogProvider_un.h"
 
 namespace {
-struct TSession {
-  TComPtr<IDBInitialize> DataSource;
-  TComPtr<IOpenRowset> Open;
-};
-
-TSession Connect(const std::wstring& folder) {
-  TSession session;
-  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_ZelLogDbProvider, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize,
-                                   session.DataSource.PutVoid()));
-  if (!session.DataSource) return session;
-  EXPECT_EQ(S_OK, SetInitDataSource(session.DataSource.Get(), folder));
-  EXPECT_EQ(S_OK, session.DataSource->Initialize());
-  TComPtr<IDBCreateSession> create;
-  EXPECT_EQ(S_OK, session.DataSource.As(create, IID_IDBCreateSession));
-  if (create) {
-    EXPECT_EQ(S_OK, create->CreateSession(nullptr, IID_IOpenRowset, reinterpret_cast<IUnknown**>(session.Open.Put())));
-  }
-  return session;
-}
-
-struct TOpened {
-  HRESULT Result = S_OK;
-  TTestErrorInfo Error;
-  TComPtr<IRowset> Rowset;
-};
-
-TOpened OpenTable(const TSession& session, const std::wstring& table) {
-  DBID id{};
-  id.eKind = DBKIND_NAME;
-  id.uName.pwszName = const_cast<wchar_t*>(table.c_str());
-  TOpened opened;
-  opened.Result = session.Open->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 0, nullptr,
-                                           reinterpret_cast<IUnknown**>(opened.Rowset.Put()));
-  opened.Error = TakeErrorInfo();
-  return opened;
-}
-
-TOpened Execute(const TSession& session, const std::wstring& text) {
-  TOpened opened;
-  TComPtr<IDBCreateCommand> create;
-  EXPECT_EQ(S_OK, session.Open.As(create, IID_IDBCreateCommand));
-  TComPtr<ICommandText> command;
-  EXPECT_EQ(S_OK, create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.Put())));
-  EXPECT_EQ(S_OK, command->SetCommandText(DBGUID_DEFAULT, text.c_str()));
-  opened.Result = command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(opened.Rowset.Put()));
-  opened.Error = TakeErrorInfo();
-  return opened;
-}
-
 // The rows of a schema rowset, each a map from column name to its value as
 // text (bound as the columns' own types).
 using TSchemaRow = std::map<std::wstring, std::wstring>;
@@ -168,6 +120,142 @@ TEST(Consumer, OpenRowsetRefusesNamesThatLeaveTheFolder) {
   }
 }
 
+namespace {
+// A call that blocks must fail the run rather than stall it.
+class TWatchdog {
+public:
+  explicit TWatchdog(DWORD milliseconds)
+      : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), thread_([this, milliseconds] {
+          if (WaitForSingleObject(done_, milliseconds) != WAIT_TIMEOUT) return;
+          std::fprintf(stderr, "blocked reading a device or a pipe\n");
+          std::fflush(nullptr);
+          TerminateProcess(GetCurrentProcess(), 3);
+        }) {}
+  ~TWatchdog() {
+    SetEvent(done_);
+    thread_.join();
+    CloseHandle(done_);
+  }
+  TWatchdog(const TWatchdog&) = delete;
+  TWatchdog& operator=(const TWatchdog&) = delete;
+
+private:
+  HANDLE done_;
+  std::thread thread_;
+};
+}  // namespace
+
+// Opening a device or a pipe may block for ever: such a table is refused by
+// its name, and anything else that is not a file on a disk once it is open,
+// before a byte of it is read.
+TEST(Consumer, DevicesAndPipesAreRefusedWithoutWaiting) {
+  TSession session = Connect(ExampleFolder());
+  ASSERT_TRUE(session.Open);
+  for (const wchar_t* name : {L"COM1", L"con.log", L"NUL.txt", L"lpt\u00B9. .", L"CONIN$"}) {
+    for (const TOpened& opened : {OpenTable(session, name), Execute(session, std::wstring(L"SELECT * FROM ") + name)}) {
+      EXPECT_EQ(DB_E_NOTABLE, opened.Result) << name;
+      EXPECT_NE(std::wstring::npos, opened.Error.Description.find(name)) << name;
+    }
+  }
+
+  const std::wstring folder = WindowsPath(ZELLOGDB_NONDISK_FOLDER);
+  if (GetFileAttributesW((folder + L"\\ok.log").c_str()) == INVALID_FILE_ATTRIBUTES)
+    GTEST_SKIP() << "the pipe and device links are made by the test command";
+  // Held open for writing, the pipe would block a reader until data comes.
+  HANDLE writer = CreateFileW((folder + L"\\fifo.log").c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  TSession pipes = Connect(folder);
+  ASSERT_TRUE(pipes.Open);
+  const TWatchdog watchdog(30000);
+  for (const wchar_t* name : {L"fifo.log", L"device.log"}) {
+    TOpened opened = OpenTable(pipes, name);
+    EXPECT_EQ(DB_E_NOTABLE, opened.Result) << name;
+    EXPECT_NE(std::wstring::npos, opened.Error.Description.find(name)) << name;
+  }
+  std::vector<std::wstring> names;
+  for (const TSchemaRow& row : Schema(pipes, DBSCHEMA_TABLES, {})) names.push_back(row.at(L"TABLE_NAME"));
+  EXPECT_EQ(std::vector<std::wstring>{L"ok.log"}, names);
+  EXPECT_EQ(23u, Schema(pipes, DBSCHEMA_COLUMNS, {}).size());
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+}
+
+namespace {
+DBPROP BackwardsProperty(DBPROPID id, DBPROPOPTIONS options) {
+  DBPROP property{};
+  property.dwPropertyID = id;
+  property.dwOptions = options;
+  V_VT(&property.vValue) = VT_BOOL;
+  V_BOOL(&property.vValue) = VARIANT_TRUE;
+  return property;
+}
+
+// The two backward properties as GetProperties reports them: VT_BOOL true or
+// false, anything else as "?".
+std::wstring BackwardsValues(IUnknown* object) {
+  DBPROPID ids[] = {DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS};
+  DBPROPIDSET request{ids, 2, DBPROPSET_ROWSET};
+  ULONG count = 0;
+  DBPROPSET* sets = nullptr;
+  TComPtr<IRowsetInfo> rowsetInfo;
+  TComPtr<ICommandProperties> commandProperties;
+  HRESULT hr = E_NOINTERFACE;
+  if (SUCCEEDED(object->QueryInterface(IID_IRowsetInfo, rowsetInfo.PutVoid())))
+    hr = rowsetInfo->GetProperties(1, &request, &count, &sets);
+  else if (SUCCEEDED(object->QueryInterface(IID_ICommandProperties, commandProperties.PutVoid())))
+    hr = commandProperties->GetProperties(1, &request, &count, &sets);
+  std::wstring values;
+  for (ULONG i = 0; SUCCEEDED(hr) && count == 1 && i < sets[0].cProperties; ++i) {
+    const VARIANT& value = sets[0].rgProperties[i].vValue;
+    values += V_VT(&value) != VT_BOOL ? L"?" : V_BOOL(&value) ? L"true " : L"false ";
+    VariantClear(&sets[0].rgProperties[i].vValue);
+  }
+  if (count > 0) CoTaskMemFree(sets[0].rgProperties);
+  CoTaskMemFree(sets);
+  return values;
+}
+}  // namespace
+
+// Consumers choose their fetch strategy from these properties: the log
+// rowset reads forward only and must say so.
+TEST(Consumer, LogRowsetsSayTheyAreForwardOnly) {
+  TSession session = Connect(ExampleFolder());
+  ASSERT_TRUE(session.Open);
+  TOpened opened = OpenTable(session, L"mail2-20090315.log");
+  ASSERT_EQ(S_OK, opened.Result);
+  EXPECT_EQ(L"false false ", BackwardsValues(opened.Rowset.Get()));
+  DBCOUNTITEM obtained = 0;
+  HROW* rows = nullptr;
+  EXPECT_EQ(DB_E_CANTFETCHBACKWARDS, opened.Rowset->GetNextRows(DB_NULL_HCHAPTER, 0, -1, &obtained, &rows));
+  EXPECT_EQ(DB_E_CANTSCROLLBACKWARDS, opened.Rowset->GetNextRows(DB_NULL_HCHAPTER, -1, 1, &obtained, &rows));
+  EXPECT_EQ(0u, obtained);
+
+  // Asking for them true is the usual property error.
+  for (DBPROPID id : {DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS}) {
+    DBID table{};
+    table.eKind = DBKIND_NAME;
+    table.uName.pwszName = const_cast<wchar_t*>(L"mail2-20090315.log");
+    for (DBPROPOPTIONS options : {DBPROPOPTIONS_REQUIRED, DBPROPOPTIONS_OPTIONAL}) {
+      DBPROP property = BackwardsProperty(id, options);
+      DBPROPSET set{&property, 1, DBPROPSET_ROWSET};
+      TComPtr<IRowset> rowset;
+      const HRESULT hr = session.Open->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 1, &set,
+                                                  reinterpret_cast<IUnknown**>(rowset.Put()));
+      EXPECT_EQ(options == DBPROPOPTIONS_REQUIRED ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED, hr) << id;
+      EXPECT_NE(DBPROPSTATUS_OK, property.dwStatus) << id;
+      if (rowset) EXPECT_EQ(L"false false ", BackwardsValues(rowset.Get()));
+    }
+  }
+
+  TComPtr<IDBCreateCommand> create;
+  ASSERT_EQ(S_OK, session.Open.As(create, IID_IDBCreateCommand));
+  TComPtr<ICommandProperties> command;
+  ASSERT_EQ(S_OK, create->CreateCommand(nullptr, IID_ICommandProperties, reinterpret_cast<IUnknown**>(command.Put())));
+  EXPECT_EQ(L"false false ", BackwardsValues(command.Get()));
+  DBPROP property = BackwardsProperty(DBPROP_CANFETCHBACKWARDS, DBPROPOPTIONS_REQUIRED);
+  DBPROPSET set{&property, 1, DBPROPSET_ROWSET};
+  EXPECT_EQ(DB_E_ERRORSOCCURRED, command->SetProperties(1, &set));
+}
+
 TEST(Consumer, SchemaRowsetsAgreeWithTheTables) {
   TTempFolder folder(L"schemas");
   folder.Write(L"b.log", LogText({"2010-04-01T10:00:00 Pass - OnArrival Info - - - - one"}));
@@ -203,9 +291,14 @@ TEST(Consumer, SchemaRowsetsAgreeWithTheTables) {
   EXPECT_TRUE(Schema(session, DBSCHEMA_TABLES, {Empty(), Empty(), Empty(), Text(L"VIEW")}).empty());
   EXPECT_TRUE(Schema(session, DBSCHEMA_TABLES, {Text(L"catalog")}).empty());
   EXPECT_EQ(std::vector<std::wstring>{L"b.log"}, tableNames(Schema(session, DBSCHEMA_TABLES, {Empty(), Empty(), Text(L"B.LOG")})));
-  HRESULT escaped = S_OK;
-  Schema(session, DBSCHEMA_TABLES, {Empty(), Empty(), Text(L"..\\x.log")}, &escaped);
-  EXPECT_EQ(DB_E_NOTABLE, escaped);
+  // A name no table can have matches nothing; restrictions never open a file.
+  for (const wchar_t* impossible : {L"..\\b.log", L"C:b.log", L"NUL", L"com1.log"}) {
+    for (REFGUID schema : {DBSCHEMA_TABLES, DBSCHEMA_COLUMNS}) {
+      HRESULT result = E_FAIL;
+      EXPECT_TRUE(Schema(session, schema, {Empty(), Empty(), Text(impossible)}, &result).empty()) << impossible;
+      EXPECT_EQ(S_OK, result) << impossible;
+    }
+  }
 
   // COLUMNS says what IColumnsInfo says.
   const std::vector<TSchemaRow> columns = Schema(session, DBSCHEMA_COLUMNS, {Empty(), Empty(), Text(L"b.log")});
@@ -235,12 +328,33 @@ TEST(Consumer, SchemaRowsetsAgreeWithTheTables) {
   CoTaskMemFree(names);
   EXPECT_EQ(46u, Schema(session, DBSCHEMA_COLUMNS, {}).size());
   EXPECT_EQ(2u, Schema(session, DBSCHEMA_COLUMNS, {Empty(), Empty(), Empty(), Text(L"Subject")}).size());
+  EXPECT_EQ(2u, Schema(session, DBSCHEMA_COLUMNS, {Empty(), Empty(), Empty(), Text(L"sUBJECT")}).size());
 
   const std::vector<TSchemaRow> types = Schema(session, DBSCHEMA_PROVIDER_TYPES, {});
   std::vector<std::wstring> typeCodes;
   for (const TSchemaRow& row : types) typeCodes.push_back(row.at(L"DATA_TYPE"));
   std::sort(typeCodes.begin(), typeCodes.end());
   EXPECT_EQ((std::vector<std::wstring>{L"11", L"129", L"130", L"3", L"7"}), typeCodes);
+  // The restrictions the mask advertises: DATA_TYPE and BEST_MATCH.
+  const auto typeNames = [&](std::vector<VARIANT> restrictions) {
+    std::vector<std::wstring> names;
+    for (const TSchemaRow& row : Schema(session, DBSCHEMA_PROVIDER_TYPES, std::move(restrictions)))
+      names.push_back(row.at(L"TYPE_NAME"));
+    return names;
+  };
+  VARIANT date, unused, bestOnly, notBest;
+  VariantInit(&date), VariantInit(&unused), VariantInit(&bestOnly), VariantInit(&notBest);
+  V_VT(&date) = V_VT(&unused) = VT_UI2;
+  V_UI2(&date) = DBTYPE_DATE;
+  V_UI2(&unused) = DBTYPE_GUID;
+  V_VT(&bestOnly) = V_VT(&notBest) = VT_BOOL;
+  V_BOOL(&bestOnly) = VARIANT_TRUE;
+  V_BOOL(&notBest) = VARIANT_FALSE;
+  EXPECT_EQ(std::vector<std::wstring>{L"DBTYPE_DATE"}, typeNames({date}));
+  EXPECT_EQ(std::vector<std::wstring>{L"DBTYPE_DATE"}, typeNames({date, bestOnly}));
+  EXPECT_TRUE(typeNames({unused}).empty());
+  EXPECT_TRUE(typeNames({Empty(), notBest}).empty());
+  EXPECT_EQ(5u, typeNames({Empty(), bestOnly}).size());
   EXPECT_TRUE(Schema(session, DBSCHEMA_INDEXES, {}).empty());
 }
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "ZelLogProvider_un.h"
+
 namespace {
 // COM for the whole test process, on the main thread.
 class TComEnvironment : public testing::Environment {
@@ -67,6 +69,47 @@ TTempFolder::~TTempFolder() {
 void TTempFolder::Write(const std::wstring& name, const std::string& bytes) const {
   std::ofstream out(path_ / name, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TSession Connect(const std::wstring& folder, TComPtr<IDBInitialize> dataSource) {
+  TSession session;
+  session.DataSource = std::move(dataSource);
+  if (!session.DataSource) {
+    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_ZelLogDbProvider, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize,
+                                     session.DataSource.PutVoid()));
+  }
+  if (!session.DataSource) return session;
+  EXPECT_EQ(S_OK, SetInitDataSource(session.DataSource.Get(), folder));
+  EXPECT_EQ(S_OK, session.DataSource->Initialize());
+  TComPtr<IDBCreateSession> create;
+  EXPECT_EQ(S_OK, session.DataSource.As(create, IID_IDBCreateSession));
+  if (create) {
+    EXPECT_EQ(S_OK, create->CreateSession(nullptr, IID_IOpenRowset, reinterpret_cast<IUnknown**>(session.Open.Put())));
+  }
+  return session;
+}
+
+TOpened OpenTable(const TSession& session, const std::wstring& table) {
+  DBID id{};
+  id.eKind = DBKIND_NAME;
+  id.uName.pwszName = const_cast<wchar_t*>(table.c_str());
+  TOpened opened;
+  opened.Result = session.Open->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 0, nullptr,
+                                           reinterpret_cast<IUnknown**>(opened.Rowset.Put()));
+  opened.Error = TakeErrorInfo();
+  return opened;
+}
+
+TOpened Execute(const TSession& session, const std::wstring& text) {
+  TOpened opened;
+  TComPtr<IDBCreateCommand> create;
+  EXPECT_EQ(S_OK, session.Open.As(create, IID_IDBCreateCommand));
+  TComPtr<ICommandText> command;
+  EXPECT_EQ(S_OK, create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.Put())));
+  EXPECT_EQ(S_OK, command->SetCommandText(DBGUID_DEFAULT, text.c_str()));
+  opened.Result = command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(opened.Rowset.Put()));
+  opened.Error = TakeErrorInfo();
+  return opened;
 }
 
 std::string LogText(const std::vector<std::string>& dataLines) {

@@ -33,6 +33,24 @@ private:
   std::filesystem::path path_;
 };
 
+// A data source initialised on folder and a session of it; the data source
+// is created by CLSID unless one is given.
+struct TSession {
+  TComPtr<IDBInitialize> DataSource;
+  TComPtr<IOpenRowset> Open;
+};
+TSession Connect(const std::wstring& folder, TComPtr<IDBInitialize> dataSource = {});
+
+// What opening a table left: the result, the error object and the rowset.
+struct TOpened {
+  HRESULT Result = S_OK;
+  TTestErrorInfo Error;
+  TComPtr<IRowset> Rowset;
+};
+TOpened OpenTable(const TSession& session, const std::wstring& table);
+// A command of the session executed with text.
+TOpened Execute(const TSession& session, const std::wstring& text);
+
 // A short current-format log with the given data lines.
 std::string LogText(const std::vector<std::string>& dataLines);
 

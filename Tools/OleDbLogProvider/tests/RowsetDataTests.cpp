@@ -11,16 +11,16 @@
 #include "ZelLogRowsetData_un.h"
 
 namespace {
-struct TOpened {
+struct TOpenedData {
   HRESULT Result = S_OK;
   TTestErrorInfo Error;
   TComPtr<IRowset> Rowset;
   TComPtr<TZelLogRowsetData> Data;
 };
 
-TOpened Open(const std::wstring& folder, const std::wstring& table) {
+TOpenedData Open(const std::wstring& folder, const std::wstring& table) {
   ZelLogDbFactory();
-  TOpened opened;
+  TOpenedData opened;
   opened.Data = MakeComObject<TZelLogRowsetData>(FolderPrefix(folder));
   TOleDbExecParams params;
   params.TableName = table;
@@ -42,7 +42,7 @@ TEST(LogRowsetData, HeldRecordsAreReusedAsHandlesAreReleased) {
   std::vector<std::string> lines;
   for (int i = 0; i < 500; ++i) lines.push_back("2010-04-01T10:00:00 Pass - OnArrival Info 10.0.0.1 - - - line");
   folder.Write(L"a.log", LogText(lines));
-  TOpened opened = Open(folder.Name(), L"a.log");
+  TOpenedData opened = Open(folder.Name(), L"a.log");
   ASSERT_EQ(S_OK, opened.Result);
   TTableReader reader(opened.Rowset.Get(), TBindingKind::Native);
   EXPECT_EQ(500u, reader.ReadAll(10).size());
@@ -54,7 +54,7 @@ TEST(LogRowsetData, EndOfRowsetRepeatsAndRowCountIsKnownOnlyThen) {
   TTempFolder folder(L"end");
   folder.Write(L"a.log", LogText({"2010-04-01T10:00:00 Pass - OnArrival Info - - - - one",
                                   "2010-04-01T10:00:01 Pass - OnArrival Info - - - - two"}));
-  TOpened opened = Open(folder.Name(), L"a.log");
+  TOpenedData opened = Open(folder.Name(), L"a.log");
   ASSERT_EQ(S_OK, opened.Result);
   TTableReader reader(opened.Rowset.Get(), TBindingKind::Native);
   std::vector<HROW> rows;
@@ -74,7 +74,7 @@ TEST(LogRowsetData, EndOfRowsetRepeatsAndRowCountIsKnownOnlyThen) {
 TEST(LogRowsetData, MovingBackFailsWithItsMessageRestartBeforeTheFirstRowSucceeds) {
   TTempFolder folder(L"back");
   folder.Write(L"a.log", LogText({"2010-04-01T10:00:00 Pass - OnArrival Info - - - - one"}));
-  TOpened opened = Open(folder.Name(), L"a.log");
+  TOpenedData opened = Open(folder.Name(), L"a.log");
   ASSERT_EQ(S_OK, opened.Result);
   EXPECT_EQ(S_OK, opened.Rowset->RestartPosition(DB_NULL_HCHAPTER));
   TTableReader reader(opened.Rowset.Get(), TBindingKind::Native);
@@ -95,7 +95,7 @@ TEST(LogRowsetData, AnUnreadableLineFailsOnlyItsOwnHeldRowAlsoWhenStreamed) {
   folder.Write(L"a.log", LogText({"2010-04-01T10:00:00 Pass - OnArrival Info - - - - before", "",
                                   "2010-04-01T10:00:02 Pass - OnArrival Info - - - - after"}));
   for (TBindingKind kind : {TBindingKind::Native, TBindingKind::Stream}) {
-    TOpened opened = Open(folder.Name(), L"a.log");
+    TOpenedData opened = Open(folder.Name(), L"a.log");
     ASSERT_EQ(S_OK, opened.Result);
     TTableReader reader(opened.Rowset.Get(), kind);
     std::vector<HROW> rows;
@@ -114,14 +114,14 @@ TEST(LogRowsetData, AnUnreadableLineFailsOnlyItsOwnHeldRowAlsoWhenStreamed) {
 TEST(LogRowsetData, StreamsGiveTextColumnsTimeHasNone) {
   TTempFolder folder(L"stream");
   folder.Write(L"a.log", LogText({"2010-04-01T10:00:00 Pass - OnArrival Info - - - %C5%81%C3%B3d%C5%BA msg"}));
-  TOpened opened = Open(folder.Name(), L"a.log");
+  TOpenedData opened = Open(folder.Name(), L"a.log");
   ASSERT_EQ(S_OK, opened.Result);
   const std::vector<TRowText> streamed = TTableReader(opened.Rowset.Get(), TBindingKind::Stream).ReadAll(1);
   ASSERT_EQ(1u, streamed.size());
   EXPECT_EQ(L"\u0141\u00f3d\u017a", streamed[0][20]);
   EXPECT_EQ(L"Pass", streamed[0][2]);
 
-  TOpened again = Open(folder.Name(), L"a.log");
+  TOpenedData again = Open(folder.Name(), L"a.log");
   TComPtr<IAccessor> accessor;
   ASSERT_EQ(S_OK, again.Rowset.As(accessor, IID_IAccessor));
   DBOBJECT object{STGM_READ, IID_ISequentialStream};
@@ -148,7 +148,7 @@ TEST(LogRowsetData, StreamsGiveTextColumnsTimeHasNone) {
 TEST(LogRowsetData, ForeignAndMissingFilesAreRefusedWithTheirMessage) {
   TTempFolder folder(L"refused");
   folder.Write(L"foreign.log", "just text\r\n");
-  TOpened foreign = Open(folder.Name(), L"foreign.log");
+  TOpenedData foreign = Open(folder.Name(), L"foreign.log");
   EXPECT_EQ(E_UNEXPECTED, foreign.Result);
   EXPECT_EQ(L"Could not load file, because it is either not an ZEL Text Log file or cannot be opened.\r\n\r\nFile: \"" +
                 FolderPrefix(folder.Name()) + L"foreign.log\".",
@@ -160,7 +160,7 @@ TEST(LogRowsetData, AFileBeingReadCanBeRenamedAndItsMappedBytesStillRead) {
   TTempFolder folder(L"rotate");
   std::vector<std::string> lines(50, "2010-04-01T10:00:00 Pass - OnArrival Info - - - - line");
   folder.Write(L"a.log", LogText(lines));
-  TOpened opened = Open(folder.Name(), L"a.log");
+  TOpenedData opened = Open(folder.Name(), L"a.log");
   ASSERT_EQ(S_OK, opened.Result);
   TTableReader reader(opened.Rowset.Get(), TBindingKind::Native);
   std::vector<HROW> rows;
@@ -175,7 +175,7 @@ TEST(LogRowsetData, AFileBeingReadCanBeRenamedAndItsMappedBytesStillRead) {
 TEST(LogRowsetData, LinesAppendedAfterOpeningAreNotRows) {
   TTempFolder folder(L"grow");
   folder.Write(L"a.log", LogText({"2010-04-01T10:00:00 Pass - OnArrival Info - - - - one"}));
-  TOpened opened = Open(folder.Name(), L"a.log");
+  TOpenedData opened = Open(folder.Name(), L"a.log");
   ASSERT_EQ(S_OK, opened.Result);
   {
     HANDLE file = CreateFileW((folder.Path() / L"a.log").c_str(), FILE_APPEND_DATA,
@@ -204,4 +204,14 @@ TEST(LogRowsetData, TableNamesInsideTheFolder) {
                               L"\\\\server\\share\\secret.log", L"\\secret.log", L"/secret.log", L"...\\x.log",
                               L"sub\\. .\\a.log", L"a.log:stream"})
     EXPECT_FALSE(IsTableNameInsideFolder(name)) << name;
+}
+
+TEST(LogRowsetData, DeviceNamesInAnyCaseWithAnyExtension) {
+  for (const wchar_t* name : {L"CON", L"prn", L"Aux.log", L"nul.txt.log", L"COM1", L"com9.log", L"LPT1.", L"lpt5 .log",
+                              L"COM\u00B9.log", L"lpt\u00B3", L"CONIN$", L"conout$.log", L"sub\\NUL.log",
+                              L"sub/com2.x", L"CON . .", L"CON  "})
+    EXPECT_TRUE(IsDeviceName(name)) << name;
+  for (const wchar_t* name : {L"CONSOLE.log", L"COM10.log", L"COM0.log", L"LPT.log", L"xCOM1.log", L"NULL",
+                              L"a.CON", L"COM\u00B4.log", L"CON\\a.log", L"", L"COM", L"con1.log"})
+    EXPECT_FALSE(IsDeviceName(name)) << name;
 }

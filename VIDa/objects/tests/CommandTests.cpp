@@ -244,6 +244,43 @@ DBBINDING CellBinding(DBORDINAL ordinal) {
   return binding;
 }
 
+TEST(Command, AccessorConversionsAreCheckedAgainstTheCurrentText) {
+  // The test command's rowset texts have an I4 column 1, which no GUID
+  // binding can read; a statement has no columns.
+  DBBINDING asGuid = CellBinding(1);
+  asGuid.wType = DBTYPE_GUID;
+  struct TCase {
+    const wchar_t* Earlier;  // text whose columns were asked for first
+    const wchar_t* Current;
+    std::uint8_t Capabilities;
+    HRESULT Expected;
+  } cases[] = {
+      {nullptr, L"SELECT * FROM t", 0, DB_E_ERRORSOCCURRED},
+      {L"SELECT * FROM t", L"UPDATE t SET a = 1", 0, S_OK},
+      {nullptr, nullptr, 0, S_OK},
+      // Not prepared: the columns are not known yet; the rowset checks.
+      {nullptr, L"SELECT * FROM t", OleDbCommandPrepare, S_OK},
+  };
+  for (const TCase& c : cases) {
+    TFixture f(c.Earlier ? c.Earlier : c.Current, c.Capabilities);
+    if (c.Earlier) {
+      DBORDINAL count = 0;
+      DBCOLUMNINFO* infos = nullptr;
+      OLECHAR* names = nullptr;
+      ASSERT_EQ(Ask<IColumnsInfo>(f.Text.Get(), IID_IColumnsInfo)->GetColumnInfo(&count, &infos, &names), S_OK);
+      CoTaskMemFree(infos);
+      CoTaskMemFree(names);
+      ASSERT_EQ(f.Text->SetCommandText(DBGUID_DEFAULT, c.Current), S_OK);
+    }
+    HACCESSOR accessor = DB_NULL_HACCESSOR;
+    DBBINDSTATUS status = DBBINDSTATUS_OK;
+    EXPECT_EQ(Ask<IAccessor>(f.Text.Get(), IID_IAccessor)
+                  ->CreateAccessor(DBACCESSOR_ROWDATA, 1, &asGuid, sizeof(TCell), &accessor, &status),
+              c.Expected)
+        << (c.Current ? c.Current : L"no text");
+  }
+}
+
 TEST(Command, AccessorsCreatedBeforeExecuteReadTheRowset) {
   TFixture f(L"t");
   TComPtr<IAccessor> commandAccessors = Ask<IAccessor>(f.Text.Get(), IID_IAccessor);

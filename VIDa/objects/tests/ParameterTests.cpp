@@ -181,6 +181,15 @@ TEST(CommandParameters, StateChecksBeforeAnyDescription) {
   ASSERT_EQ(fresh.Parameters->SetParameterInfo(1, &ordinal, &one), S_OK);
   fresh.Text->SetCommandText(DBGUID_DEFAULT, L"y ?");
   EXPECT_EQ(info.Get(fresh.Parameters.Get()), S_OK);
+
+  // Described as none, with or without text or preparation: there are no
+  // parameters to answer with, and no names to find.
+  for (const wchar_t* text : {static_cast<const wchar_t*>(nullptr), L"z ?"}) {
+    TCommand none(text, OleDbCommandParameters | OleDbCommandPrepare);
+    ASSERT_EQ(none.Parameters->SetParameterInfo(0, nullptr, nullptr), S_OK);
+    EXPECT_EQ(info.Get(none.Parameters.Get()), DB_E_PARAMUNAVAILABLE) << (text ? text : L"no text");
+    EXPECT_EQ(none.Parameters->MapParameterNames(1, names, found), DB_E_ERRORSOCCURRED) << (text ? text : L"no text");
+  }
 }
 
 TEST(CommandParameters, ExecutionCarriesTheValues) {
