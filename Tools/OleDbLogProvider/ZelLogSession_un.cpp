@@ -39,12 +39,9 @@ void ConvertRestriction(VARIANT& target, const VARIANT& value, VARTYPE type) {
 std::optional<std::wstring> Restriction(const TOleDbRestrictions& restrictions, std::size_t index) {
   const VARIANT* value = RestrictionValue(restrictions, index);
   if (!value) return std::nullopt;
-  VARIANT text;
-  VariantInit(&text);
-  ConvertRestriction(text, *value, VT_BSTR);
-  std::wstring result(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
-  VariantClear(&text);
-  return result;
+  TOleDbVariant text;  // freed however copying it out ends
+  ConvertRestriction(text.Get(), *value, VT_BSTR);
+  return std::wstring(V_BSTR(&text.Get()), SysStringLen(V_BSTR(&text.Get())));
 }
 
 std::optional<LONG> NumberRestriction(const TOleDbRestrictions& restrictions, std::size_t index) {

@@ -142,8 +142,15 @@ TOleDbSchemaStorage::TOleDbSchemaStorage(std::unique_ptr<TOleDbSchemas> schemas)
 
 TOleDbSchemas& TOleDbSchemaStorage::Schemas() {
   if (!defined_) {
-    defined_ = true;
-    DefineSchemas();
+    defined_ = true;  // before, for the definitions that add through Schemas()
+    // A list cut short by a failure is not kept: the next call defines it again.
+    try {
+      DefineSchemas();
+    } catch (...) {
+      schemas_->Clear();
+      defined_ = false;
+      throw;
+    }
   }
   return *schemas_;
 }
