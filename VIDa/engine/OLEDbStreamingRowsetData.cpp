@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "OLEDbError.h"
+#include "OLEDbProperties.h"
 #include "OLEDbRowHandles.h"
 
 TOleDbStreamRecord* TOleDbStreamRecordPool::Record(std::int32_t slot) noexcept {
@@ -28,6 +29,15 @@ std::int32_t TOleDbStreamRecordPool::TakeFree(TFactory factory) {
 
 void TOleDbStreamRecordPool::GiveBack(std::int32_t slot) {
   if (Record(slot)) free_.push_back(slot);
+}
+
+void TOleDbStreamingRowsetData::DeclareForwardOnly(TOleDbPropertySets& sets) {
+  const TOleDbVariant no = TOleDbVariant::Bool(false);
+  for (DBPROPID id : {DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS}) {
+    TOleDbProperty& property = sets.EnsureProperty(DBPROPSET_ROWSET, id);
+    property.Flags &= ~DBPROPFLAGS_WRITE;
+    sets.PutValue(DBPROPSET_ROWSET, id, no.Get());
+  }
 }
 
 TOleDbStreamingRowsetData::TOleDbStreamingRowsetData(TOleDbStreamRecordPool::TFactory newRecord,
