@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "BenchPlatform.h"
@@ -24,20 +25,34 @@ namespace {
 
 constexpr const char* Usage =
     "Usage: bench_provider --dll PATH [--file PATH | --dir DIR] [--size N[M|G]] [--seed N] [--repeat N]\n"
+    "                      [--measure all|read|held]\n"
     "Reads one synthetic log (generated when missing) through zellogdb.dll as an OLE DB\n"
-    "consumer does, with native and with wide-text bindings of all columns in batches of\n"
-    "1 and 100 rows, and prints MB/s and rows/s beside TLogFileReader::ReadRecord.\n";
+    "consumer does, with native, wide-text and VARIANT bindings of all columns and with\n"
+    "none, in batches of 1 and 100 rows, and prints MB/s and rows/s beside\n"
+    "TLogFileReader::ReadRecord (read).\n"
+    "Then fetches 10,000 to 300,000 rows in one GetNextRows and holds them, and prints\n"
+    "the cost per held row beside that of 10,000 (held).\n";
 
 struct TOptions {
   fs::path Dll;
   TBenchLogOptions Log;
+  bool Read = true;
+  bool Held = true;
 };
 
 bool ParseOptions(int argc, char** argv, TOptions& options) {
   const bool parsed = ParseBenchLogOptions(argc, argv, options.Log, [&](std::string_view name, const char* value) {
-    if (name != "--dll") return false;
-    options.Dll = fs::path(value);
-    return true;
+    if (name == "--dll") {
+      options.Dll = fs::path(value);
+      return true;
+    }
+    if (name == "--measure") {
+      const std::string_view measure = value;
+      options.Read = measure == "all" || measure == "read";
+      options.Held = measure == "all" || measure == "held";
+      return options.Read || options.Held;
+    }
+    return false;
   });
   return parsed && !options.Dll.empty();
 }
@@ -54,6 +69,9 @@ void Check(HRESULT hr, const char* what) {
 template <class I>
 struct TRef {
   I* Ptr = nullptr;
+  TRef() = default;
+  TRef(TRef&& other) noexcept : Ptr(std::exchange(other.Ptr, nullptr)) {}
+  TRef& operator=(TRef&&) = delete;
   ~TRef() {
     if (Ptr) Ptr->Release();
   }
@@ -67,6 +85,10 @@ void PrintPass(const char* name, const TBenchPass& pass, std::uint64_t bytes, co
               static_cast<double>(pass.Count) / pass.Seconds / 1e6, reference.Seconds / pass.Seconds,
               MiB(PeakResidentBytes()));
 }
+
+// How the columns are bound; Nothing fetches and releases rows without
+// reading them, which shows what GetData adds.
+enum class TBindAs { Nothing, Native, WideText, Variant };
 
 // A data source, session and rowset factory over one folder, through the DLL.
 class TConsumer {
@@ -101,13 +123,8 @@ public:
 
   // Reads every row of table with every column bound as its own type or as
   // wide text; returns the rows read.
-  std::uint64_t Read(const std::wstring& table, bool wideText, DBROWCOUNT batch) {
-    DBID id{};
-    id.eKind = DBKIND_NAME;
-    id.uName.pwszName = const_cast<wchar_t*>(table.c_str());
-    TRef<IRowset> rowset;
-    Check(open_->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 0, nullptr, reinterpret_cast<IUnknown**>(rowset.Out())),
-          "OpenRowset");
+  std::uint64_t Read(const std::wstring& table, TBindAs bindAs, DBROWCOUNT batch) {
+    TRef<IRowset> rowset = OpenRowset(table);
     TRef<IColumnsInfo> info;
     Check(rowset->QueryInterface(IID_IColumnsInfo, info.Out()), "IColumnsInfo");
     DBORDINAL count = 0;
@@ -122,8 +139,10 @@ public:
       binding.iOrdinal = columns[i].iOrdinal;
       binding.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
       binding.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
-      binding.wType = wideText ? static_cast<DBTYPE>(DBTYPE_WSTR) : columns[i].wType;
-      binding.cbMaxLen = text ? 4096 : (wideText ? 128 : 8);
+      binding.wType = bindAs == TBindAs::WideText  ? static_cast<DBTYPE>(DBTYPE_WSTR)
+                      : bindAs == TBindAs::Variant ? static_cast<DBTYPE>(DBTYPE_VARIANT)
+                                                   : columns[i].wType;
+      binding.cbMaxLen = bindAs == TBindAs::Variant ? sizeof(VARIANT) : text ? 4096 : (bindAs == TBindAs::WideText ? 128 : 8);
       binding.obStatus = offset;
       binding.obLength = offset + 8;
       binding.obValue = offset + 16;
@@ -145,7 +164,11 @@ public:
       HROW* held = rows.data();
       const HRESULT fetched = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, batch, &obtained, &held);
       Check(fetched, "GetNextRows");
-      for (DBCOUNTITEM i = 0; i < obtained; ++i) rowset->GetData(rows[i], handle, buffer.data());
+      for (DBCOUNTITEM i = 0; i < obtained && bindAs != TBindAs::Nothing; ++i) {
+        rowset->GetData(rows[i], handle, buffer.data());
+        if (bindAs == TBindAs::Variant)
+          for (const DBBINDING& binding : bindings) VariantClear(reinterpret_cast<VARIANT*>(&buffer[binding.obValue]));
+      }
       if (obtained > 0) Check(rowset->ReleaseRows(obtained, rows.data(), nullptr, nullptr, nullptr), "ReleaseRows");
       total += obtained;
       if (fetched == DB_S_ENDOFROWSET || obtained == 0) break;
@@ -154,11 +177,89 @@ public:
     return total;
   }
 
+  // Fetches rows rows in one GetNextRows and releases them in one
+  // ReleaseRows; returns the rows obtained.
+  std::uint64_t FetchHeld(const std::wstring& table, DBROWCOUNT rows) {
+    TRef<IRowset> rowset = OpenRowset(table);
+    DBCOUNTITEM obtained = 0;
+    HROW* held = nullptr;
+    Check(rowset->GetNextRows(DB_NULL_HCHAPTER, 0, rows, &obtained, &held), "GetNextRows");
+    if (obtained > 0) Check(rowset->ReleaseRows(obtained, held, nullptr, nullptr, nullptr), "ReleaseRows");
+    CoTaskMemFree(held);
+    return obtained;
+  }
+
 private:
+  TRef<IRowset> OpenRowset(const std::wstring& table) {
+    DBID id{};
+    id.eKind = DBKIND_NAME;
+    id.uName.pwszName = const_cast<wchar_t*>(table.c_str());
+    TRef<IRowset> rowset;
+    Check(open_->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 0, nullptr, reinterpret_cast<IUnknown**>(rowset.Out())),
+          "OpenRowset");
+    return rowset;
+  }
+
   HMODULE library_ = nullptr;
   TRef<IDBInitialize> init_;
   TRef<IOpenRowset> open_;
 };
+
+
+void MeasureReading(const TOptions& options, const fs::path& path, std::uint64_t bytes, TConsumer& consumer,
+                    const std::wstring& table) {
+  const TBenchPass readRecord = MeasureBest(options.Log.Repeat, [&] {
+    TLogFileReader reader;
+    std::string errorText;
+    if (!reader.Open(path.u16string(), errorText)) throw std::runtime_error(errorText);
+    TLogRecord record;
+    std::uint64_t rows = 0;
+    while (!reader.Eof()) {
+      errorText.clear();
+      if (reader.ReadRecord(record, errorText) || !errorText.empty()) ++rows;
+    }
+    reader.Close(errorText);
+    return rows;
+  });
+  PrintPass("TLogFileReader::ReadRecord", readRecord, bytes, readRecord);
+
+  struct TMode {
+    TBindAs BindAs;
+    const char* Name;
+  };
+  for (const TMode mode : {TMode{TBindAs::Nothing, "fetch only"}, TMode{TBindAs::Native, "native"},
+                           TMode{TBindAs::WideText, "WSTR"}, TMode{TBindAs::Variant, "VARIANT"}}) {
+    for (const DBROWCOUNT batch : {DBROWCOUNT(1), DBROWCOUNT(100)}) {
+      const TBenchPass pass = MeasureBest(options.Log.Repeat, [&] { return consumer.Read(table, mode.BindAs, batch); });
+      const std::string name = std::string("OLE DB, ") + mode.Name + (mode.BindAs == TBindAs::Nothing ? "" : " bindings") +
+                               ", batch " + std::to_string(batch);
+      PrintPass(name.c_str(), pass, bytes, readRecord);
+      if (pass.Count != readRecord.Count)
+        std::printf("warning: %llu rows through OLE DB, %llu records and errors read directly\n",
+                    static_cast<unsigned long long>(pass.Count), static_cast<unsigned long long>(readRecord.Count));
+    }
+  }
+}
+
+// A consumer that holds what it fetched must pay the same per row however
+// many it holds.
+void MeasureHeldRows(const TOptions& options, TConsumer& consumer, const std::wstring& table) {
+  std::printf("\nrows held at once (one GetNextRows, one ReleaseRows)\n");
+  double reference = 0;
+  for (const DBROWCOUNT rows : {DBROWCOUNT(10000), DBROWCOUNT(30000), DBROWCOUNT(100000), DBROWCOUNT(300000)}) {
+    const TBenchPass pass = MeasureBest(options.Log.Repeat, [&] { return consumer.FetchHeld(table, rows); });
+    if (pass.Count < static_cast<std::uint64_t>(rows)) {
+      std::printf("%8lld rows: the log has only %llu rows\n", static_cast<long long>(rows),
+                  static_cast<unsigned long long>(pass.Count));
+      break;
+    }
+    const double perRow = pass.Seconds / static_cast<double>(pass.Count);
+    if (reference == 0) reference = perRow;
+    std::printf("%8lld rows held %8.3f s %8.3f us/row   %5.2f x per row of 10000   peak RSS %.1f MiB\n",
+                static_cast<long long>(rows), pass.Seconds, perRow * 1e6, perRow / reference,
+                MiB(PeakResidentBytes()));
+  }
+}
 
 }  // namespace
 
@@ -175,34 +276,10 @@ int main(int argc, char** argv) {
     std::printf("best of %d runs each\n", options.Log.Repeat);
     std::printf("peak RSS after preparing the log: %.1f MiB\n\n", MiB(PeakResidentBytes()));
 
-    const TBenchPass readRecord = MeasureBest(options.Log.Repeat, [&] {
-      TLogFileReader reader;
-      std::string errorText;
-      if (!reader.Open(path.u16string(), errorText)) throw std::runtime_error(errorText);
-      TLogRecord record;
-      std::uint64_t rows = 0;
-      while (!reader.Eof()) {
-        errorText.clear();
-        if (reader.ReadRecord(record, errorText) || !errorText.empty()) ++rows;
-      }
-      reader.Close(errorText);
-      return rows;
-    });
-    PrintPass("TLogFileReader::ReadRecord", readRecord, bytes, readRecord);
-
     TConsumer consumer(options.Dll, path.parent_path());
     const std::wstring table = path.filename().wstring();
-    for (const bool wideText : {false, true}) {
-      for (const DBROWCOUNT batch : {DBROWCOUNT(1), DBROWCOUNT(100)}) {
-        const TBenchPass pass = MeasureBest(options.Log.Repeat, [&] { return consumer.Read(table, wideText, batch); });
-        const std::string name = std::string("OLE DB, ") + (wideText ? "WSTR" : "native") + " bindings, batch " +
-                                 std::to_string(batch);
-        PrintPass(name.c_str(), pass, bytes, readRecord);
-        if (pass.Count != readRecord.Count)
-          std::printf("warning: %llu rows through OLE DB, %llu records and errors read directly\n",
-                      static_cast<unsigned long long>(pass.Count), static_cast<unsigned long long>(readRecord.Count));
-      }
-    }
+    if (options.Read) MeasureReading(options, path, bytes, consumer, table);
+    if (options.Held) MeasureHeldRows(options, consumer, table);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_provider: %s\n", e.what());
     return 1;

@@ -6,7 +6,7 @@ const TOleDbClass* TZelLogDbCommand::TClass::RowsetClass() const { return &OleDb
 
 void TZelLogDbCommand::InitProperties() {
   TOleDbCommand::InitProperties();
-  DeclareForwardOnly(PropertySets());
+  TOleDbStreamingRowsetData::DeclareForwardOnly(PropertySets());
 }
 
 void TZelLogDbCommand::DescribeColumns(TOleDbExecParams& params, TOleDbColumns& columns) {

@@ -107,21 +107,9 @@ std::unique_ptr<TOleDbByteStream> TZelLogRowsetData::GetColumnBlobStream(TOleDbD
   return std::make_unique<TOleDbByteStream>(value.Data, value.Length);
 }
 
-void DeclareForwardOnly(TOleDbPropertySets& sets) {
-  VARIANT no;
-  VariantInit(&no);
-  V_VT(&no) = VT_BOOL;
-  V_BOOL(&no) = VARIANT_FALSE;
-  for (DBPROPID id : {DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS}) {
-    TOleDbProperty& property = sets.EnsureProperty(DBPROPSET_ROWSET, id);
-    property.Flags &= ~DBPROPFLAGS_WRITE;
-    sets.PutValue(DBPROPSET_ROWSET, id, no);
-  }
-}
-
 void TZelLogDbRowset::InitProperties() {
   TOleDbRowset::InitProperties();
-  DeclareForwardOnly(PropertySets());
+  TOleDbStreamingRowsetData::DeclareForwardOnly(PropertySets());
 }
 
 void TZelLogDbRowset::CreateRowsetData(TOleDbExecParams&) {

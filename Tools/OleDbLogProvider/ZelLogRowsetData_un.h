@@ -62,11 +62,6 @@ private:
   std::string errorText_;
 };
 
-// The log rowset reads forward only and says so: DBPROP_CANFETCHBACKWARDS and
-// DBPROP_CANSCROLLBACKWARDS false and not settable, in the rowset property set
-// of a log rowset or of the command that makes one.
-void DeclareForwardOnly(TOleDbPropertySets& sets);
-
 class TZelLogDbRowset : public TOleDbRowset {
 public:
   static constexpr const wchar_t* ClassName = L"TZelLogDbRowset";

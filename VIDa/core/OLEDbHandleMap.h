@@ -65,52 +65,69 @@ constexpr bool HandleKeyFromValue(std::uintptr_t handle, std::int32_t& key) noex
 
 // Sorted key/value map; V is a small copyable value (an object pointer, a
 // state byte).
+//
+// Entries are kept in a run of short sorted blocks rather than one array: a
+// consumer may hold hundreds of thousands of rows, and handle numbers land all
+// over decimal-text order, so one array would move half its entries on every
+// insert. Lookups are two binary searches; an insert or removal moves at most
+// one block; enumeration by rising index walks the blocks once.
 template <class V>
 class TDecimalOrderMap {
 public:
-  std::size_t Count() const noexcept { return entries_.size(); }
-  bool Empty() const noexcept { return entries_.empty(); }
-  void Reserve(std::size_t capacity) { entries_.reserve(capacity); }
+  std::size_t Count() const noexcept { return count_; }
+  bool Empty() const noexcept { return count_ == 0; }
+  // Makes room for capacity entries, so that filling the map up to there
+  // allocates nothing.
+  void Reserve(std::size_t capacity) {
+    const std::size_t blocks = (capacity + BlockSplit - 1) / BlockSplit + 1;
+    while (blocks_.size() < blocks) AppendSpareBlock();
+  }
 
   // Raises EHandleMapError when key is present.
   void Add(std::int32_t key, V value) {
-    const std::uint64_t rank = DecimalTextRank(key);
-    auto it = LowerBound(rank);
-    if (it != entries_.end() && it->Rank == rank) RaiseDuplicateHandleKey();
-    entries_.insert(it, TEntry{rank, key, value});
+    const TPlace place = Locate(DecimalTextRank(key));
+    if (place.Found) RaiseDuplicateHandleKey();
+    Insert(place, TEntry{place.Rank, key, value});
   }
   // Replaces the value of a present key, else adds it.
   void Put(std::int32_t key, V value) {
-    const std::uint64_t rank = DecimalTextRank(key);
-    auto it = LowerBound(rank);
-    if (it != entries_.end() && it->Rank == rank)
-      it->Value = value;
+    const TPlace place = Locate(DecimalTextRank(key));
+    if (place.Found)
+      blocks_[place.Block][place.Offset].Value = value;
     else
-      entries_.insert(it, TEntry{rank, key, value});
+      Insert(place, TEntry{place.Rank, key, value});
   }
   // Absent keys are ignored; answers whether the key was present.
   bool Remove(std::int32_t key) noexcept {
-    const std::uint64_t rank = DecimalTextRank(key);
-    auto it = LowerBound(rank);
-    if (it == entries_.end() || it->Rank != rank) return false;
-    entries_.erase(it);
+    const TPlace place = Locate(DecimalTextRank(key));
+    if (!place.Found) return false;
+    std::vector<TEntry>& block = blocks_[place.Block];
+    block.erase(block.begin() + static_cast<std::ptrdiff_t>(place.Offset));
+    --count_;
+    if (place.Block < cursorBlock_) --cursorStart_;
+    if (block.empty()) RetireBlock(place.Block);
     return true;
   }
-  // Keeps the capacity, so refilling allocates nothing.
-  void Clear() noexcept { entries_.clear(); }
+  // Keeps every block's capacity, so refilling allocates nothing.
+  void Clear() noexcept {
+    for (std::size_t i = 0; i < used_; ++i) blocks_[i].clear();
+    used_ = 0;
+    count_ = 0;
+    cursorBlock_ = 0;
+    cursorStart_ = 0;
+  }
 
   // The stored value, or null when key is absent.
   const V* Lookup(std::int32_t key) const noexcept {
-    const std::uint64_t rank = DecimalTextRank(key);
-    auto it = LowerBound(rank);
-    return it != entries_.end() && it->Rank == rank ? &it->Value : nullptr;
+    const TPlace place = Locate(DecimalTextRank(key));
+    return place.Found ? &blocks_[place.Block][place.Offset].Value : nullptr;
   }
   bool Contains(std::int32_t key) const noexcept { return Lookup(key) != nullptr; }
   // Index in enumeration order, or -1.
   std::ptrdiff_t IndexOf(std::int32_t key) const noexcept {
-    const std::uint64_t rank = DecimalTextRank(key);
-    auto it = LowerBound(rank);
-    return it != entries_.end() && it->Rank == rank ? it - entries_.begin() : -1;
+    const TPlace place = Locate(DecimalTextRank(key));
+    if (!place.Found) return -1;
+    return static_cast<std::ptrdiff_t>(StartOfBlock(place.Block) + place.Offset);
   }
 
   // Enumeration by index; an index outside the map raises EHandleMapError.
@@ -123,21 +140,118 @@ private:
     std::int32_t Key;
     V Value;
   };
+  // Where a rank is or would be inserted.
+  struct TPlace {
+    std::uint64_t Rank;
+    std::size_t Block;
+    std::size_t Offset;
+    bool Found;
+  };
 
-  typename std::vector<TEntry>::iterator LowerBound(std::uint64_t rank) noexcept {
-    return std::lower_bound(entries_.begin(), entries_.end(), rank,
-                            [](const TEntry& e, std::uint64_t r) { return e.Rank < r; });
+  // A full block splits into two halves; small enough that moving within
+  // one block costs little, large enough that the blocks stay few.
+  static constexpr std::size_t BlockCapacity = 128;
+  static constexpr std::size_t BlockSplit = BlockCapacity / 2;
+
+  TPlace Locate(std::uint64_t rank) const noexcept {
+    if (used_ == 0) return {rank, 0, 0, false};
+    // The first block whose last rank is not below rank; past the last
+    // block, the end of the last one.
+    std::size_t low = 0, high = used_;
+    while (low < high) {
+      const std::size_t middle = low + (high - low) / 2;
+      if (blocks_[middle].back().Rank < rank)
+        low = middle + 1;
+      else
+        high = middle;
+    }
+    if (low == used_) return {rank, used_ - 1, blocks_[used_ - 1].size(), false};
+    const std::vector<TEntry>& block = blocks_[low];
+    const auto it = std::lower_bound(block.begin(), block.end(), rank,
+                                     [](const TEntry& e, std::uint64_t r) { return e.Rank < r; });
+    return {rank, low, static_cast<std::size_t>(it - block.begin()), it != block.end() && it->Rank == rank};
   }
-  typename std::vector<TEntry>::const_iterator LowerBound(std::uint64_t rank) const noexcept {
-    return std::lower_bound(entries_.begin(), entries_.end(), rank,
-                            [](const TEntry& e, std::uint64_t r) { return e.Rank < r; });
+
+  void Insert(const TPlace& place, const TEntry& entry) {
+    if (used_ == 0) {
+      if (blocks_.empty()) AppendSpareBlock();
+      used_ = 1;
+    }
+    std::size_t blockIndex = place.Block;
+    std::size_t offset = place.Offset;
+    if (blocks_[blockIndex].size() == BlockCapacity) {
+      SplitBlock(blockIndex);
+      if (offset > BlockSplit) {
+        ++blockIndex;
+        offset -= BlockSplit;
+      }
+    }
+    std::vector<TEntry>& block = blocks_[blockIndex];
+    block.insert(block.begin() + static_cast<std::ptrdiff_t>(offset), entry);
+    ++count_;
+    if (blockIndex < cursorBlock_) ++cursorStart_;
   }
+
+  // Moves the upper half of a full block into a new block after it.
+  void SplitBlock(std::size_t index) {
+    if (used_ == blocks_.size()) AppendSpareBlock();
+    // The spare block at used_ moves to index + 1.
+    std::rotate(blocks_.begin() + static_cast<std::ptrdiff_t>(index + 1),
+                blocks_.begin() + static_cast<std::ptrdiff_t>(used_),
+                blocks_.begin() + static_cast<std::ptrdiff_t>(used_ + 1));
+    ++used_;
+    std::vector<TEntry>& lower = blocks_[index];
+    std::vector<TEntry>& upper = blocks_[index + 1];
+    upper.assign(lower.begin() + BlockSplit, lower.end());
+    lower.resize(BlockSplit);
+    if (index < cursorBlock_) ++cursorBlock_;
+  }
+
+  // An emptied block goes behind the live ones, capacity kept.
+  void RetireBlock(std::size_t index) noexcept {
+    std::rotate(blocks_.begin() + static_cast<std::ptrdiff_t>(index),
+                blocks_.begin() + static_cast<std::ptrdiff_t>(index + 1),
+                blocks_.begin() + static_cast<std::ptrdiff_t>(used_));
+    --used_;
+    // The blocks after it keep their first indexes.
+    if (index < cursorBlock_) --cursorBlock_;
+  }
+
+  void AppendSpareBlock() {
+    std::vector<TEntry> block;
+    block.reserve(BlockCapacity);
+    blocks_.push_back(std::move(block));
+  }
+
+  // The index of the first entry of a live block, found from the last block
+  // enumerated, so that walking the map by rising index is linear.
+  std::size_t StartOfBlock(std::size_t index) const noexcept {
+    if (cursorBlock_ > index || cursorBlock_ >= used_) {
+      cursorBlock_ = 0;
+      cursorStart_ = 0;
+    }
+    while (cursorBlock_ < index) cursorStart_ += blocks_[cursorBlock_++].size();
+    return cursorStart_;
+  }
+
   const TEntry& EntryAt(std::size_t index) const {
-    if (index >= entries_.size()) RaiseHandleIndexError(index);
-    return entries_[index];
+    if (index >= count_) RaiseHandleIndexError(index);
+    if (cursorBlock_ >= used_ || index < cursorStart_) {
+      cursorBlock_ = 0;
+      cursorStart_ = 0;
+    }
+    while (index >= cursorStart_ + blocks_[cursorBlock_].size()) cursorStart_ += blocks_[cursorBlock_++].size();
+    return blocks_[cursorBlock_][index - cursorStart_];
   }
 
-  std::vector<TEntry> entries_;
+  // blocks_[0, used_) hold the entries in order, none of them empty; the
+  // blocks after them are empty spares.
+  std::vector<std::vector<TEntry>> blocks_;
+  std::size_t used_ = 0;
+  std::size_t count_ = 0;
+  // The last block enumerated and the index of its first entry.
+  mutable std::size_t cursorBlock_ = 0;
+  mutable std::size_t cursorStart_ = 0;
 };
 
 // Map from a 32-bit key to an object of type T (not owned).

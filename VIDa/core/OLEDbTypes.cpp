@@ -127,3 +127,31 @@ bool TypeFromName(std::wstring_view text, DBTYPE& type) {
   }
   return false;
 }
+
+bool IsPlainValueType(DBTYPE type) noexcept {
+  switch (type) {
+    case DBTYPE_I1:
+    case DBTYPE_UI1:
+    case DBTYPE_I2:
+    case DBTYPE_UI2:
+    case DBTYPE_BOOL:
+    case DBTYPE_I4:
+    case DBTYPE_UI4:
+    case DBTYPE_R4:
+    case DBTYPE_ERROR:
+    case DBTYPE_I8:
+    case DBTYPE_UI8:
+    case DBTYPE_R8:
+    case DBTYPE_CY:
+    case DBTYPE_DATE:
+    case DBTYPE_FILETIME:
+    case DBTYPE_GUID:
+    case DBTYPE_DECIMAL:
+    case DBTYPE_DBDATE:
+    case DBTYPE_DBTIME:
+    case DBTYPE_DBTIMESTAMP:
+      return true;
+    default:
+      return false;
+  }
+}

@@ -10,6 +10,10 @@
 // per column (text, bytes, any type combined with a modifier).
 int TypeSize(DBTYPE type) noexcept;
 
+// Types whose value is its bytes, of the fixed size TypeSize gives: a copy
+// is the conversion to the same type.
+bool IsPlainValueType(DBTYPE type) noexcept;
+
 // Wide text sizes are bytes inside the toolkit and characters for consumers.
 ULONG BytesToChars(DBTYPE type, ULONG bytes) noexcept;
 ULONG CharsToBytes(DBTYPE type, ULONG chars) noexcept;

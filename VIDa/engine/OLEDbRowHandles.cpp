@@ -39,7 +39,10 @@ std::int32_t TOleDbRowHandle::Release() {
 
 TOleDbRowHandle& TOleDbRowHandles::CreateHandle(std::int32_t rowValue) {
   if (freeSlots_.empty()) {
-    freeSlots_.reserve(slots_.size() + 1);
+    // Room for every slot to come back without allocating, grown
+    // geometrically: an exact reserve would reallocate for every new row.
+    if (freeSlots_.capacity() <= slots_.size())
+      freeSlots_.reserve(std::max<std::size_t>(slots_.size() + 1, 2 * freeSlots_.capacity()));
     slots_.emplace_back(*this, TOleDbRowHandle::TCreateKey());
     freeSlots_.push_back(&slots_.back());
   }

@@ -24,6 +24,7 @@
 #include "OLEDbBlobStream.h"
 #include "OLEDbColumns.h"
 #include "OLEDbDBID.h"
+#include "OLEDbExactConvert.h"
 #include "OLEDbPendingRows.h"
 #include "OLEDbRowHandles.h"
 
@@ -248,7 +249,8 @@ public:
   // holding rows.
   virtual void CheckFetch(DBROWOFFSET lRowsOffset, DBROWCOUNT cRows);
   // Through the shared IDataConvert; a value of the same type is copied
-  // without it. A conversion the converter refuses fails the binding
+  // without it, and what OLE DB fixes to the byte is converted here, once the
+  // converter exists. A conversion the converter refuses fails the binding
   // (status), not the call.
   virtual void ConvertData(DBTYPE sourceType, DBTYPE destinationType, const void* source, void* destination,
                            DBLENGTH sourceLength, DBLENGTH destinationMaxLength, BYTE precision, BYTE scale,
@@ -375,6 +377,9 @@ private:
     DBTYPE Type;
   };
   std::vector<THandedOut> handedOut_;
+  // The converter's answers for booleans and dates, which repeat from row to
+  // row.
+  TConversionMemo conversionMemo_;
   // A value is converted here before it replaces a column's.
   std::vector<BYTE> writeScratch_;
 };

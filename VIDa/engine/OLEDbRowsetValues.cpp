@@ -21,37 +21,8 @@ void StoreAt(void* buffer, DBBYTEOFFSET offset, const T& value) noexcept {
   std::memcpy(static_cast<BYTE*>(buffer) + offset, &value, sizeof(T));
 }
 
-// Types whose value is its bytes: a copy is the conversion to the same type.
-bool IsPlainValueType(DBTYPE type) noexcept {
-  switch (type) {
-    case DBTYPE_I1:
-    case DBTYPE_UI1:
-    case DBTYPE_I2:
-    case DBTYPE_UI2:
-    case DBTYPE_BOOL:
-    case DBTYPE_I4:
-    case DBTYPE_UI4:
-    case DBTYPE_R4:
-    case DBTYPE_ERROR:
-    case DBTYPE_I8:
-    case DBTYPE_UI8:
-    case DBTYPE_R8:
-    case DBTYPE_CY:
-    case DBTYPE_DATE:
-    case DBTYPE_FILETIME:
-    case DBTYPE_GUID:
-    case DBTYPE_DECIMAL:
-    case DBTYPE_DBDATE:
-    case DBTYPE_DBTIME:
-    case DBTYPE_DBTIMESTAMP:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // A value copied into a destination of the same type; false when the type
-// needs the converter.
+// or a buffer too small for any text needs the converter.
 bool CopySameType(DBTYPE type, const void* source, void* destination, DBLENGTH sourceLength,
                   DBLENGTH maxLength, DBLENGTH& destinationLength, DBSTATUS& status) noexcept {
   DBLENGTH room;
@@ -74,11 +45,13 @@ bool CopySameType(DBTYPE type, const void* source, void* destination, DBLENGTH s
       status = DBSTATUS_S_OK;
       return true;
   }
-  room = maxLength >= terminator ? maxLength - terminator : 0;
+  // Not even room for the terminator: the converter decides how that fails.
+  if (maxLength < terminator) return false;
+  room = maxLength - terminator;
   if (terminator == sizeof(wchar_t)) room -= room % sizeof(wchar_t);
   const DBLENGTH copied = std::min(sourceLength, room);
   std::memcpy(destination, source, copied);
-  if (terminator > 0 && maxLength >= terminator) std::memset(static_cast<BYTE*>(destination) + copied, 0, terminator);
+  if (terminator > 0) std::memset(static_cast<BYTE*>(destination) + copied, 0, terminator);
   destinationLength = sourceLength;
   status = copied < sourceLength ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
   return true;
@@ -116,11 +89,24 @@ void TOleDbRowsetData::ConvertData(DBTYPE sourceType, DBTYPE destinationType, co
       CopySameType(sourceType, source, destination, sourceLength, destinationMaxLength, destinationLength, status))
     return;
   IDataConvert* convert = GetDataConvert();
+  // Without the converter no conversion is made, not even the exact ones.
   if (!convert) NotImplemented(L"TOleDbRowsetData.ConvertData");
   const DBSTATUS sourceStatus = status;
-  const HRESULT hr = convert->DataConvert(sourceType, destinationType, sourceLength, &destinationLength,
-                                          const_cast<void*>(source), destination, destinationMaxLength, sourceStatus,
-                                          &status, precision, scale, 0);
+  const TConversionMemo::TRequest request{sourceType,           destinationType, source, sourceLength,
+                                          destinationMaxLength, precision,       scale,  sourceStatus};
+  TConversionOutcome outcome;
+  HRESULT hr;
+  if ((sourceStatus == DBSTATUS_S_OK && ConvertExactly(sourceType, destinationType, source, sourceLength, destination,
+                                                       destinationMaxLength, outcome)) ||
+      conversionMemo_.Recall(request, destination, outcome)) {
+    hr = outcome.Result;
+    status = outcome.Status;
+    destinationLength = outcome.Length;
+  } else {
+    hr = convert->DataConvert(sourceType, destinationType, sourceLength, &destinationLength, const_cast<void*>(source),
+                              destination, destinationMaxLength, sourceStatus, &status, precision, scale, 0);
+    conversionMemo_.Remember(request, destination, {hr, status, destinationLength});
+  }
   if (SUCCEEDED(hr) && status != DBSTATUS_E_BADACCESSOR) return;
   if (hr == E_OUTOFMEMORY) throw EOleDbException(hr);
   // A value the converter refuses is this binding's failure; the others

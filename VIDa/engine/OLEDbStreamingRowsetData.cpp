@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "OLEDbError.h"
+#include "OLEDbProperties.h"
 #include "OLEDbRowHandles.h"
 
 TOleDbStreamRecord* TOleDbStreamRecordPool::Record(std::int32_t slot) noexcept {
@@ -18,14 +19,25 @@ std::int32_t TOleDbStreamRecordPool::TakeFree(TFactory factory) {
     free_.pop_back();
     return slot;
   }
-  // Room to give every record back without allocating then.
-  free_.reserve(records_.size() + 1);
+  // Room to give every record back without allocating then, grown
+  // geometrically: an exact reserve would reallocate for every new row.
+  if (free_.capacity() <= records_.size())
+    free_.reserve(std::max<std::size_t>(records_.size() + 1, 2 * free_.capacity()));
   records_.push_back(factory());
   return static_cast<std::int32_t>(records_.size() - 1);
 }
 
 void TOleDbStreamRecordPool::GiveBack(std::int32_t slot) {
   if (Record(slot)) free_.push_back(slot);
+}
+
+void TOleDbStreamingRowsetData::DeclareForwardOnly(TOleDbPropertySets& sets) {
+  const TOleDbVariant no = TOleDbVariant::Bool(false);
+  for (DBPROPID id : {DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS}) {
+    TOleDbProperty& property = sets.EnsureProperty(DBPROPSET_ROWSET, id);
+    property.Flags &= ~DBPROPFLAGS_WRITE;
+    sets.PutValue(DBPROPSET_ROWSET, id, no.Get());
+  }
 }
 
 TOleDbStreamingRowsetData::TOleDbStreamingRowsetData(TOleDbStreamRecordPool::TFactory newRecord,

@@ -57,6 +57,11 @@ public:
 
   TOleDbStreamingRowsetData(TOleDbStreamRecordPool::TFactory newRecord, TRefusals refusals);
 
+  // What the rowset over such data, and the command that makes one, report:
+  // DBPROP_CANFETCHBACKWARDS and DBPROP_CANSCROLLBACKWARDS false and not
+  // settable, so the engine's fetch check refuses backward fetches up front.
+  static void DeclareForwardOnly(TOleDbPropertySets& sets);
+
   TOleDbCursorPosition MoveCursor(TOleDbMoveKind kind, DBCOUNTITEM count) override;
   TOleDbCursorPosition FetchCurrentRow(TOleDbRowHandle& handle) override;
   void RowHandleStateChanged(TOleDbRowHandle& handle, bool active) override;

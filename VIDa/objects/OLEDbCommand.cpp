@@ -90,10 +90,7 @@ void TOleDbCommand::CheckConvert(DBTYPE wFromType, DBTYPE, DBCONVERTFLAGS dwConv
 }
 
 void TOleDbCommand::CreateRowset(IUnknown* outer, REFIID riid, TComPtr<IUnknown>& rowset, TOleDbExecParams&) {
-  const TOleDbClass* cls = OleDbClass();
-  const TOleDbClass* rowsetClass = cls ? cls->GetRowsetClass() : nullptr;
-  if (!rowsetClass) NotImplemented(L"TOleDbCommand.GetRowsetClass");
-  CreateOleDbObject(*rowsetClass, outer, riid, rowset.PutVoid());
+  CreateRowsetObject(L"TOleDbCommand.GetRowsetClass", outer, riid, rowset.PutVoid());
 }
 
 std::unique_ptr<TOleDbExecParams> TOleDbCommand::CreateRowsetExecParams() {

@@ -38,10 +38,7 @@ void TOleDbSession::CreateSchemaStorage() {
 }
 
 void TOleDbSession::CreateRowset(IUnknown* outer, REFIID riid, TComPtr<IUnknown>& rowset, TOleDbExecParams&) {
-  const TOleDbClass* cls = OleDbClass();
-  const TOleDbClass* rowsetClass = cls ? cls->GetRowsetClass() : nullptr;
-  if (!rowsetClass) NotImplemented(L"TOleDbSession.GetRowsetClass");
-  CreateOleDbObject(*rowsetClass, outer, riid, rowset.PutVoid());
+  CreateRowsetObject(L"TOleDbSession.GetRowsetClass", outer, riid, rowset.PutVoid());
 }
 
 std::unique_ptr<TOleDbExecParams> TOleDbSession::CreateExecParams(const DBID* tableID, const DBID* indexID) {

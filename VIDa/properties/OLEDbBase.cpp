@@ -90,6 +90,13 @@ TOleDbDatasource* TOleDbBase::FindDataSource() const {
 
 const TOleDbClass* TOleDbBase::OleDbClass() const noexcept { return dynamic_cast<const TOleDbClass*>(ComClass()); }
 
+void TOleDbBase::CreateRowsetObject(const wchar_t* hook, IUnknown* outer, REFIID riid, void** rowset) const {
+  const TOleDbClass* cls = OleDbClass();
+  const TOleDbClass* rowsetClass = cls ? cls->GetRowsetClass() : nullptr;
+  if (!rowsetClass) NotImplemented(hook);
+  CreateOleDbObject(*rowsetClass, outer, riid, rowset);
+}
+
 void TOleDbBase::CreateChildObject(const TComClass& cls, IUnknown* outer, REFIID riid, IUnknown** object) {
   CheckAggregation(outer, riid);
   CreateOleDbObject(cls, outer, riid, reinterpret_cast<void**>(object));

@@ -189,4 +189,7 @@ protected:
   // Creates an object of cls as this object's child straight into the
   // consumer's out-parameter: aggregation check, creation, SetParent.
   void CreateChildObject(const TComClass& cls, IUnknown* outer, REFIID riid, IUnknown** object);
+  // Creates an object of the rowset class this object's class names (not yet
+  // adopted); hook names the class operation when it names none.
+  void CreateRowsetObject(const wchar_t* hook, IUnknown* outer, REFIID riid, void** rowset) const;
 };

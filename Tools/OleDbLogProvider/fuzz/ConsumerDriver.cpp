@@ -7,16 +7,14 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "CodePageText.h"
+
 namespace {
 constexpr CLSID ProviderClass = {0x55EC7CF0, 0xF505, 0x4435, {0x95, 0x9F, 0x3E, 0xDF, 0x84, 0x09, 0x51, 0x9C}};
 constexpr DBLENGTH TextBytes = 4096;
 
 std::string Utf8(const wchar_t* text, std::size_t length) {
-  if (!text || length == 0) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), size, nullptr, nullptr);
-  return out;
+  return text ? Utf8FromWide(std::wstring_view(text, length)) : std::string();
 }
 
 std::string Hex(const BYTE* data, std::size_t size) {

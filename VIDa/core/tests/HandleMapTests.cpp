@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -110,4 +111,51 @@ TEST(HandleMap, NewHandlesSkipZeroAndNumbersInUse) {
   used.Add(HandleKeyOf(2), &a);
   EXPECT_EQ(used.AddNew(wrapping, &a), 0xFFFFFFFFu);
   EXPECT_EQ(used.AddNew(wrapping, &a), 3u);  // past 0, 1 and 2
+}
+
+// Many keys added and removed in random order, enumerated by index while the
+// map changes: the order, the indexes and the lookups must stay those of the
+// keys' decimal texts.
+TEST(HandleMap, StaysInOrderThroughManyChanges) {
+  std::mt19937 random(11);
+  THandleMap<int> map;
+  std::map<std::string, std::int32_t> expected;
+  int value = 0;
+  auto checkAll = [&] {
+    ASSERT_EQ(map.Count(), expected.size());
+    std::size_t index = 0;
+    for (const auto& [text, key] : expected) {
+      ASSERT_EQ(map.KeyAt(index), key) << index;
+      ASSERT_EQ(map.IndexOf(key), static_cast<std::ptrdiff_t>(index));
+      ++index;
+    }
+  };
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 5000; ++i) {
+      const auto key = static_cast<std::int32_t>(random() % 20000) - 2000;
+      if (random() % 3 == 0) {
+        EXPECT_EQ(map.Remove(key), expected.erase(std::to_string(key)) == 1);
+      } else if (expected.emplace(std::to_string(key), key).second) {
+        map.Add(key, &value);
+      } else {
+        EXPECT_THROW(map.Add(key, &value), EHandleMapError);
+      }
+      if (i % 997 == 0) checkAll();
+    }
+    checkAll();
+    // Walking by index while removing every other key, as a release loop does.
+    for (std::size_t i = 0; i < map.Count(); ++i) {
+      const std::int32_t key = map.KeyAt(i);
+      if (key % 2 == 0) {
+        map.Remove(key);
+        expected.erase(std::to_string(key));
+        --i;
+      }
+    }
+    checkAll();
+  }
+  for (const auto& [text, key] : expected) EXPECT_EQ(map.Find(key), &value);
+  map.Clear();
+  EXPECT_EQ(map.Count(), 0u);
+  EXPECT_EQ(map.Find(expected.begin()->second), nullptr);
 }

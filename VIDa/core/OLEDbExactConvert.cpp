@@ -1,0 +1,331 @@
+#include "OLEDbExactConvert.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <limits>
+
+#include "OLEDbTypes.h"
+
+namespace {
+// Where a VARIANT keeps its value, on 32-bit and 64-bit Windows alike. Only
+// the type and the value are written: the library leaves the reserved words
+// as they were.
+constexpr std::size_t VariantValueOffset = 8;
+static_assert(sizeof(VARIANT) >= VariantValueOffset + 8);
+
+// In a code page of one byte per character, a text's length in characters
+// is its length in bytes in either form, so truncation is a matter of
+// counting. Other code pages are left to the library.
+bool SingleByteSystemCodePage() noexcept {
+  static const bool single = [] {
+    CPINFO info{};
+    return GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
+  }();
+  return single;
+}
+
+// A text to convert: single-byte in the system code page, or UTF-16.
+struct TText {
+  const char* Narrow = nullptr;
+  const wchar_t* Wide = nullptr;
+  std::size_t Units = 0;
+
+  // The first count characters as single-byte text at out.
+  bool CopyNarrow(char* out, std::size_t count) const noexcept {
+    if (count == 0) return true;
+    if (Narrow) {
+      std::memcpy(out, Narrow, count);
+      return true;
+    }
+    const int n = static_cast<int>(count);
+    return WideCharToMultiByte(CP_ACP, 0, Wide, n, out, n, nullptr, nullptr) == n;
+  }
+  // The first count characters as UTF-16 at out.
+  bool CopyWide(wchar_t* out, std::size_t count) const noexcept {
+    if (count == 0) return true;
+    if (Wide) {
+      std::memcpy(out, Wide, count * sizeof(wchar_t));
+      return true;
+    }
+    const int n = static_cast<int>(count);
+    return MultiByteToWideChar(CP_ACP, 0, Narrow, n, out, n) == n;
+  }
+};
+
+bool HasSurrogates(const wchar_t* text, std::size_t units) noexcept {
+  return std::any_of(text, text + units, [](wchar_t c) { return c >= 0xD800 && c <= 0xDFFF; });
+}
+
+// Text whose every character is one byte in the system code page and one
+// unit in UTF-16.
+bool Countable(const TText& text) noexcept {
+  if (!SingleByteSystemCodePage()) return false;
+  if (text.Units > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
+  return !text.Wide || !HasSurrogates(text.Wide, text.Units);
+}
+
+void Succeed(TConversionOutcome& outcome, DBLENGTH length, bool truncated = false) noexcept {
+  outcome.Result = S_OK;
+  outcome.Status = truncated ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
+  outcome.Length = length;
+}
+
+// A buffer too small for the terminator is the library's case.
+bool ToStr(const TText& text, void* destination, DBLENGTH maxLength, TConversionOutcome& outcome) noexcept {
+  if (maxLength < 1) return false;
+  const std::size_t copied = std::min<std::size_t>(text.Units, maxLength - 1);
+  char* out = static_cast<char*>(destination);
+  if (!text.CopyNarrow(out, copied)) return false;
+  out[copied] = '\0';
+  Succeed(outcome, text.Units, copied < text.Units);
+  return true;
+}
+
+bool ToWStr(const TText& text, void* destination, DBLENGTH maxLength, TConversionOutcome& outcome) noexcept {
+  if (maxLength < sizeof(wchar_t)) return false;
+  const std::size_t copied = std::min<std::size_t>(text.Units, maxLength / sizeof(wchar_t) - 1);
+  wchar_t* out = static_cast<wchar_t*>(destination);
+  if (!text.CopyWide(out, copied)) return false;
+  out[copied] = L'\0';
+  Succeed(outcome, text.Units * sizeof(wchar_t), copied < text.Units);
+  return true;
+}
+
+// A new BSTR, or null when memory ran out or the text would not convert.
+BSTR MakeBstr(const TText& text) noexcept {
+  BSTR value = SysAllocStringLen(nullptr, static_cast<UINT>(text.Units));
+  if (value && !text.CopyWide(value, text.Units)) {
+    SysFreeString(value);
+    return nullptr;
+  }
+  return value;
+}
+
+bool ToBstr(const TText& text, void* slot, TConversionOutcome& outcome) noexcept {
+  const BSTR value = MakeBstr(text);
+  if (!value) {
+    outcome = {E_OUTOFMEMORY, DBSTATUS_E_CANTCREATE, 0};
+    return true;
+  }
+  std::memcpy(slot, &value, sizeof value);
+  Succeed(outcome, sizeof(BSTR));
+  return true;
+}
+
+void PutVariant(void* destination, VARTYPE type, const void* value, std::size_t size) noexcept {
+  std::memcpy(destination, &type, sizeof type);
+  std::memcpy(static_cast<BYTE*>(destination) + VariantValueOffset, value, size);
+}
+
+bool TextToVariant(const TText& text, void* destination, TConversionOutcome& outcome) noexcept {
+  const BSTR value = MakeBstr(text);
+  if (!value) {
+    outcome = {E_OUTOFMEMORY, DBSTATUS_E_CANTCREATE, 0};
+    return true;
+  }
+  PutVariant(destination, VT_BSTR, &value, sizeof value);
+  Succeed(outcome, sizeof(VARIANT));
+  return true;
+}
+
+bool ConvertText(const TText& text, DBTYPE destinationType, void* destination, DBLENGTH maxLength,
+                 TConversionOutcome& outcome) noexcept {
+  if (!Countable(text)) return false;
+  switch (destinationType) {
+    case DBTYPE_STR:
+      return ToStr(text, destination, maxLength, outcome);
+    case DBTYPE_WSTR:
+      return ToWStr(text, destination, maxLength, outcome);
+    case DBTYPE_BSTR:
+      return ToBstr(text, destination, outcome);
+    case DBTYPE_VARIANT:
+      return TextToVariant(text, destination, outcome);
+    default:
+      return false;
+  }
+}
+
+// A value that does not fit is the library's case: it chooses the status.
+template <class T>
+bool PutInteger(std::int64_t value, void* destination, TConversionOutcome& outcome) noexcept {
+  if (value < static_cast<std::int64_t>(std::numeric_limits<T>::min())) return false;
+  if (value > 0 && static_cast<std::uint64_t>(value) > std::numeric_limits<T>::max()) return false;
+  const T converted = static_cast<T>(value);
+  std::memcpy(destination, &converted, sizeof converted);
+  Succeed(outcome, sizeof converted);
+  return true;
+}
+
+bool ToInteger(std::int64_t value, DBTYPE destinationType, void* destination, TConversionOutcome& outcome) noexcept {
+  switch (destinationType) {
+    case DBTYPE_I1:
+      return PutInteger<std::int8_t>(value, destination, outcome);
+    case DBTYPE_UI1:
+      return PutInteger<std::uint8_t>(value, destination, outcome);
+    case DBTYPE_I2:
+      return PutInteger<std::int16_t>(value, destination, outcome);
+    case DBTYPE_UI2:
+      return PutInteger<std::uint16_t>(value, destination, outcome);
+    case DBTYPE_I4:
+      return PutInteger<std::int32_t>(value, destination, outcome);
+    case DBTYPE_UI4:
+      return PutInteger<std::uint32_t>(value, destination, outcome);
+    case DBTYPE_I8:
+      return PutInteger<std::int64_t>(value, destination, outcome);
+    case DBTYPE_UI8:
+      return PutInteger<std::uint64_t>(value, destination, outcome);
+    default:
+      return false;
+  }
+}
+
+template <class T>
+T Load(const void* source) noexcept {
+  T value;
+  std::memcpy(&value, source, sizeof value);
+  return value;
+}
+
+// A value of a fixed-size type as a VARIANT of the same type.
+bool OwnTypeToVariant(DBTYPE sourceType, const void* source, void* destination, TConversionOutcome& outcome) noexcept {
+  VARTYPE type;
+  switch (sourceType) {
+    case DBTYPE_I2:
+    case DBTYPE_I4:
+    case DBTYPE_R4:
+    case DBTYPE_R8:
+    case DBTYPE_CY:
+    case DBTYPE_DATE:
+    case DBTYPE_BOOL:
+    case DBTYPE_I1:
+    case DBTYPE_UI1:
+    case DBTYPE_UI2:
+    case DBTYPE_UI4:
+      type = static_cast<VARTYPE>(sourceType);
+      break;
+    default:
+      return false;
+  }
+  PutVariant(destination, type, source, static_cast<std::size_t>(TypeSize(sourceType)));
+  Succeed(outcome, sizeof(VARIANT));
+  return true;
+}
+}  // namespace
+
+bool ConvertExactly(DBTYPE sourceType, DBTYPE destinationType, const void* source, DBLENGTH sourceLength,
+                    void* destination, DBLENGTH maxLength, TConversionOutcome& outcome) {
+  switch (sourceType) {
+    case DBTYPE_STR: {
+      TText text;
+      text.Narrow = static_cast<const char*>(source);
+      text.Units = sourceLength;
+      return ConvertText(text, destinationType, destination, maxLength, outcome);
+    }
+    case DBTYPE_WSTR: {
+      TText text;
+      text.Wide = static_cast<const wchar_t*>(source);
+      text.Units = sourceLength / sizeof(wchar_t);
+      return ConvertText(text, destinationType, destination, maxLength, outcome);
+    }
+    case DBTYPE_I4: {
+      const std::int32_t value = Load<std::int32_t>(source);
+      if (destinationType == DBTYPE_STR || destinationType == DBTYPE_WSTR || destinationType == DBTYPE_BSTR) {
+        char digits[16];
+        const std::to_chars_result written = std::to_chars(digits, digits + sizeof digits, value);
+        TText text;
+        text.Narrow = digits;
+        text.Units = static_cast<std::size_t>(written.ptr - digits);
+        return ConvertText(text, destinationType, destination, maxLength, outcome);
+      }
+      if (destinationType == DBTYPE_VARIANT) return OwnTypeToVariant(sourceType, source, destination, outcome);
+      return ToInteger(value, destinationType, destination, outcome);
+    }
+    case DBTYPE_BOOL:
+      if (destinationType == DBTYPE_VARIANT) return OwnTypeToVariant(sourceType, source, destination, outcome);
+      return ToInteger(Load<VARIANT_BOOL>(source), destinationType, destination, outcome);
+    default:
+      if (destinationType == DBTYPE_VARIANT) return OwnTypeToVariant(sourceType, source, destination, outcome);
+      return false;
+  }
+}
+
+// ---- Remembered answers of the library ------------------------------------------
+
+namespace {
+// How many bytes the library wrote for a text answer: up to and including
+// its terminator, which lies within the buffer; 0 when there is none.
+std::size_t WrittenText(DBTYPE type, const void* destination, DBLENGTH maxLength, std::size_t limit) noexcept {
+  const std::size_t bytes = std::min<std::size_t>(maxLength, limit);
+  if (type == DBTYPE_STR) {
+    const auto* text = static_cast<const char*>(destination);
+    const auto* end = std::find(text, text + bytes, '\0');
+    return end == text + bytes ? 0 : static_cast<std::size_t>(end - text) + 1;
+  }
+  const auto* text = static_cast<const unsigned char*>(destination);
+  for (std::size_t i = 0; i + 1 < bytes; i += 2)
+    if (text[i] == 0 && text[i + 1] == 0) return i + 2;
+  return 0;
+}
+}  // namespace
+
+bool TConversionMemo::Replayable(const TRequest& request) noexcept {
+  const int sourceSize = TypeSize(request.SourceType);
+  if (sourceSize <= 0 || static_cast<std::size_t>(sourceSize) > MaxSource) return false;
+  if (request.SourceLength != static_cast<DBLENGTH>(sourceSize)) return false;
+  return request.DestinationType == DBTYPE_STR || request.DestinationType == DBTYPE_WSTR ||
+         IsPlainValueType(request.DestinationType);
+}
+
+std::size_t TConversionMemo::SlotOf(const TRequest& request) noexcept {
+  std::uint64_t hash = 1469598103934665603ull;
+  const auto* bytes = static_cast<const unsigned char*>(request.Source);
+  for (DBLENGTH i = 0; i < request.SourceLength; ++i) hash = (hash ^ bytes[i]) * 1099511628211ull;
+  hash = (hash ^ request.DestinationType) * 1099511628211ull;
+  hash = (hash ^ request.MaxLength) * 1099511628211ull;
+  return static_cast<std::size_t>(hash ^ (hash >> 29)) % std::tuple_size_v<decltype(entries_)>;
+}
+
+bool TConversionMemo::Matches(const TEntry& entry, const TRequest& request) noexcept {
+  return entry.Valid && entry.SourceType == request.SourceType && entry.DestinationType == request.DestinationType &&
+         entry.SourceLength == request.SourceLength && entry.MaxLength == request.MaxLength &&
+         entry.Precision == request.Precision && entry.Scale == request.Scale &&
+         entry.SourceStatus == request.SourceStatus &&
+         std::memcmp(entry.Source.data(), request.Source, request.SourceLength) == 0;
+}
+
+bool TConversionMemo::Recall(const TRequest& request, void* destination, TConversionOutcome& outcome) const noexcept {
+  if (!Replayable(request)) return false;
+  const TEntry& entry = entries_[SlotOf(request)];
+  if (!Matches(entry, request)) return false;
+  std::memcpy(destination, entry.Output.data(), entry.Written);
+  outcome = entry.Outcome;
+  return true;
+}
+
+void TConversionMemo::Remember(const TRequest& request, const void* destination,
+                               const TConversionOutcome& outcome) noexcept {
+  if (!Replayable(request) || outcome.Result != S_OK) return;
+  if (outcome.Status != DBSTATUS_S_OK && outcome.Status != DBSTATUS_S_TRUNCATED) return;
+  std::size_t written;
+  if (request.DestinationType == DBTYPE_STR || request.DestinationType == DBTYPE_WSTR) {
+    written = WrittenText(request.DestinationType, destination, request.MaxLength, MaxOutput);
+  } else {
+    written = static_cast<std::size_t>(TypeSize(request.DestinationType));
+    if (written > MaxOutput) written = 0;
+  }
+  if (written == 0) return;
+  TEntry& entry = entries_[SlotOf(request)];
+  entry.Valid = true;
+  entry.SourceType = request.SourceType;
+  entry.DestinationType = request.DestinationType;
+  entry.Precision = request.Precision;
+  entry.Scale = request.Scale;
+  entry.SourceLength = request.SourceLength;
+  entry.MaxLength = request.MaxLength;
+  entry.SourceStatus = request.SourceStatus;
+  entry.Outcome = outcome;
+  entry.Written = static_cast<std::uint8_t>(written);
+  std::memcpy(entry.Source.data(), request.Source, request.SourceLength);
+  std::memcpy(entry.Output.data(), destination, written);
+}

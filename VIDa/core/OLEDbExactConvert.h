@@ -1,0 +1,81 @@
+#pragma once
+// The conversions the toolkit makes itself, beside the platform's conversion
+// library: those whose result OLE DB fixes to the byte, and answers the
+// library gave before for the same value and binding.
+//
+// Both give exactly what the library's IDataConvert::DataConvert gives for
+// the same arguments: result code, status, length and every byte written.
+// Whatever is the library's own choice (dates and booleans as text, dates as
+// structures, the status of a value that does not fit, text in a code page of
+// more than one byte per character) still goes to the library.
+#include <windows.h>
+#include <oledb.h>
+
+#include <array>
+#include <cstdint>
+
+// The outcome of one conversion, as IDataConvert::DataConvert reports it.
+struct TConversionOutcome {
+  HRESULT Result = S_OK;
+  DBSTATUS Status = DBSTATUS_S_OK;
+  DBLENGTH Length = 0;
+};
+
+// Converts source to destination when the pair and the value are among those
+// OLE DB fixes to the byte: text between DBTYPE_STR and DBTYPE_WSTR or
+// DBTYPE_BSTR in the system code page, a value to a VARIANT of its own type,
+// DBTYPE_I4 to decimal text and to the other integer types, DBTYPE_BOOL to
+// the integer types. Answers false, leaving destination as it was, for any
+// other pair or value. Allocates only what the destination type asks for (a
+// BSTR); its failure is E_OUTOFMEMORY.
+bool ConvertExactly(DBTYPE sourceType, DBTYPE destinationType, const void* source, DBLENGTH sourceLength,
+                    void* destination, DBLENGTH maxLength, TConversionOutcome& outcome);
+
+// Answers of the conversion library for small fixed-size values (a boolean,
+// a date) converted to text or to a fixed-size type, remembered so that the
+// same value bound the same way is not converted again. Values the consumer
+// owns afterwards (BSTR, VARIANT, by-reference) are never remembered.
+class TConversionMemo {
+public:
+  struct TRequest {
+    DBTYPE SourceType;
+    DBTYPE DestinationType;
+    const void* Source;
+    DBLENGTH SourceLength;
+    DBLENGTH MaxLength;
+    BYTE Precision;
+    BYTE Scale;
+    DBSTATUS SourceStatus;
+  };
+
+  // Writes a remembered answer for request into destination; false when
+  // there is none.
+  bool Recall(const TRequest& request, void* destination, TConversionOutcome& outcome) const noexcept;
+  // Remembers what the library wrote into destination for request, when
+  // request and outcome are of the kind that can be replayed.
+  void Remember(const TRequest& request, const void* destination, const TConversionOutcome& outcome) noexcept;
+
+private:
+  static constexpr std::size_t MaxSource = 16;
+  static constexpr std::size_t MaxOutput = 96;
+  struct TEntry {
+    bool Valid = false;
+    DBTYPE SourceType = 0;
+    DBTYPE DestinationType = 0;
+    BYTE Precision = 0;
+    BYTE Scale = 0;
+    std::uint8_t Written = 0;
+    DBLENGTH SourceLength = 0;
+    DBLENGTH MaxLength = 0;
+    DBSTATUS SourceStatus = 0;
+    TConversionOutcome Outcome;
+    std::array<unsigned char, MaxSource> Source{};
+    std::array<unsigned char, MaxOutput> Output{};
+  };
+
+  static bool Replayable(const TRequest& request) noexcept;
+  static std::size_t SlotOf(const TRequest& request) noexcept;
+  static bool Matches(const TEntry& entry, const TRequest& request) noexcept;
+
+  std::array<TEntry, 32> entries_{};
+};
