@@ -140,6 +140,9 @@ wine_env() {
   export WINEDLLOVERRIDES="mscoree,mshtml="
 }
 wine_start() {
+  # Later steps of one run share the server the first one started: a second
+  # "wineserver -p" would fail, finding it running.
+  [ "$WINE_STARTED" = 1 ] && return 0
   wine_env
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     log "creating wine prefix $WINEPREFIX"
