@@ -2,6 +2,8 @@
 
 #include <oledberr.h>
 
+#include <new>
+
 #include "OLEDbError.h"
 #include "ZelLogFolder_un.h"
 #include "ZelLogProvider_un.h"
@@ -58,6 +60,8 @@ HRESULT TZelLogRowsetData::Open(TOleDbExecParams* request) {
   try {
     readerOpened_ = true;
     reader_->Open(AsU16(path), errorText);
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (const std::exception& error) {
     throw EOleError(L"Unexpected error while opening the log file: " + ClassNameOf(error) + L".\r\n" +
                         WideFromUtf8(error.what()),

@@ -3,6 +3,7 @@
 #include <oledberr.h>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 #include "LogFileReader_un.h"
@@ -169,6 +170,9 @@ std::vector<std::wstring> ListLogFiles(const std::wstring& folder) {
   WIN32_FIND_DATAW entry;
   HANDLE find = FindFirstFileW((folder + L"*.log").c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) return names;
+  // Want of memory while listing leaves by exception (a table must never
+  // vanish for it), and the search must be closed all the same.
+  const std::unique_ptr<void, decltype(&FindClose)> search(find, &FindClose);
   do {
     const std::wstring name = entry.cFileName;
     // The pattern also matches longer extensions through short names.
@@ -176,7 +180,6 @@ std::vector<std::wstring> ListLogFiles(const std::wstring& folder) {
     const std::wstring path = folder + name;
     if (TLogFileReader::CheckFingerprint(std::u16string(path.begin(), path.end()))) names.push_back(name);
   } while (FindNextFileW(find, &entry));
-  FindClose(find);
   return names;
 }
 
