@@ -75,8 +75,11 @@ std::size_t LastComponentStart(std::wstring_view name) noexcept {
 }
 }  // namespace
 
+std::wstring_view FolderPart(std::wstring_view name) noexcept { return name.substr(0, LastComponentStart(name)); }
+std::wstring_view FilePart(std::wstring_view name) noexcept { return name.substr(LastComponentStart(name)); }
+
 bool IsDeviceName(std::wstring_view name) noexcept {
-  std::wstring_view base = name.substr(LastComponentStart(name));
+  std::wstring_view base = FilePart(name);
   // Windows ignores what follows the first dot, and the blanks before it.
   base = base.substr(0, base.find(L'.'));
   while (!base.empty() && base.back() == L' ') base.remove_suffix(1);
@@ -89,20 +92,45 @@ bool IsDeviceName(std::wstring_view name) noexcept {
 }
 
 bool IsTablePattern(std::wstring_view name) noexcept {
-  return name.find_first_of(Wildcards, LastComponentStart(name)) != std::wstring_view::npos;
+  return FilePart(name).find_first_of(Wildcards) != std::wstring_view::npos;
 }
 
 bool HasFolderWildcard(std::wstring_view name) noexcept {
-  return name.substr(0, LastComponentStart(name)).find_first_of(Wildcards) != std::wstring_view::npos;
+  return FolderPart(name).find_first_of(Wildcards) != std::wstring_view::npos;
+}
+
+bool MatchesPattern(std::wstring_view name, std::wstring_view pattern) noexcept {
+  // Greedy with one step back to the last star: each star only ever moves
+  // forward, so the match takes at most name × pattern steps.
+  std::size_t n = 0, p = 0;
+  std::size_t starAt = std::wstring_view::npos, resumeAt = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == L'*') {
+      starAt = p++;
+      resumeAt = n;
+    } else if (p < pattern.size() && (pattern[p] == L'?' || SameName(name.substr(n, 1), pattern.substr(p, 1)))) {
+      ++n;
+      ++p;
+    } else if (starAt != std::wstring_view::npos) {
+      p = starAt + 1;
+      n = ++resumeAt;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == L'*') ++p;
+  return p == pattern.size();
 }
 
 bool IsPossibleTableName(std::wstring_view name) noexcept {
   return IsTableNameInsideFolder(name) && !IsDeviceName(name) && !HasFolderWildcard(name);
 }
 
-void RefuseTable(std::wstring_view name, std::wstring_view reason) {
-  OleDbError(DB_E_NOTABLE, L"The table '" + std::wstring(name) + L"' " + std::wstring(reason) + L".");
+std::wstring TableRefusal(std::wstring_view name, std::wstring_view reason) {
+  return L"The table '" + std::wstring(name) + L"' " + std::wstring(reason) + L".";
 }
+
+void RefuseTable(std::wstring_view name, std::wstring_view reason) { OleDbError(DB_E_NOTABLE, TableRefusal(name, reason)); }
 
 void CheckTableName(std::wstring_view name) {
   if (!IsTableNameInsideFolder(name)) RefuseTable(name, L"is not a file of the data source folder");
