@@ -75,6 +75,12 @@ zellogq 0 -c "Provider=zellogdb.provider;Data Source=$FOLDER" \
 step "A command that names no log file"
 zellogq 1 --folder "$FOLDER" --command "SELECT * FROM nothere.log"
 
+step "A log at a glance: events by class, severity and hour, and who was rejected most"
+zellogq 0 --folder "$FOLDER" summary mail1-20100401.log
+
+step "The same figures for scripts, as JSON Lines"
+zellogq 0 --folder "$FOLDER" summary mail2-20090315.log --format jsonl
+
 if [ -n "$WIN32_DIR" ] && [ -f "$WIN32_DIR/Tools/zellogq/zellogq.exe" ]; then
   step "A 32-bit consumer: the 32-bit zellogq loads the 32-bit provider, registered beside the 64-bit one"
   ZELLOGQ="$WIN32_DIR/Tools/zellogq/zellogq.exe"
