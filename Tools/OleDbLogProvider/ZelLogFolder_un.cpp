@@ -67,9 +67,16 @@ bool SameName(std::wstring_view a, std::wstring_view b) noexcept {
          CSTR_EQUAL;
 }
 
-bool IsDeviceName(std::wstring_view name) noexcept {
+namespace {
+constexpr std::wstring_view Wildcards = L"*?";
+std::size_t LastComponentStart(std::wstring_view name) noexcept {
   const std::size_t slash = name.find_last_of(L"\\/");
-  std::wstring_view base = slash == std::wstring_view::npos ? name : name.substr(slash + 1);
+  return slash == std::wstring_view::npos ? 0 : slash + 1;
+}
+}  // namespace
+
+bool IsDeviceName(std::wstring_view name) noexcept {
+  std::wstring_view base = name.substr(LastComponentStart(name));
   // Windows ignores what follows the first dot, and the blanks before it.
   base = base.substr(0, base.find(L'.'));
   while (!base.empty() && base.back() == L' ') base.remove_suffix(1);
@@ -81,8 +88,16 @@ bool IsDeviceName(std::wstring_view name) noexcept {
   return port && (SameName(base.substr(0, 3), L"COM") || SameName(base.substr(0, 3), L"LPT"));
 }
 
+bool IsTablePattern(std::wstring_view name) noexcept {
+  return name.find_first_of(Wildcards, LastComponentStart(name)) != std::wstring_view::npos;
+}
+
+bool HasFolderWildcard(std::wstring_view name) noexcept {
+  return name.substr(0, LastComponentStart(name)).find_first_of(Wildcards) != std::wstring_view::npos;
+}
+
 bool IsPossibleTableName(std::wstring_view name) noexcept {
-  return IsTableNameInsideFolder(name) && !IsDeviceName(name);
+  return IsTableNameInsideFolder(name) && !IsDeviceName(name) && !HasFolderWildcard(name);
 }
 
 void RefuseTable(std::wstring_view name, std::wstring_view reason) {
@@ -92,4 +107,6 @@ void RefuseTable(std::wstring_view name, std::wstring_view reason) {
 void CheckTableName(std::wstring_view name) {
   if (!IsTableNameInsideFolder(name)) RefuseTable(name, L"is not a file of the data source folder");
   if (IsDeviceName(name)) RefuseTable(name, L"names a device, not a file");
+  if (HasFolderWildcard(name))
+    RefuseTable(name, L"has a wildcard in a folder name; only the file name may hold * or ?");
 }

@@ -17,8 +17,10 @@ std::u16string AsU16(const std::wstring& text) { return std::u16string(text.begi
 
 EZelLogRowsetData::EZelLogRowsetData(const std::string& text) : EOleError(WideFromCodePage(text), E_UNEXPECTED) {}
 
-void BuildDataColumns(const TOleDbExecParams*, TOleDbColumns& columns) {
-  while (columns.Count() < ZelLogColumnCount) {
+void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns) {
+  const std::size_t count =
+      params && IsTablePattern(params->TableName) ? ZelLogPatternColumnCount : ZelLogColumnCount;
+  while (columns.Count() < count) {
     const TZelLogColumnDef& column = ZelLogColumns()[columns.Count()];
     columns.AddColumn(column.Name, column.Type, column.Size, column.Flags);
   }
@@ -86,7 +88,8 @@ bool TZelLogRowsetData::ReadNextRecord(TOleDbStreamRecord& base, bool wanted) {
 TZelLogValue TZelLogRowsetData::HeldValue(std::int32_t rowValue, const TOleDbColumn& column, bool stream) {
   const auto& record = static_cast<const TZelLogDbRecord&>(HeldRecord(rowValue));
   if (!record.PendingError.empty()) throw EZelLogRowsetData(record.PendingError);
-  const TZelLogColumnDef* definition = column.Index < ZelLogColumnCount ? &ZelLogColumns()[column.Index] : nullptr;
+  const TZelLogColumnDef* definition =
+      column.Index < ZelLogColumns().size() ? &ZelLogColumns()[column.Index] : nullptr;
   if (stream && (!definition || (definition->Type != DBTYPE_STR && definition->Type != DBTYPE_WSTR)))
     NotImplemented(L"TZelLogRowsetData.GetColumnBlobStream");
   if (!definition) NotImplemented(L"TZelLogRowsetData.GetColumnReadBuffer");

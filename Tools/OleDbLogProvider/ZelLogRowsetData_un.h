@@ -24,8 +24,9 @@ public:
   explicit EZelLogRowsetData(const std::string& text);
 };
 
-// The 23 columns of a log table, appended from the column whose index is the
-// list's count on. No file is opened.
+// The columns of a log table, appended from the column whose index is the
+// list's count on: 23 for a file, 24 (LogFile last) for a pattern name. No
+// file is opened.
 void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns);
 
 // The rows of one log file: the streaming base keeps the records and the
