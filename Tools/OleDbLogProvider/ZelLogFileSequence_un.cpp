@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
+#include <new>
 
 #include "CodePageText.h"
 #include "OLEDbError.h"
@@ -38,6 +40,9 @@ std::vector<std::wstring> ListLogFiles(const std::wstring& folder, std::wstring_
   WIN32_FIND_DATAW entry;
   HANDLE find = FindFirstFileExW((listed + L"*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
   if (find == INVALID_HANDLE_VALUE) return names;
+  // Want of memory while listing leaves by exception (a table must never
+  // vanish for it), and the search must be closed all the same.
+  const std::unique_ptr<void, decltype(&FindClose)> search(find, &FindClose);
   do {
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     const std::wstring_view name = entry.cFileName;
@@ -45,7 +50,6 @@ std::vector<std::wstring> ListLogFiles(const std::wstring& folder, std::wstring_
     const std::wstring path = listed + entry.cFileName;
     if (TLogFileReader::CheckFingerprint(AsU16(path))) names.push_back(std::wstring(subfolder) + entry.cFileName);
   } while (FindNextFileW(find, &entry));
-  FindClose(find);
   return names;
 }
 
@@ -60,6 +64,8 @@ TZelLogOpenFailure OpenLogFile(TLogFileReader& reader, const std::wstring& path,
   std::string errorText;
   try {
     reader.Open(AsU16(path), errorText);
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (const std::exception& error) {
     return {E_UNEXPECTED, L"Unexpected error while opening the log file: " + ClassNameOf(error) + L".\r\n" +
                               WideFromUtf8(error.what())};
@@ -77,15 +83,20 @@ TZelLogFileSequence::TZelLogFileSequence(std::wstring folder, std::wstring_view 
 bool TZelLogFileSequence::ReadRecord(TLogFileReader& reader, TLogRecord& record, std::string& errorText) {
   while (reader.Eof()) {
     if (next_ == names_.size()) return false;
-    current_ = next_++;
     std::string ignored;
     reader.Close(ignored);
-    if (TZelLogOpenFailure failure = OpenLogFile(reader, folder_ + names_[current_], names_[current_])) {
+    // Only a file that opened, or whose failure is ready to be its row,
+    // counts as read: after want of memory the next call tries it again.
+    const std::size_t file = next_;
+    const TZelLogOpenFailure failure = OpenLogFile(reader, folder_ + names_[file], names_[file]);
+    if (failure) {
       // An empty text would make the file vanish without a row.
       errorText = CodePageFromWide(failure.Text);
       if (errorText.empty()) errorText = "Could not open a log file.";
-      return false;
     }
+    current_ = file;
+    next_ = file + 1;
+    if (failure) return false;
   }
   return reader.ReadRecord(record, errorText);
 }
