@@ -34,36 +34,29 @@ TZelLogRowsetData::TZelLogRowsetData(std::wstring folder)
                                              L"ZEL Log Provider has no write support."}),
       folder_(std::move(folder)) {}
 
-TZelLogRowsetData::~TZelLogRowsetData() {
-  if (readerOpened_) {
-    std::string ignored;
-    reader_->Close(ignored);
-  }
-}
-
 HRESULT TZelLogRowsetData::Open(TOleDbExecParams* request) {
   if (!request) throw EOleDbException(E_INVALIDARG);
   BuildDataColumns(request, Columns());
   CheckTableName(request->TableName);
   const std::wstring path = folder_ + request->TableName;
-  bool notDiskFile = false;
-  if (!TLogFileReader::CheckFingerprint(AsU16(path), &notDiskFile)) {
-    if (notDiskFile) RefuseTable(request->TableName, L"is not a file on a disk");
-    throw EOleError(L"Could not load file, because it is either not an ZEL Text Log file or cannot be opened.\r\n\r\n"
-                    L"File: \"" + path + L"\".",
-                    E_UNEXPECTED);
-  }
   std::string errorText;
   reader_ = std::make_unique<TLogFileReader>();
+  using TOpened = TLogFileReader::TCheckedOpen;
+  auto opened = TOpened::NotLogFile;
   try {
-    readerOpened_ = true;
-    reader_->Open(AsU16(path), errorText);
+    opened = reader_->OpenChecked(AsU16(path), errorText);
   } catch (const std::exception& error) {
     throw EOleError(L"Unexpected error while opening the log file: " + ClassNameOf(error) + L".\r\n" +
                         WideFromUtf8(error.what()),
                     E_UNEXPECTED);
   }
-  if (!errorText.empty()) throw EZelLogRowsetData(errorText);
+  if (opened == TOpened::NotProcessed) throw EZelLogRowsetData(errorText);
+  if (opened != TOpened::Opened) {
+    if (opened == TOpened::NotDiskFile) RefuseTable(request->TableName, L"is not a file on a disk");
+    throw EOleError(L"Could not load file, because it is either not an ZEL Text Log file or cannot be opened.\r\n\r\n"
+                    L"File: \"" + path + L"\".",
+                    E_UNEXPECTED);
+  }
   // Records are reused from here on; reserve the error text's storage once.
   errorText_.reserve(256);
   return S_OK;

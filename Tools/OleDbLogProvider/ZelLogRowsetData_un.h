@@ -34,7 +34,6 @@ class TZelLogRowsetData : public TOleDbStreamingRowsetData {
 public:
   // folder: the data source folder, ending with a path delimiter.
   explicit TZelLogRowsetData(std::wstring folder);
-  ~TZelLogRowsetData() override;
 
   static void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns) {
     ::BuildDataColumns(params, columns);
@@ -58,7 +57,6 @@ private:
 
   std::wstring folder_;
   std::unique_ptr<TLogFileReader> reader_;
-  bool readerOpened_ = false;
   std::string errorText_;
 };
 
