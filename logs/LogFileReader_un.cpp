@@ -275,27 +275,33 @@ auto ErrorPrefix(std::string_view text, const std::string& fileName) {
   return [text, &fileName] { return std::string(text) + fileName + ". "; };
 }
 
+// The file at path, open, when its first bytes are one of LogFileFingerprints;
+// otherwise nullptr, after a file that could not be opened or read was
+// reported to the debugger output.
 template <typename TPath>
-bool CheckFingerprintOf(const TPath& path, const std::string& displayName, bool* notDiskFile) {
+std::unique_ptr<TMappedFile> OpenFingerprinted(const TPath& path, const std::string& displayName,
+                                               bool* notDiskFile) {
   constexpr std::size_t MaxFingerprintLength =
       std::max({LogFileFingerprints[0].size(), LogFileFingerprints[1].size(), LogFileFingerprints[2].size()});
   if (notDiskFile)
     *notDiskFile = false;
   std::string error;
   try {
-    TMappedFile file;
-    if (const std::uint32_t code = file.Open(NativePath(path), TFileSharing::ReadWrite)) {
+    auto file = std::make_unique<TMappedFile>();
+    if (const std::uint32_t code = file->Open(NativePath(path), TFileSharing::ReadWrite)) {
       if (notDiskFile && code == NotRegularFileErrorCode)
         *notDiskFile = true;
       throw EOSError(FormatSystemError("open file", code), code);
     }
     char head[MaxFingerprintLength];
     std::uint32_t length = 0;
-    if (const std::uint32_t code = file.Read(head, MaxFingerprintLength, length))
+    if (const std::uint32_t code = file->Read(head, MaxFingerprintLength, length))
       throw EOSError(FormatSystemError("read file", code), code);
     const std::string_view text(head, length);
-    return std::any_of(LogFileFingerprints.begin(), LogFileFingerprints.end(),
-                       [&](std::string_view fingerprint) { return StartsWithTextAscii(text, fingerprint); });
+    if (std::any_of(LogFileFingerprints.begin(), LogFileFingerprints.end(),
+                    [&](std::string_view fingerprint) { return StartsWithTextAscii(text, fingerprint); }))
+      return file;
+    return nullptr;
   } catch (const std::bad_alloc&) {
     // Want of memory says nothing about the file: the caller reports it
     // instead of taking the file for one of another kind.
@@ -306,7 +312,7 @@ bool CheckFingerprintOf(const TPath& path, const std::string& displayName, bool*
     error = std::string("Exception/") + failure.what();
   }
   LogDebugOutput("Could not verify fingerprint of file \"" + displayName + "\": " + error);
-  return false;
+  return nullptr;
 }
 
 } // namespace
@@ -319,11 +325,11 @@ TLogFileReader::TLogFileReader(const TFastTextReaderOptions& textReaderOptions)
 TLogFileReader::~TLogFileReader() = default;
 
 bool TLogFileReader::CheckFingerprint(const std::string& path, bool* notDiskFile) {
-  return CheckFingerprintOf(path, path, notDiskFile);
+  return OpenFingerprinted(path, path, notDiskFile) != nullptr;
 }
 
 bool TLogFileReader::CheckFingerprint(const std::u16string& path, bool* notDiskFile) {
-  return CheckFingerprintOf(path, NarrowFileName(path), notDiskFile);
+  return OpenFingerprinted(path, NarrowFileName(path), notDiskFile) != nullptr;
 }
 
 bool TLogFileReader::Open(const std::string& path, std::string& errorText) {
@@ -360,9 +366,7 @@ bool TLogFileReader::OpenPart(const std::u16string& path, const THeaderState& he
   return opened;
 }
 
-template <typename TPath>
-bool TLogFileReader::OpenPath(const TPath& path, const std::string& displayName,
-                              const TFastTextReaderOptions& options, std::string& errorText) {
+void TLogFileReader::Restart(const std::string& displayName) {
   TextReader.reset();
   RecordsRead = 0;
   Header.FieldColumns.fill(0);
@@ -371,9 +375,37 @@ bool TLogFileReader::OpenPath(const TPath& path, const std::string& displayName,
   StartHeaderBlock();
   Header.Verbose = true;
   OpenedFileName = displayName;
+}
+
+template <typename TPath>
+bool TLogFileReader::OpenPath(const TPath& path, const std::string& displayName,
+                              const TFastTextReaderOptions& options, std::string& errorText) {
+  Restart(displayName);
   return Guarded<true>(ErrorPrefix("Could not process log file ", OpenedFileName), errorText, [&] {
     TextReader = std::make_unique<TFastTextReader>(path, fmShareDenyNone, options);
   });
+}
+
+template <typename TPath>
+TLogFileReader::TCheckedOpen TLogFileReader::OpenCheckedPath(const TPath& path, const std::string& displayName,
+                                                            std::string& errorText) {
+  Restart(displayName);
+  bool notDiskFile = false;
+  std::unique_ptr<TMappedFile> file = OpenFingerprinted(path, displayName, &notDiskFile);
+  if (!file)
+    return notDiskFile ? TCheckedOpen::NotDiskFile : TCheckedOpen::NotLogFile;
+  const bool opened = Guarded<true>(ErrorPrefix("Could not process log file ", OpenedFileName), errorText, [&] {
+    TextReader = std::make_unique<TFastTextReader>(std::move(file), TextReaderOptions);
+  });
+  return opened ? TCheckedOpen::Opened : TCheckedOpen::NotProcessed;
+}
+
+TLogFileReader::TCheckedOpen TLogFileReader::OpenChecked(const std::string& path, std::string& errorText) {
+  return OpenCheckedPath(path, path, errorText);
+}
+
+TLogFileReader::TCheckedOpen TLogFileReader::OpenChecked(const std::u16string& path, std::string& errorText) {
+  return OpenCheckedPath(path, NarrowFileName(path), errorText);
 }
 
 std::uint64_t TLogFileReader::Position() const noexcept { return TextReader ? TextReader->Position() : 0; }

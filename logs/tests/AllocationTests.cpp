@@ -159,6 +159,13 @@ TEST(LogFileReaderAllocations, WantOfMemoryWhileOpeningRaises) {
          return opened;
        },
        logFile, true},
+      {"open a log file once",
+       [](const std::string& path) {
+         TLogFileReader reader;
+         std::string error;
+         return reader.OpenChecked(path, error) == TLogFileReader::TCheckedOpen::Opened;
+       },
+       logFile, true},
   };
   for (const auto& test : cases) {
     for (long failing = 1;; ++failing) {
