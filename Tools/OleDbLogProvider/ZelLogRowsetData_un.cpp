@@ -3,22 +3,16 @@
 #include <oledberr.h>
 
 #include "OLEDbError.h"
+#include "ZelLogFileSequence_un.h"
 #include "ZelLogFolder_un.h"
 #include "ZelLogProvider_un.h"
 
-namespace {
-std::wstring ClassNameOf(const std::exception& error) {
-  if (const auto* logError = dynamic_cast<const ELogError*>(&error)) return WideFromUtf8(logError->ClassName());
-  return L"Exception";
-}
-
-std::u16string AsU16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
-}  // namespace
-
 EZelLogRowsetData::EZelLogRowsetData(const std::string& text) : EOleError(WideFromCodePage(text), E_UNEXPECTED) {}
 
-void BuildDataColumns(const TOleDbExecParams*, TOleDbColumns& columns) {
-  while (columns.Count() < ZelLogColumnCount) {
+void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns) {
+  const std::size_t count =
+      params && IsTablePattern(params->TableName) ? ZelLogPatternColumnCount : ZelLogColumnCount;
+  while (columns.Count() < count) {
     const TZelLogColumnDef& column = ZelLogColumns()[columns.Count()];
     columns.AddColumn(column.Name, column.Type, column.Size, column.Flags);
   }
@@ -45,36 +39,29 @@ HRESULT TZelLogRowsetData::Open(TOleDbExecParams* request) {
   if (!request) throw EOleDbException(E_INVALIDARG);
   BuildDataColumns(request, Columns());
   CheckTableName(request->TableName);
-  const std::wstring path = folder_ + request->TableName;
-  bool notDiskFile = false;
-  if (!TLogFileReader::CheckFingerprint(AsU16(path), &notDiskFile)) {
-    if (notDiskFile) RefuseTable(request->TableName, L"is not a file on a disk");
-    throw EOleError(L"Could not load file, because it is either not an ZEL Text Log file or cannot be opened.\r\n\r\n"
-                    L"File: \"" + path + L"\".",
-                    E_UNEXPECTED);
-  }
-  std::string errorText;
   reader_ = std::make_unique<TLogFileReader>();
-  try {
-    readerOpened_ = true;
-    reader_->Open(AsU16(path), errorText);
-  } catch (const std::exception& error) {
-    throw EOleError(L"Unexpected error while opening the log file: " + ClassNameOf(error) + L".\r\n" +
-                        WideFromUtf8(error.what()),
-                    E_UNEXPECTED);
+  readerOpened_ = true;
+  if (IsTablePattern(request->TableName)) {
+    files_ = std::make_unique<TZelLogFileSequence>(folder_, request->TableName);
+  } else if (TZelLogOpenFailure failure = OpenLogFile(*reader_, folder_ + request->TableName, request->TableName)) {
+    throw EOleError(failure.Text, failure.Code);
   }
-  if (!errorText.empty()) throw EZelLogRowsetData(errorText);
   // Records are reused from here on; reserve the error text's storage once.
   errorText_.reserve(256);
   return S_OK;
 }
 
-bool TZelLogRowsetData::AtEndOfSource() const { return !reader_ || reader_->Eof(); }
+bool TZelLogRowsetData::AtEndOfSource() const {
+  if (!reader_) return true;
+  return files_ ? files_->AtEnd(*reader_) : reader_->Eof();
+}
 
 bool TZelLogRowsetData::ReadNextRecord(TOleDbStreamRecord& base, bool wanted) {
   auto& record = static_cast<TZelLogDbRecord&>(base);
   errorText_.clear();
-  const bool produced = reader_->ReadRecord(record.Parsed, errorText_);
+  const bool produced =
+      files_ ? files_->ReadRecord(*reader_, record.Parsed, errorText_) : reader_->ReadRecord(record.Parsed, errorText_);
+  record.LogFile = files_ ? &files_->CurrentName() : nullptr;
   // A directive or a skipped line is no row; a line that could not be read
   // is one, whose values fail with its error.
   if (!produced && errorText_.empty()) return false;
@@ -86,7 +73,8 @@ bool TZelLogRowsetData::ReadNextRecord(TOleDbStreamRecord& base, bool wanted) {
 TZelLogValue TZelLogRowsetData::HeldValue(std::int32_t rowValue, const TOleDbColumn& column, bool stream) {
   const auto& record = static_cast<const TZelLogDbRecord&>(HeldRecord(rowValue));
   if (!record.PendingError.empty()) throw EZelLogRowsetData(record.PendingError);
-  const TZelLogColumnDef* definition = column.Index < ZelLogColumnCount ? &ZelLogColumns()[column.Index] : nullptr;
+  const TZelLogColumnDef* definition =
+      column.Index < ZelLogColumns().size() ? &ZelLogColumns()[column.Index] : nullptr;
   if (stream && (!definition || (definition->Type != DBTYPE_STR && definition->Type != DBTYPE_WSTR)))
     NotImplemented(L"TZelLogRowsetData.GetColumnBlobStream");
   if (!definition) NotImplemented(L"TZelLogRowsetData.GetColumnReadBuffer");

@@ -15,6 +15,7 @@
 #include "OLEDbRowsetData.h"
 #include "OLEDbSimpleRowsetData.h"
 #include "ZelLogDbRecord_un.h"
+#include "ZelLogFileSequence_un.h"
 
 // A log layer error text (system code page) for the consumer: E_UNEXPECTED
 // with the text as the error object's description. A row that stands for a
@@ -24,12 +25,14 @@ public:
   explicit EZelLogRowsetData(const std::string& text);
 };
 
-// The 23 columns of a log table, appended from the column whose index is the
-// list's count on. No file is opened.
+// The columns of a log table, appended from the column whose index is the
+// list's count on: 23 for a file, 24 (LogFile last) for a pattern name. No
+// file is opened.
 void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns);
 
-// The rows of one log file: the streaming base keeps the records and the
-// cursor; this class opens the file, reads its lines and hands out values.
+// The rows of one log file, or of every file a pattern name matches: the
+// streaming base keeps the records and the cursor; this class opens the
+// files, reads their lines and hands out values.
 class TZelLogRowsetData : public TOleDbStreamingRowsetData {
 public:
   // folder: the data source folder, ending with a path delimiter.
@@ -59,6 +62,8 @@ private:
   std::wstring folder_;
   std::unique_ptr<TLogFileReader> reader_;
   bool readerOpened_ = false;
+  // For a pattern name: the files reader_ reads one after another.
+  std::unique_ptr<TZelLogFileSequence> files_;
   std::string errorText_;
 };
 
