@@ -233,6 +233,14 @@ TEST_F(ZellogqProviderTests, SummaryCountsWhatTheRowsHoldAndFitsEightyColumns) {
   EXPECT_EQ(RunOnExamples({"summary", "no-such-file.log"}).Status, QueryExitFailure);
 }
 
+// The sample logs span a year: a pattern over them all counts per day, and
+// the damaged log's unreadable lines are counted with the rest.
+TEST_F(ZellogqProviderTests, SummaryOfAPatternCountsEveryMatchingLogPerDay) {
+  const TRun run = RunOnExamples({"summary", "MAIL*.log", "--format", "jsonl"});
+  EXPECT_EQ(run.Status, QueryExitUnreadableRows) << run.Err;
+  EXPECT_EQ(SummaryFigures(run.Out), ExpectedSummary(ExampleLogNames(), true));
+}
+
 TEST_F(ZellogqProviderTests, FailuresCarryTheProvidersMessageAndFailTheRun) {
   const std::string missing = ExampleLogsFolder() + "\\no-such-folder";
   TRun run = Run({"--folder", missing, "tables"});
