@@ -17,22 +17,35 @@ std::u16string AsU16(const std::wstring& text) { return std::u16string(text.begi
 
 EZelLogRowsetData::EZelLogRowsetData(const std::string& text) : EOleError(WideFromCodePage(text), E_UNEXPECTED) {}
 
-void BuildDataColumns(const TOleDbExecParams*, TOleDbColumns& columns) {
-  while (columns.Count() < ZelLogColumnCount) {
-    const TZelLogColumnDef& column = ZelLogColumns()[columns.Count()];
+namespace {
+TZelLogQuery QueryOf(const TOleDbExecParams* request, std::wstring_view folder) {
+  if (!request) return WholeTableQuery(L"");
+  if (request->Kind == TOleDbExecKind::Command) return ReadZelLogQuery(request->Text, folder);
+  return WholeTableQuery(request->TableName);
+}
+
+void AddQueryColumns(const TZelLogQuery& query, TOleDbColumns& columns) {
+  while (columns.Count() < query.Columns.size()) {
+    const TZelLogColumnDef& column = ZelLogColumns()[query.Columns[columns.Count()]];
     columns.AddColumn(column.Name, column.Type, column.Size, column.Flags);
   }
+}
+}  // namespace
+
+void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns, std::wstring_view folder) {
+  AddQueryColumns(QueryOf(params, folder), columns);
 }
 
 namespace {
 std::unique_ptr<TOleDbStreamRecord> NewRecord() { return std::make_unique<TZelLogDbRecord>(); }
 }  // namespace
 
-TZelLogRowsetData::TZelLogRowsetData(std::wstring folder)
+TZelLogRowsetData::TZelLogRowsetData(std::wstring folder, std::int64_t maxRows)
     : TOleDbStreamingRowsetData(&NewRecord, {L"ZELLogDb recordsets are not bidirectional.",
                                              L"Bookmarking is not supported.",
                                              L"ZEL Log Provider has no write support."}),
-      folder_(std::move(folder)) {}
+      folder_(std::move(folder)),
+      maxRows_(maxRows) {}
 
 TZelLogRowsetData::~TZelLogRowsetData() {
   if (readerOpened_) {
@@ -43,18 +56,26 @@ TZelLogRowsetData::~TZelLogRowsetData() {
 
 HRESULT TZelLogRowsetData::Open(TOleDbExecParams* request) {
   if (!request) throw EOleDbException(E_INVALIDARG);
-  BuildDataColumns(request, Columns());
-  CheckTableName(request->TableName);
-  const std::wstring path = folder_ + request->TableName;
+  query_ = QueryOf(request, folder_);
+  AddQueryColumns(query_, Columns());
+  filter_ = TZelLogRowFilter(query_);
+  filtering_ = query_.FiltersRows();
+  std::int64_t rowLimit = query_.Top;
+  if (maxRows_ > 0 && (rowLimit < 0 || maxRows_ < rowLimit)) rowLimit = maxRows_;
+  SetRowLimit(rowLimit);
+  const std::wstring& tableName = query_.TableName;
+  CheckTableName(tableName);
+  const std::wstring path = folder_ + tableName;
   bool notDiskFile = false;
   if (!TLogFileReader::CheckFingerprint(AsU16(path), &notDiskFile)) {
-    if (notDiskFile) RefuseTable(request->TableName, L"is not a file on a disk");
+    if (notDiskFile) RefuseTable(tableName, L"is not a file on a disk");
     throw EOleError(L"Could not load file, because it is either not an ZEL Text Log file or cannot be opened.\r\n\r\n"
                     L"File: \"" + path + L"\".",
                     E_UNEXPECTED);
   }
   std::string errorText;
   reader_ = std::make_unique<TLogFileReader>();
+  reader_->SetReadOptions({ZelLogReadFields(query_), query_.TimeFrom, query_.TimeTo});
   try {
     readerOpened_ = true;
     reader_->Open(AsU16(path), errorText);
@@ -78,6 +99,8 @@ bool TZelLogRowsetData::ReadNextRecord(TOleDbStreamRecord& base, bool wanted) {
   // A directive or a skipped line is no row; a line that could not be read
   // is one, whose values fail with its error.
   if (!produced && errorText_.empty()) return false;
+  // A row that could not be read passes any filter: its values are unknown.
+  if (produced && filtering_ && !filter_.Passes(record.Parsed)) return false;
   record.PendingError.assign(errorText_);
   if (produced && wanted) record.Complete();
   return true;
@@ -86,7 +109,8 @@ bool TZelLogRowsetData::ReadNextRecord(TOleDbStreamRecord& base, bool wanted) {
 TZelLogValue TZelLogRowsetData::HeldValue(std::int32_t rowValue, const TOleDbColumn& column, bool stream) {
   const auto& record = static_cast<const TZelLogDbRecord&>(HeldRecord(rowValue));
   if (!record.PendingError.empty()) throw EZelLogRowsetData(record.PendingError);
-  const TZelLogColumnDef* definition = column.Index < ZelLogColumnCount ? &ZelLogColumns()[column.Index] : nullptr;
+  const TZelLogColumnDef* definition =
+      column.Index < query_.Columns.size() ? &ZelLogColumns()[query_.Columns[column.Index]] : nullptr;
   if (stream && (!definition || (definition->Type != DBTYPE_STR && definition->Type != DBTYPE_WSTR)))
     NotImplemented(L"TZelLogRowsetData.GetColumnBlobStream");
   if (!definition) NotImplemented(L"TZelLogRowsetData.GetColumnReadBuffer");
@@ -110,10 +134,14 @@ std::unique_ptr<TOleDbByteStream> TZelLogRowsetData::GetColumnBlobStream(TOleDbD
 void TZelLogDbRowset::InitProperties() {
   TOleDbRowset::InitProperties();
   TOleDbStreamingRowsetData::DeclareForwardOnly(PropertySets());
+  TOleDbStreamingRowsetData::DeclareRowLimit(PropertySets());
 }
 
 void TZelLogDbRowset::CreateRowsetData(TOleDbExecParams&) {
-  TComPtr<TZelLogRowsetData> data = MakeComObject<TZelLogRowsetData>(TZelLogDbProvider::FolderOf(*this));
+  TOleDbVariant maxRows;
+  PropertySets().GetValue(DBPROPSET_ROWSET, DBPROP_MAXROWS, maxRows.Get());
+  const std::int64_t limit = maxRows.Get().vt == VT_I4 ? maxRows.Get().lVal : 0;
+  TComPtr<TZelLogRowsetData> data = MakeComObject<TZelLogRowsetData>(TZelLogDbProvider::FolderOf(*this), limit);
   AttachData(data.Get());
   SetCapabilities(OleDbCapabilityNotify);
 }

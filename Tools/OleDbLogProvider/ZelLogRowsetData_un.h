@@ -15,6 +15,7 @@
 #include "OLEDbRowsetData.h"
 #include "OLEDbSimpleRowsetData.h"
 #include "ZelLogDbRecord_un.h"
+#include "ZelLogQuery_un.h"
 
 // A log layer error text (system code page) for the consumer: E_UNEXPECTED
 // with the text as the error object's description. A row that stands for a
@@ -24,21 +25,20 @@ public:
   explicit EZelLogRowsetData(const std::string& text);
 };
 
-// The 23 columns of a log table, appended from the column whose index is the
-// list's count on. No file is opened.
-void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns);
+// The columns a request gives (a command's column list, or every column of
+// the table), appended from the column whose index is the list's count on.
+// No file is opened.
+// folder: the data source folder, ending with a path delimiter.
+void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns, std::wstring_view folder);
 
 // The rows of one log file: the streaming base keeps the records and the
 // cursor; this class opens the file, reads its lines and hands out values.
 class TZelLogRowsetData : public TOleDbStreamingRowsetData {
 public:
-  // folder: the data source folder, ending with a path delimiter.
-  explicit TZelLogRowsetData(std::wstring folder);
+  // folder: the data source folder, ending with a path delimiter;
+  // maxRows: DBPROP_MAXROWS, 0 for no limit.
+  explicit TZelLogRowsetData(std::wstring folder, std::int64_t maxRows = 0);
   ~TZelLogRowsetData() override;
-
-  static void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns) {
-    ::BuildDataColumns(params, columns);
-  }
 
   HRESULT Open(TOleDbExecParams* request) override;
   void GetColumnReadBuffer(TOleDbDataMode mode, std::int32_t rowValue, const TOleDbColumn& column, void*& data,
@@ -57,6 +57,10 @@ private:
   TZelLogValue HeldValue(std::int32_t rowValue, const TOleDbColumn& column, bool stream);
 
   std::wstring folder_;
+  std::int64_t maxRows_;
+  TZelLogQuery query_;
+  TZelLogRowFilter filter_;
+  bool filtering_ = false;
   std::unique_ptr<TLogFileReader> reader_;
   bool readerOpened_ = false;
   std::string errorText_;

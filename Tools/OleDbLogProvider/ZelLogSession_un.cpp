@@ -100,7 +100,7 @@ void AddColumns(TSimpleRowsetData& data, const TOleDbRestrictions& restrictions,
   if (RestrictsToNoTable(table)) return;
   const std::optional<std::wstring> columnName = Restriction(restrictions, 3);
   TOleDbColumns columns;
-  BuildDataColumns(nullptr, columns);
+  BuildDataColumns(nullptr, columns, {});
   for (const std::wstring& name : ListLogFiles(folder)) {
     if (table && !SameName(*table, name)) continue;
     for (std::size_t i = 0; i < columns.Count(); ++i) {
