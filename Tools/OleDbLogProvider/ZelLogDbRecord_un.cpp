@@ -76,12 +76,18 @@ TZelLogValue LineNumber(const TZelLogDbRecord& record) noexcept {
   return {&record.Parsed.LineNr, sizeof record.Parsed.LineNr};
 }
 
+TZelLogValue LogFileName(const TZelLogDbRecord& record) noexcept {
+  static const std::wstring none;
+  const std::wstring& name = record.LogFile ? *record.LogFile : none;
+  return {name.c_str(), name.size() * sizeof(wchar_t)};
+}
+
 template <TLogAction Action>
 TZelLogValue ActionFlag(const TZelLogDbRecord& record) noexcept {
   return {&record.Actions[static_cast<std::size_t>(Action)], sizeof(VARIANT_BOOL)};
 }
 
-constexpr std::array<TZelLogColumnDef, ZelLogColumnCount> Columns = {{
+constexpr std::array<TZelLogColumnDef, ZelLogPatternColumnCount> Columns = {{
     {L"Version", DBTYPE_STR, 50, 0, &ParsedText<&TLogRecord::Version>},
     {L"Verbose", DBTYPE_BOOL, 2, 0, &VerboseFlag},
     {L"Class", DBTYPE_STR, 15, 0, &ClassText},
@@ -105,7 +111,10 @@ constexpr std::array<TZelLogColumnDef, ZelLogColumnCount> Columns = {{
     {L"Subject", DBTYPE_WSTR, 16384, 0, &SubjectText},
     {L"Message", DBTYPE_STR, 16384, 0, &ParsedText<&TLogRecord::Message>},
     {L"LineNr", DBTYPE_I4, 4, 0, &LineNumber},
+    // Relative to the data source folder, as TABLES lists it; any name the
+    // file system can list fits.
+    {L"LogFile", DBTYPE_WSTR, MAX_PATH * sizeof(wchar_t), 0, &LogFileName},
 }};
 }  // namespace
 
-const std::array<TZelLogColumnDef, ZelLogColumnCount>& ZelLogColumns() noexcept { return Columns; }
+const std::array<TZelLogColumnDef, ZelLogPatternColumnCount>& ZelLogColumns() noexcept { return Columns; }

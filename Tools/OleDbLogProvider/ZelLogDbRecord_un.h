@@ -24,6 +24,9 @@ public:
   double Time = 0;
   VARIANT_BOOL Verbose = VARIANT_FALSE;
   std::array<VARIANT_BOOL, 7> Actions{};
+  // The name of the file the row comes from, for a table over many files;
+  // the name belongs to the rowset data and outlives every record.
+  const std::wstring* LogFile = nullptr;
 
   // Derives the values that are not the parsed fields themselves.
   void Complete() noexcept;
@@ -57,6 +60,9 @@ struct TZelLogColumnDef {
   TZelLogValue (*Read)(const TZelLogDbRecord& record) noexcept;
 };
 
-// The columns of a log table, in column order.
+// The columns of a log table, in column order: a table over one file has
+// the first ZelLogColumnCount, a table over many files (a pattern name) all
+// of them, LogFile last.
 inline constexpr std::size_t ZelLogColumnCount = 23;
-const std::array<TZelLogColumnDef, ZelLogColumnCount>& ZelLogColumns() noexcept;
+inline constexpr std::size_t ZelLogPatternColumnCount = 24;
+const std::array<TZelLogColumnDef, ZelLogPatternColumnCount>& ZelLogColumns() noexcept;

@@ -67,9 +67,19 @@ bool SameName(std::wstring_view a, std::wstring_view b) noexcept {
          CSTR_EQUAL;
 }
 
-bool IsDeviceName(std::wstring_view name) noexcept {
+namespace {
+constexpr std::wstring_view Wildcards = L"*?";
+std::size_t LastComponentStart(std::wstring_view name) noexcept {
   const std::size_t slash = name.find_last_of(L"\\/");
-  std::wstring_view base = slash == std::wstring_view::npos ? name : name.substr(slash + 1);
+  return slash == std::wstring_view::npos ? 0 : slash + 1;
+}
+}  // namespace
+
+std::wstring_view FolderPart(std::wstring_view name) noexcept { return name.substr(0, LastComponentStart(name)); }
+std::wstring_view FilePart(std::wstring_view name) noexcept { return name.substr(LastComponentStart(name)); }
+
+bool IsDeviceName(std::wstring_view name) noexcept {
+  std::wstring_view base = FilePart(name);
   // Windows ignores what follows the first dot, and the blanks before it.
   base = base.substr(0, base.find(L'.'));
   while (!base.empty() && base.back() == L' ') base.remove_suffix(1);
@@ -81,15 +91,50 @@ bool IsDeviceName(std::wstring_view name) noexcept {
   return port && (SameName(base.substr(0, 3), L"COM") || SameName(base.substr(0, 3), L"LPT"));
 }
 
-bool IsPossibleTableName(std::wstring_view name) noexcept {
-  return IsTableNameInsideFolder(name) && !IsDeviceName(name);
+bool IsTablePattern(std::wstring_view name) noexcept {
+  return FilePart(name).find_first_of(Wildcards) != std::wstring_view::npos;
 }
 
-void RefuseTable(std::wstring_view name, std::wstring_view reason) {
-  OleDbError(DB_E_NOTABLE, L"The table '" + std::wstring(name) + L"' " + std::wstring(reason) + L".");
+bool HasFolderWildcard(std::wstring_view name) noexcept {
+  return FolderPart(name).find_first_of(Wildcards) != std::wstring_view::npos;
 }
+
+bool MatchesPattern(std::wstring_view name, std::wstring_view pattern) noexcept {
+  // Greedy with one step back to the last star: each star only ever moves
+  // forward, so the match takes at most name × pattern steps.
+  std::size_t n = 0, p = 0;
+  std::size_t starAt = std::wstring_view::npos, resumeAt = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == L'*') {
+      starAt = p++;
+      resumeAt = n;
+    } else if (p < pattern.size() && (pattern[p] == L'?' || SameName(name.substr(n, 1), pattern.substr(p, 1)))) {
+      ++n;
+      ++p;
+    } else if (starAt != std::wstring_view::npos) {
+      p = starAt + 1;
+      n = ++resumeAt;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == L'*') ++p;
+  return p == pattern.size();
+}
+
+bool IsPossibleTableName(std::wstring_view name) noexcept {
+  return IsTableNameInsideFolder(name) && !IsDeviceName(name) && !HasFolderWildcard(name);
+}
+
+std::wstring TableRefusal(std::wstring_view name, std::wstring_view reason) {
+  return L"The table '" + std::wstring(name) + L"' " + std::wstring(reason) + L".";
+}
+
+void RefuseTable(std::wstring_view name, std::wstring_view reason) { OleDbError(DB_E_NOTABLE, TableRefusal(name, reason)); }
 
 void CheckTableName(std::wstring_view name) {
   if (!IsTableNameInsideFolder(name)) RefuseTable(name, L"is not a file of the data source folder");
   if (IsDeviceName(name)) RefuseTable(name, L"names a device, not a file");
+  if (HasFolderWildcard(name))
+    RefuseTable(name, L"has a wildcard in a folder name; only the file name may hold * or ?");
 }

@@ -24,9 +24,28 @@ bool IsTableNameInsideFolder(std::wstring_view name) noexcept;
 // NUL, COM1, LPT1, CONIN$ ...) in any letter case, with or without an
 // extension and trailing dots or blanks: opening it opens the device.
 bool IsDeviceName(std::wstring_view name) noexcept;
-// A name that can name a table: inside the folder and no device.
+// True when the last component of name holds a wildcard (* or ?): the name
+// of one table over every log file it matches. No file can have such a
+// name, as Windows forbids both characters in file names.
+bool IsTablePattern(std::wstring_view name) noexcept;
+// True when name matches the file name pattern: * stands for any run of
+// characters, ? for exactly one; letter case is ignored. Only the long
+// name is matched, so "*.log" never matches "x.log1" through a short name.
+bool MatchesPattern(std::wstring_view name, std::wstring_view pattern) noexcept;
+// The folder part of a table name (relative to the data source folder,
+// ending with a path delimiter, or empty), and its file name.
+std::wstring_view FolderPart(std::wstring_view name) noexcept;
+std::wstring_view FilePart(std::wstring_view name) noexcept;
+// True when a folder component of name holds a wildcard: such a name
+// matches neither a file nor a pattern.
+bool HasFolderWildcard(std::wstring_view name) noexcept;
+// A name that can name a table: inside the folder, no device and no
+// wildcard in a folder component.
 bool IsPossibleTableName(std::wstring_view name) noexcept;
-// DB_E_NOTABLE with an error object naming the table and why.
+// DB_E_NOTABLE with an error object naming the table and why (the text
+// TableRefusal gives).
+std::wstring TableRefusal(std::wstring_view name, std::wstring_view reason);
 void RefuseTable(std::wstring_view name, std::wstring_view reason);
-// Refuses (RefuseTable) a name that leaves the folder or names a device.
+// Refuses (RefuseTable) a name that leaves the folder, names a device or
+// has a wildcard in a folder component.
 void CheckTableName(std::wstring_view name);

@@ -170,8 +170,11 @@ bool IsExistingFile(const std::wstring& path) noexcept {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void ReadColumns(TQueryText& text, TZelLogQuery& query) {
-  if (text.TakeSymbol(L"*")) return;
+// Where the list names LogFile, which only a pattern's table has: the
+// table comes later.
+std::size_t ReadColumns(TQueryText& text, TZelLogQuery& query) {
+  std::size_t logFileAt = std::wstring_view::npos;
+  if (text.TakeSymbol(L"*")) return logFileAt;
   do {
     const std::size_t at = text.Position();
     const std::wstring name = text.TakeName();
@@ -181,8 +184,10 @@ void ReadColumns(TQueryText& text, TZelLogQuery& query) {
     // A rowset's columns are told apart by name.
     if (std::find(query.Columns.begin(), query.Columns.end(), column) != query.Columns.end())
       text.FailAt(at, L"'" + name + L"' is listed twice");
+    if (IsColumn(column, L"LogFile")) logFileAt = at;
     query.Columns.push_back(column);
   } while (text.TakeSymbol(L","));
+  return logFileAt;
 }
 
 void ReadTimeCondition(TQueryText& text, TZelLogQuery& query) {
@@ -262,7 +267,7 @@ void ReadCondition(TQueryText& text, TZelLogQuery& query) {
   if (name.empty()) text.Fail(L"a column name is expected");
   const std::size_t column = ColumnNamed(name);
   if (column == NoColumn) text.FailAt(at, L"'" + name + L"' is not a column of a log table");
-  if (IsColumn(column, L"LogFile") && !IsPatternTableName(query.TableName))
+  if (IsColumn(column, L"LogFile") && !IsTablePattern(query.TableName))
     text.FailAt(at, L"'" + name + L"' is only a column of tables named by a pattern");
   if (IsColumn(column, L"Time")) {
     ReadTimeCondition(text, query);
@@ -275,22 +280,15 @@ void ReadCondition(TQueryText& text, TZelLogQuery& query) {
   }
 }
 
-bool IsPatternTable(const TZelLogQuery& query) { return IsPatternTableName(query.TableName); }
-
 void FillAllColumns(TZelLogQuery& query) {
-  for (std::size_t i = 0; i < ZelLogColumnCount; ++i)
-    if (!IsColumn(i, L"LogFile") || IsPatternTable(query)) query.Columns.push_back(i);
+  const std::size_t count = IsTablePattern(query.TableName) ? ZelLogPatternColumnCount : ZelLogColumnCount;
+  for (std::size_t i = 0; i < count; ++i) query.Columns.push_back(i);
 }
 }  // namespace
 
 bool TZelLogQuery::FiltersRows() const noexcept {
   return HasTimeWindow() || !TextConditions.empty() ||
          std::any_of(Actions.begin(), Actions.end(), [](std::int8_t required) { return required != -1; });
-}
-
-bool IsPatternTableName(std::wstring_view name) noexcept {
-  const std::size_t last = name.find_last_of(L"\\/");
-  return name.find_first_of(L"*?", last == std::wstring_view::npos ? 0 : last + 1) != std::wstring_view::npos;
 }
 
 TZelLogQuery WholeTableQuery(std::wstring name) {
@@ -302,7 +300,7 @@ TZelLogQuery WholeTableQuery(std::wstring name) {
 
 TZelLogQuery ReadZelLogQuery(std::wstring_view commandText, std::wstring_view folder) {
   std::wstring ruleName = TOleDbExecParams::TableNameOf(commandText);
-  if (IsPossibleTableName(ruleName) && !IsPatternTableName(ruleName) &&
+  if (IsPossibleTableName(ruleName) && !IsTablePattern(ruleName) &&
       IsExistingFile(std::wstring(folder) + ruleName))
     return WholeTableQuery(std::move(ruleName));
 
@@ -313,10 +311,12 @@ TZelLogQuery ReadZelLogQuery(std::wstring_view commandText, std::wstring_view fo
   if (text.TakeKeyword(L"TOP")) {
     if (!text.TakeNumber(query.Top)) text.Fail(L"TOP needs a number of rows");
   }
-  ReadColumns(text, query);
+  const std::size_t logFileAt = ReadColumns(text, query);
   if (!text.TakeKeyword(L"FROM")) text.Fail(L"FROM is expected");
   query.TableName = text.TakeTableName();
   if (query.TableName.empty()) text.Fail(L"a table name is expected");
+  if (logFileAt != std::wstring_view::npos && !IsTablePattern(query.TableName))
+    text.FailAt(logFileAt, L"'LogFile' is only a column of tables named by a pattern");
   const bool allColumns = query.Columns.empty();
   if (allColumns) FillAllColumns(query);
   if (text.AtEnd()) return allColumns && query.Top == TZelLogQuery::NoLimit ? WholeTableQuery(std::move(ruleName))
@@ -398,6 +398,8 @@ TZelLogRowFilter::TZelLogRowFilter(const TZelLogQuery& query) {
       senders_.push_back(std::move(narrow));
     } else if (IsColumn(condition.Column, L"RelatedIP")) {
       addresses_.push_back(std::move(narrow));
+    } else if (IsColumn(condition.Column, L"LogFile")) {
+      logFiles_.push_back(condition.Values);
     }
   }
   for (std::size_t i = 0; i < query.Actions.size(); ++i) {
@@ -408,7 +410,11 @@ TZelLogRowFilter::TZelLogRowFilter(const TZelLogQuery& query) {
   }
 }
 
-bool TZelLogRowFilter::Passes(const TLogRecord& record) const noexcept {
+bool TZelLogRowFilter::Passes(const TLogRecord& record, const std::wstring* logFile) const noexcept {
+  for (const std::vector<std::wstring>& names : logFiles_)
+    if (!logFile || std::none_of(names.begin(), names.end(),
+                                 [&](const std::wstring& name) { return SameName(name, *logFile); }))
+      return false;
   return !matchesNothing_ && (classes_ >> static_cast<unsigned>(record.Class) & 1u) &&
          (severities_ >> static_cast<unsigned>(record.Severity) & 1u) &&
          (points_ >> static_cast<unsigned>(record.FilteringPoint) & 1u) &&

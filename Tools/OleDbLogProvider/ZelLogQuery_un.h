@@ -40,9 +40,6 @@ struct TZelLogQuery {
   bool FiltersRows() const noexcept;
 };
 
-// True when the last component of name holds a wildcard (* or ?).
-bool IsPatternTableName(std::wstring_view name) noexcept;
-
 // The query a command text stands for. Today's forms, and any text whose
 // table-name reading names an existing file of folder (ending with a path
 // delimiter), give that table and every column. A text of the grammar's
@@ -67,7 +64,9 @@ public:
   TZelLogRowFilter() = default;
   explicit TZelLogRowFilter(const TZelLogQuery& query);
 
-  bool Passes(const TLogRecord& record) const noexcept;
+  // logFile: the name of the file the record came from, null for a table
+  // over one file.
+  bool Passes(const TLogRecord& record, const std::wstring* logFile) const noexcept;
 
 private:
   // Allowed values of the enumerations, one bit each.
@@ -81,4 +80,5 @@ private:
   // Per text condition: the values in the log's code page.
   std::vector<std::vector<std::string>> senders_;
   std::vector<std::vector<std::string>> addresses_;
+  std::vector<std::vector<std::wstring>> logFiles_;
 };

@@ -3,17 +3,9 @@
 #include <oledberr.h>
 
 #include "OLEDbError.h"
+#include "ZelLogFileSequence_un.h"
 #include "ZelLogFolder_un.h"
 #include "ZelLogProvider_un.h"
-
-namespace {
-std::wstring ClassNameOf(const std::exception& error) {
-  if (const auto* logError = dynamic_cast<const ELogError*>(&error)) return WideFromUtf8(logError->ClassName());
-  return L"Exception";
-}
-
-std::u16string AsU16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
-}  // namespace
 
 EZelLogRowsetData::EZelLogRowsetData(const std::string& text) : EOleError(WideFromCodePage(text), E_UNEXPECTED) {}
 
@@ -65,42 +57,35 @@ HRESULT TZelLogRowsetData::Open(TOleDbExecParams* request) {
   SetRowLimit(rowLimit);
   const std::wstring& tableName = query_.TableName;
   CheckTableName(tableName);
-  const std::wstring path = folder_ + tableName;
-  bool notDiskFile = false;
-  if (!TLogFileReader::CheckFingerprint(AsU16(path), &notDiskFile)) {
-    if (notDiskFile) RefuseTable(tableName, L"is not a file on a disk");
-    throw EOleError(L"Could not load file, because it is either not an ZEL Text Log file or cannot be opened.\r\n\r\n"
-                    L"File: \"" + path + L"\".",
-                    E_UNEXPECTED);
-  }
-  std::string errorText;
   reader_ = std::make_unique<TLogFileReader>();
   reader_->SetReadOptions({ZelLogReadFields(query_), query_.TimeFrom, query_.TimeTo});
-  try {
-    readerOpened_ = true;
-    reader_->Open(AsU16(path), errorText);
-  } catch (const std::exception& error) {
-    throw EOleError(L"Unexpected error while opening the log file: " + ClassNameOf(error) + L".\r\n" +
-                        WideFromUtf8(error.what()),
-                    E_UNEXPECTED);
+  readerOpened_ = true;
+  if (IsTablePattern(tableName)) {
+    files_ = std::make_unique<TZelLogFileSequence>(folder_, tableName);
+  } else if (TZelLogOpenFailure failure = OpenLogFile(*reader_, folder_ + tableName, tableName)) {
+    throw EOleError(failure.Text, failure.Code);
   }
-  if (!errorText.empty()) throw EZelLogRowsetData(errorText);
   // Records are reused from here on; reserve the error text's storage once.
   errorText_.reserve(256);
   return S_OK;
 }
 
-bool TZelLogRowsetData::AtEndOfSource() const { return !reader_ || reader_->Eof(); }
+bool TZelLogRowsetData::AtEndOfSource() const {
+  if (!reader_) return true;
+  return files_ ? files_->AtEnd(*reader_) : reader_->Eof();
+}
 
 bool TZelLogRowsetData::ReadNextRecord(TOleDbStreamRecord& base, bool wanted) {
   auto& record = static_cast<TZelLogDbRecord&>(base);
   errorText_.clear();
-  const bool produced = reader_->ReadRecord(record.Parsed, errorText_);
+  const bool produced =
+      files_ ? files_->ReadRecord(*reader_, record.Parsed, errorText_) : reader_->ReadRecord(record.Parsed, errorText_);
+  record.LogFile = files_ ? &files_->CurrentName() : nullptr;
   // A directive or a skipped line is no row; a line that could not be read
   // is one, whose values fail with its error.
   if (!produced && errorText_.empty()) return false;
   // A row that could not be read passes any filter: its values are unknown.
-  if (produced && filtering_ && !filter_.Passes(record.Parsed)) return false;
+  if (produced && filtering_ && !filter_.Passes(record.Parsed, record.LogFile)) return false;
   record.PendingError.assign(errorText_);
   if (produced && wanted) record.Complete();
   return true;

@@ -15,6 +15,7 @@
 #include "OLEDbRowsetData.h"
 #include "OLEDbSimpleRowsetData.h"
 #include "ZelLogDbRecord_un.h"
+#include "ZelLogFileSequence_un.h"
 #include "ZelLogQuery_un.h"
 
 // A log layer error text (system code page) for the consumer: E_UNEXPECTED
@@ -25,14 +26,15 @@ public:
   explicit EZelLogRowsetData(const std::string& text);
 };
 
-// The columns a request gives (a command's column list, or every column of
-// the table), appended from the column whose index is the list's count on.
-// No file is opened.
-// folder: the data source folder, ending with a path delimiter.
+// The columns a request gives, appended from the column whose index is the
+// list's count on: a command's column list, or every column of the table
+// (23 for a file, 24 with LogFile last for a pattern name). folder: the data
+// source folder, ending with a path delimiter. No file is opened.
 void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns, std::wstring_view folder);
 
-// The rows of one log file: the streaming base keeps the records and the
-// cursor; this class opens the file, reads its lines and hands out values.
+// The rows of one log file, or of every file a pattern name matches: the
+// streaming base keeps the records and the cursor; this class opens the
+// files, reads their lines and hands out values.
 class TZelLogRowsetData : public TOleDbStreamingRowsetData {
 public:
   // folder: the data source folder, ending with a path delimiter;
@@ -58,11 +60,15 @@ private:
 
   std::wstring folder_;
   std::int64_t maxRows_;
+  // What the request asks for: the rowset's column i is the column table's
+  // entry query_.Columns[i].
   TZelLogQuery query_;
   TZelLogRowFilter filter_;
   bool filtering_ = false;
   std::unique_ptr<TLogFileReader> reader_;
   bool readerOpened_ = false;
+  // For a pattern name: the files reader_ reads one after another.
+  std::unique_ptr<TZelLogFileSequence> files_;
   std::string errorText_;
 };
 

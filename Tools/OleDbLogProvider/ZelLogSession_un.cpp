@@ -10,6 +10,7 @@
 #include "OLEDbSimpleRowsetData.h"
 #include "ZelLogCommand_un.h"
 #include "ZelLogDbRecord_un.h"
+#include "ZelLogFileSequence_un.h"
 #include "ZelLogFolder_un.h"
 #include "ZelLogProvider_un.h"
 #include "ZelLogRowsetData_un.h"
@@ -81,13 +82,25 @@ TComPtr<TSimpleRowsetData> TemplateRowsetData(REFGUID schema) {
 
 bool IsTextType(DBTYPE type) { return type == DBTYPE_STR || type == DBTYPE_WSTR; }
 
+// The tables a TABLE_NAME restriction leaves. A pattern, which no file can
+// be named, is one table when it matches a log file: engines look a name up
+// before they open it.
+std::vector<std::wstring> RestrictedTables(const std::optional<std::wstring>& table, const std::wstring& folder) {
+  if (table && IsTablePattern(*table)) {
+    if (ListLogFiles(folder, *table).empty()) return {};
+    return {*table};
+  }
+  std::vector<std::wstring> names = ListLogFiles(folder);
+  if (table) std::erase_if(names, [&](const std::wstring& name) { return !SameName(*table, name); });
+  return names;
+}
+
 void AddTables(TSimpleRowsetData& data, const TOleDbRestrictions& restrictions, const std::wstring& folder) {
   if (RestrictsCatalogOrSchema(restrictions)) return;
   const std::optional<std::wstring> table = Restriction(restrictions, 2);
   if (RestrictsToNoTable(table)) return;
   if (std::optional<std::wstring> type = Restriction(restrictions, 3); type && !SameName(*type, L"TABLE")) return;
-  for (const std::wstring& name : ListLogFiles(folder)) {
-    if (table && !SameName(*table, name)) continue;
+  for (const std::wstring& name : RestrictedTables(table, folder)) {
     data.AppendRow();
     Set(data, L"TABLE_NAME", TOleDbVariant::Text(name));
     Set(data, L"TABLE_TYPE", TOleDbVariant::Text(L"TABLE"));
@@ -99,10 +112,11 @@ void AddColumns(TSimpleRowsetData& data, const TOleDbRestrictions& restrictions,
   const std::optional<std::wstring> table = Restriction(restrictions, 2);
   if (RestrictsToNoTable(table)) return;
   const std::optional<std::wstring> columnName = Restriction(restrictions, 3);
-  TOleDbColumns columns;
-  BuildDataColumns(nullptr, columns, {});
-  for (const std::wstring& name : ListLogFiles(folder)) {
-    if (table && !SameName(*table, name)) continue;
+  for (const std::wstring& name : RestrictedTables(table, folder)) {
+    TOleDbExecParams params;
+    params.TableName = name;
+    TOleDbColumns columns;
+    BuildDataColumns(&params, columns, folder);
     for (std::size_t i = 0; i < columns.Count(); ++i) {
       const TOleDbColumn& column = columns.Items(i);
       if (columnName && !SameName(*columnName, column.Name)) continue;
@@ -163,22 +177,6 @@ void AddProviderTypes(TSimpleRowsetData& data, const TOleDbRestrictions& restric
   }
 }
 }  // namespace
-
-std::vector<std::wstring> ListLogFiles(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW((folder + L"*.log").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring name = entry.cFileName;
-    // The pattern also matches longer extensions through short names.
-    if (name.size() < 4 || !SameName(name.substr(name.size() - 4), L".log")) continue;
-    const std::wstring path = folder + name;
-    if (TLogFileReader::CheckFingerprint(std::u16string(path.begin(), path.end()))) names.push_back(name);
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
-  return names;
-}
 
 void TZelLogDbSchemaStorage::DefineSchemas() {
   TOleDbSchemaStorage::DefineSchemas();

@@ -28,7 +28,3 @@ public:
   void BuildSchemaRowset(const TOleDbSchema& schema, const TOleDbRestrictions& restrictions,
                          TComPtr<IOleDbRowsetData>& data) override;
 };
-
-// The names of the log files in folder (ending with a path delimiter), as
-// the file system lists them: "*.log" files whose first line is a log's.
-std::vector<std::wstring> ListLogFiles(const std::wstring& folder);

@@ -6,6 +6,7 @@ const char* const QueryUsage =
     "Usage: zellogq CONNECTION [OPTIONS] info\n"
     "       zellogq CONNECTION [OPTIONS] tables\n"
     "       zellogq CONNECTION [OPTIONS] columns TABLE\n"
+    "       zellogq CONNECTION [OPTIONS] summary TABLE\n"
     "       zellogq CONNECTION [OPTIONS] TABLE\n"
     "       zellogq CONNECTION [OPTIONS] --command TEXT\n"
     "\n"
@@ -26,8 +27,16 @@ const char* const QueryUsage =
     "  columns TABLE         the columns of TABLE with their types (IColumnsInfo);\n"
     "                        where the provider has a COLUMNS schema rowset, columns\n"
     "                        it does not list alike are reported\n"
+    "  summary TABLE         a zellogdb log table at a glance: events by class, by\n"
+    "                        severity and per hour (per day over more than three\n"
+    "                        days) as bar charts, and the ten senders and IP\n"
+    "                        addresses most often rejected (Action_Reject set);\n"
+    "                        TABLE may be a pattern such as mail1-201004*.log.\n"
+    "                        Rows that cannot be read are counted, not dropped.\n"
+    "                        --format jsonl gives the same figures to scripts\n"
     "  TABLE                 the rows of TABLE, opened by name (IOpenRowset);\n"
-    "                        for zellogdb a table is a log file name, e.g. mail.log\n"
+    "                        for zellogdb a table is a log file name, e.g. mail.log,\n"
+    "                        or a pattern over many, e.g. \"mail-201004*.log\"\n"
     "  --command TEXT        the rows a command text gives (ICommandText); zellogdb\n"
     "                        takes \"SELECT * FROM mail.log\" or just \"mail.log\":\n"
     "                        the text names a file, it does not filter\n"
@@ -128,7 +137,7 @@ std::string ParseQueryOptions(const std::vector<std::string>& arguments, TQueryO
     options.Action = TQueryAction::Rows;
     return {};
   }
-  if (words.empty()) return "nothing to show: give info, tables, columns TABLE, a TABLE or --command TEXT";
+  if (words.empty()) return "nothing to show: give info, tables, columns TABLE, summary TABLE, a TABLE or --command TEXT";
   if (words[0] == "info") {
     if (words.size() > 1) return "info takes no table name";
     options.Action = TQueryAction::Info;
@@ -138,6 +147,13 @@ std::string ParseQueryOptions(const std::vector<std::string>& arguments, TQueryO
   } else if (words[0] == "columns") {
     if (words.size() != 2) return "columns takes one table name";
     options.Action = TQueryAction::Columns;
+    options.Table = words[1];
+  } else if (words[0] == "summary") {
+    if (words.size() != 2) return "summary takes one table name";
+    if (options.Format == TOutputFormat::Csv) return "summary gives a table or jsonl, not csv";
+    if (!options.Columns.empty()) return "summary chooses its own columns: --columns does not apply";
+    if (options.Limit != UINT64_MAX) return "summary counts every row: --limit does not apply";
+    options.Action = TQueryAction::Summary;
     options.Table = words[1];
   } else {
     if (words.size() > 1) return "one table at a time ('" + words[1] + "' is one too many)";

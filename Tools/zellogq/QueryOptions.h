@@ -7,12 +7,12 @@
 
 #include "RowWriter.h"
 
-enum class TQueryAction { Help, Info, Tables, Columns, Rows };
+enum class TQueryAction { Help, Info, Tables, Columns, Rows, Summary };
 
 struct TQueryOptions {
   std::string ConnectionString;  // all texts UTF-8
   TQueryAction Action = TQueryAction::Help;
-  std::string Table;        // Columns, and Rows without a command
+  std::string Table;        // Columns, Summary, and Rows without a command
   std::string CommandText;  // Rows through ICommandText when not empty
   TOutputFormat Format = TOutputFormat::Table;
   std::uint64_t Limit = UINT64_MAX;

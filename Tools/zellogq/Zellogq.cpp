@@ -4,6 +4,7 @@
 
 #include <oledberr.h>
 
+#include "LogSummary.h"
 #include "QueryConnection.h"
 #include "QueryFailure.h"
 #include "QueryOptions.h"
@@ -38,8 +39,9 @@ std::string FlagsText(DBCOLUMNFLAGS flags) {
 
 class TQueryRun {
 public:
-  TQueryRun(const TQueryOptions& options, const TQuerySink& out, const TQuerySink& err, TReadProgress* progress)
-      : Options(options), Output(out), Err(err), Progress(progress),
+  TQueryRun(const TQueryOptions& options, const TQuerySink& out, const TQuerySink& err, TReadProgress* progress,
+            bool outputIsTerminal)
+      : Options(options), Output(out), Err(err), Progress(progress), OutputIsTerminal(outputIsTerminal),
         Writer(MakeRowWriter(options.Format, Output, options.Layout)) {}
 
   int Run() {
@@ -51,6 +53,7 @@ public:
       case TQueryAction::Rows:
         return Rows(Options.CommandText.empty() ? connection.OpenTable(Options.Table)
                                                 : connection.Execute(Options.CommandText));
+      case TQueryAction::Summary: return Summary(connection);
       case TQueryAction::Help: break;
     }
     return QueryExitUsage;
@@ -150,6 +153,29 @@ private:
     return [](std::uint64_t, const EQueryFailure&) {};
   }
 
+  int Summary(TQueryConnection& connection) {
+    TSummaryCollector collector;
+    std::uint64_t failures = 0;
+    // Only the first failure in full: a damaged log may have thousands.
+    const TReadResult result = TRowsetReader(connection.OpenTable(Options.Table), SummaryColumns)
+                                   .Read(collector, UINT64_MAX,
+                                         [&](std::uint64_t, const EQueryFailure& failure) {
+                                           if (failures++ == 0) Err(FormatFailure(failure.Action, failure.Code, failure.Records));
+                                         },
+                                         Progress);
+    collector.CountUnreadable(result.RowsUnreadable);
+    const TLogSummary summary = collector.Summary();
+    Output.Text().append(Options.Format == TOutputFormat::JsonLines
+                             ? SummaryJsonLines(Options.Table, summary)
+                             : SummaryText(Options.Table, summary, OutputIsTerminal));
+    Output.Commit();
+    if (summary.Unreadable == 0) return QueryExitSuccess;
+    Output.Flush();
+    Err("zellogq: " + std::to_string(summary.Unreadable) + (summary.Unreadable == 1 ? " row" : " rows") +
+        " could not be read\n");
+    return QueryExitUnreadableRows;
+  }
+
   int Rows(TComPtr<IRowset> rowset) { return Show(TRowsetReader(std::move(rowset), Options.Columns), "rows"); }
 
   int Show(TRowsetReader&& reader, const char* what) {
@@ -186,13 +212,14 @@ private:
   TQueryOutput Output;
   const TQuerySink& Err;
   TReadProgress* Progress;
+  const bool OutputIsTerminal;
   std::unique_ptr<TRowWriter> Writer;
 };
 
 }  // namespace
 
 int RunZellogq(const std::vector<std::string>& arguments, const TQuerySink& out, const TQuerySink& err,
-               TReadProgress* progress) {
+               TReadProgress* progress, bool outputIsTerminal) {
   TQueryOptions options;
   const std::string problem = ParseQueryOptions(arguments, options);
   if (!problem.empty()) {
@@ -201,7 +228,7 @@ int RunZellogq(const std::vector<std::string>& arguments, const TQuerySink& out,
   }
   if (options.Action == TQueryAction::Help) return out(QueryUsage) ? QueryExitSuccess : QueryExitFailure;
 
-  TQueryRun run(options, out, err, progress);
+  TQueryRun run(options, out, err, progress, outputIsTerminal);
   int status = QueryExitSuccess;
   try {
     status = run.Run();

@@ -1,5 +1,7 @@
 // zellogq: an OLE DB data source on the command line.
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include <fcntl.h>
 #include <io.h>
@@ -18,6 +20,43 @@ TQuerySink FileSink(std::FILE* file) {
   };
 }
 
+// A console takes text as UTF-16: bytes written to it are shown one by one
+// in some consoles, which breaks every character beyond ASCII. A character
+// cut between two pieces of output waits for its remaining bytes.
+TQuerySink ConsoleSink(HANDLE console) {
+  return [console, pending = std::string()](std::string_view text) mutable {
+    pending.append(text);
+    std::size_t complete = pending.size();
+    for (std::size_t back = 1; back <= 3 && back <= pending.size(); ++back) {
+      const auto c = static_cast<unsigned char>(pending[pending.size() - back]);
+      if ((c & 0xC0) == 0x80) continue;
+      const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+      if (length > back) complete = pending.size() - back;
+      break;
+    }
+    const std::wstring wide = WideFromUtf8(std::string_view(pending).substr(0, complete));
+    pending.erase(0, complete);
+    for (std::size_t written = 0; written < wide.size();) {
+      DWORD count = 0;
+      const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(wide.size() - written, 8192));
+      if (!WriteConsoleW(console, wide.data() + written, piece, &count, nullptr) || count == 0) return false;
+      written += count;
+    }
+    return true;
+  };
+}
+
+HANDLE ConsoleOf(std::FILE* file) {
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  DWORD mode = 0;
+  return GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
+
+TQuerySink OutputSink(std::FILE* file) {
+  const HANDLE console = ConsoleOf(file);
+  return console ? ConsoleSink(console) : FileSink(file);
+}
+
 std::vector<std::string> CommandLineArguments() {
   std::vector<std::string> arguments;
   int count = 0;
@@ -28,10 +67,7 @@ std::vector<std::string> CommandLineArguments() {
   return arguments;
 }
 
-bool IsConsole(std::FILE* file) {
-  DWORD mode = 0;
-  return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), &mode) != 0;
-}
+bool IsConsole(std::FILE* file) { return ConsoleOf(file) != nullptr; }
 
 // A running row count on standard error, once a read has taken a second.
 class TConsoleProgress final : public TReadProgress {
@@ -59,7 +95,6 @@ private:
 
 int main() {
   _setmode(_fileno(stdout), _O_BINARY);
-  if (IsConsole(stdout)) SetConsoleOutputCP(CP_UTF8);
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
     std::fputs("zellogq: cannot initialise COM\n", stderr);
     return QueryExitFailure;
@@ -67,8 +102,8 @@ int main() {
   int status = QueryExitFailure;
   {
     TConsoleProgress progress;
-    status = RunZellogq(CommandLineArguments(), FileSink(stdout), FileSink(stderr),
-                        IsConsole(stderr) ? &progress : nullptr);
+    status = RunZellogq(CommandLineArguments(), OutputSink(stdout), OutputSink(stderr),
+                        IsConsole(stderr) ? &progress : nullptr, IsConsole(stdout));
   }
   CoUninitialize();
   return status;

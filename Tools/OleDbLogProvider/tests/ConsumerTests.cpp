@@ -441,3 +441,28 @@ TEST(Consumer, CallsRunningOutOfTaskMemoryFailCleanlyOrAnswerInFull) {
     }
   }
 }
+
+TEST(Consumer, SchemaRowsetsDescribeAPatternThatMatchesALog) {
+  TTempFolder folder(L"patternschemas");
+  folder.Write(L"a1.log", LogText({}));
+  folder.Write(L"other.log", "not a log\r\n");
+  TSession session = Connect(folder.Name());
+  ASSERT_TRUE(session.Open);
+  const std::vector<TSchemaRow> tables = Schema(session, DBSCHEMA_TABLES, {Empty(), Empty(), Text(L"A?.LOG")});
+  ASSERT_EQ(1u, tables.size());
+  EXPECT_EQ(L"A?.LOG", tables[0].at(L"TABLE_NAME"));
+  for (const wchar_t* none : {L"other*", L"a*\\*.log"})
+    for (REFGUID schema : {DBSCHEMA_TABLES, DBSCHEMA_COLUMNS})
+      EXPECT_TRUE(Schema(session, schema, {Empty(), Empty(), Text(none)}).empty()) << none;
+  // The file's columns, then its name.
+  const std::vector<TSchemaRow> file = Schema(session, DBSCHEMA_COLUMNS, {Empty(), Empty(), Text(L"a1.log")});
+  std::vector<TSchemaRow> pattern = Schema(session, DBSCHEMA_COLUMNS, {Empty(), Empty(), Text(L"a*")});
+  ASSERT_EQ(file.size() + 1, pattern.size());
+  EXPECT_EQ(L"LogFile", pattern.back().at(L"COLUMN_NAME"));
+  EXPECT_EQ(std::to_wstring(DBTYPE_WSTR), pattern.back().at(L"DATA_TYPE"));
+  EXPECT_EQ(std::to_wstring(MAX_PATH), pattern.back().at(L"CHARACTER_MAXIMUM_LENGTH"));
+  for (std::size_t i = 0; i < file.size(); ++i) {
+    pattern[i][L"TABLE_NAME"] = L"a1.log";
+    EXPECT_EQ(file[i], pattern[i]);
+  }
+}

@@ -20,7 +20,7 @@ const std::vector<std::wstring> TableColumns = {
     L"Time",           L"Action_Reject",    L"Action_TagSubject", L"Action_TagHeader", L"Action_Redirect",
     L"Action_ReplaceAtt", L"Action_RemoveRcpt", L"Action_WhitelistRcpt", L"Severity", L"FilteringPoint",
     L"RelatedIP",      L"MessageID",        L"Sender",          L"Recipients",      L"HeloDomain",
-    L"Subject",        L"Message",          L"LineNr"};
+    L"Subject",        L"Message",          L"LineNr",          L"LogFile"};
 
 // The index of a column named bare, [bracketed] or "quoted", in any case.
 std::size_t ColumnIndex(std::wstring name) {
@@ -31,6 +31,8 @@ std::size_t ColumnIndex(std::wstring name) {
   EXPECT_NE(TableColumns.end(), found) << name;
   return static_cast<std::size_t>(found - TableColumns.begin());
 }
+
+std::vector<std::wstring> SingleFileColumns() { return {TableColumns.begin(), TableColumns.end() - 1}; }
 
 std::wstring Lower(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
@@ -100,8 +102,11 @@ void ExpectSameAsFiltering(const TSession& session, const std::wstring& table, c
   const std::wstring text = L"SELECT " + (query.Top != SIZE_MAX ? L"TOP " + std::to_wstring(query.Top) + L" " : L"") +
                             (list.empty() ? L"*" : list) + L" FROM " + table + L" " + query.Where;
   std::vector<std::size_t> picked;
-  for (const std::wstring& column : query.Columns.empty() ? TableColumns : query.Columns)
-    picked.push_back(ColumnIndex(column));
+  if (query.Columns.empty()) {
+    const bool pattern = table.find(L'*') != std::wstring::npos;
+    for (std::size_t i = 0; i < TableColumns.size() - (pattern ? 0 : 1); ++i) picked.push_back(i);
+  }
+  for (const std::wstring& column : query.Columns) picked.push_back(ColumnIndex(column));
   std::vector<TRowText> expected;
   for (const TRowText& row : all) {
     if (expected.size() == query.Top) break;
@@ -206,6 +211,21 @@ TEST(Query, ColumnListsAndConditionsGiveWhatFilteringEveryRowGives) {
       {L"WHERE Class = 'NoSuchClass'", {}, [](const TRowText&) { return false; }, 5},
   };
   for (const TQueryCase& query : cases) ExpectSameAsFiltering(session, L"generated.log", all, query);
+
+  // Over many files, the file name is one more condition.
+  options.Seed = 20;
+  options.TargetBytes = 100u << 10;
+  WriteLogFile(folder.Path() / "generated-2.log", options);
+  TOpened both = OpenTable(session, L"generated*.log");
+  ASSERT_EQ(S_OK, both.Result) << both.Error.Description;
+  const std::vector<TRowText> rows = TTableReader(both.Rowset.Get(), TBindingKind::Native).ReadAll(100);
+  const TQueryCase patternCases[] = {
+      {L"WHERE LogFile = 'GENERATED-2.log' AND Time >= '" + IsoText(from) + L"'", {L"LogFile", L"LineNr", L"Time"},
+       Both(TextIn(L"LogFile", {L"generated-2.log"}), TimeWithin(from, INT64_MAX))},
+      {L"WHERE LogFile IN ('generated.log', 'other.log') AND Class = 'Pass'", {},
+       Both(TextIn(L"LogFile", {L"generated.log"}), TextIn(L"Class", {L"Pass"}))},
+  };
+  for (const TQueryCase& query : patternCases) ExpectSameAsFiltering(session, L"generated*.log", rows, query);
 }
 
 TEST(Query, CommandsAskForColumnsBeforeExecuteWithoutAFile) {
@@ -217,8 +237,9 @@ TEST(Query, CommandsAskForColumnsBeforeExecuteWithoutAFile) {
   } cases[] = {
       {L"SELECT Time, class, [Sender], \"LineNr\" FROM nothing-here.log", {L"Time", L"Class", L"Sender", L"LineNr"}},
       {L"select top 5 Message from \"no such file.log\" where Time > '2010-04-01'", {L"Message"}},
-      {L"SELECT * FROM nothing-here.log WHERE Class = 'Pass'", TableColumns},
-      {L"SELECT * FROM nothing-here.log", TableColumns},
+      {L"SELECT * FROM nothing-here.log WHERE Class = 'Pass'", SingleFileColumns()},
+      {L"SELECT * FROM nothing-here.log", SingleFileColumns()},
+      {L"SELECT LogFile, Time FROM nothing*.log WHERE LogFile IN ('a.log')", {L"LogFile", L"Time"}},
   };
   for (const auto& item : cases) {
     TComPtr<ICommandText> command = Command(session, item.Text);
@@ -255,6 +276,7 @@ TEST(Query, TextsThatDoNotReadFailWithTheirPartQuoted) {
       {L"SELECT * FROM t WHERE Action_Reject = 2", L"\"2\""},
       {L"SELECT * FROM t WHERE Class = 'x' OR Class = 'y'", L"\"OR Class = 'y'\""},
       {L"SELECT * FROM t WHERE LogFile = 'a.log'", L"'LogFile'"},
+      {L"SELECT Time, LogFile FROM t", L"\"LogFile FROM "},
   };
   for (const auto& item : cases) {
     std::wstring text = item.Text;

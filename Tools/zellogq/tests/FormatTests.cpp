@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "HResultNames.h"
+#include "LogSummary.h"
 #include "QueryFailure.h"
 #include "RowWriter.h"
 #include "ValueText.h"
@@ -196,6 +197,42 @@ TEST(TableWriterTests, RowsAfterThePreviewKeepItsWidths) {
             "MAIL1   a\n"
             "MAIL-LONGER  b\n"
             "(2 rows)\n");
+}
+
+// Many senders, long names and a span of days: the lists stop at ten, the
+// timeline turns to days and a long pause folds into one line, and every
+// line still fits a terminal, drawn in ASCII or in block characters.
+TEST(SummaryTests, FiguresStayWithinTenEntriesAndEightyColumns) {
+  TSummaryCollector collector;
+  std::vector<TQueryCell> row(SummaryColumns.size());
+  row[0].Kind = TCellKind::DateTime;
+  row[5].Kind = TCellKind::Bool;
+  row[5].Bool = true;
+  for (int sender = 0; sender < 12; ++sender)
+    for (int n = 0; n <= sender; ++n) {
+      row[0].DateTime = {2010, 4, n % 2 ? 1u : 6u, 8, 0, 0, 3'000'000};
+      row[1] = TextCell(sender % 2 ? "Blacklist" : "A class name far longer than any line of a terminal has room for");
+      row[2] = TextCell("Information");
+      row[3] = TextCell((n % 2 ? "SENDER" : "sender") + std::to_string(sender) + std::string(60, 'x') + "@example.org");
+      row[4] = TextCell("10.0.0." + std::to_string(sender));
+      collector.Row(row);
+    }
+  row[0].Kind = TCellKind::Error;
+  collector.Row(row);
+  const TLogSummary summary = collector.Summary();
+  EXPECT_EQ(summary.Events, 78u);
+  EXPECT_EQ(summary.Unreadable, 1u);
+  ASSERT_EQ(summary.RejectedSenders.size(), 10u);
+  EXPECT_EQ(summary.RejectedSenders[0].Count, 12u);
+  EXPECT_EQ(summary.RejectedSenders[9].Count, 3u);
+  EXPECT_TRUE(summary.PerDay);
+  EXPECT_EQ(summary.Timeline.size(), 2u);
+  for (const bool unicode : {false, true}) {
+    const std::string text = SummaryText(std::string(100, 't') + ".log", summary, unicode);
+    EXPECT_NE(text.find("\n  ... 4 days without events\n"), std::string::npos) << text;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+      EXPECT_LE(DisplayWidth(text.substr(start, end - start)), 79u) << text.substr(start, end - start);
+  }
 }
 
 TEST(FailureTests, ResultCodesAreNamedAndErrorRecordsIndented) {

@@ -50,11 +50,14 @@ TEST(QueryOptionsTests, WhatToShowComesFromTheWordsOrTheCommand) {
 
 TEST(QueryOptionsTests, BadArgumentsAreNamed) {
   EXPECT_EQ(Parse({"tables"}).Problem, "no connection: give -c STRING or --folder DIR");
-  EXPECT_EQ(Parse({"-c", "x"}).Problem, "nothing to show: give info, tables, columns TABLE, a TABLE or --command TEXT");
+  EXPECT_EQ(Parse({"-c", "x"}).Problem, "nothing to show: give info, tables, columns TABLE, summary TABLE, a TABLE or --command TEXT");
   EXPECT_EQ(Parse({"-c", "x", "info", "a.log"}).Problem, "info takes no table name");
   EXPECT_EQ(Parse({"-c", "x", "a.log", "b.log"}).Problem, "one table at a time ('b.log' is one too many)");
   EXPECT_EQ(Parse({"-c", "x", "columns"}).Problem, "columns takes one table name");
   EXPECT_EQ(Parse({"-c", "x", "tables", "a.log"}).Problem, "tables takes no table name");
+  EXPECT_EQ(Parse({"-c", "x", "summary"}).Problem, "summary takes one table name");
+  EXPECT_EQ(Parse({"-c", "x", "summary", "a.log", "--format", "csv"}).Problem, "summary gives a table or jsonl, not csv");
+  EXPECT_EQ(Parse({"-c", "x", "summary", "a.log", "--limit", "5"}).Problem, "summary counts every row: --limit does not apply");
   EXPECT_EQ(Parse({"-c", "x", "a.log", "--command", "b.log"}).Problem, "--command and 'a.log' both say what to show");
   EXPECT_EQ(Parse({"-c", "x", "--command", ""}).Problem, "--command needs a text");
   EXPECT_EQ(Parse({"-c", "x", "a.log", "--format", "xml"}).Problem, "unknown format 'xml' (table, csv or jsonl)");

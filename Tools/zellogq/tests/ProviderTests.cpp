@@ -2,9 +2,12 @@
 // against zellogcat's records of the same files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include <windows.h>
 #include <winver.h>
@@ -151,6 +154,91 @@ TEST_F(ZellogqProviderTests, LimitStopsAfterThatManyRows) {
   EXPECT_EQ(ParseJsonLines(run.Out), std::vector<TJsonRecord>(expected.begin(), expected.begin() + 2));
   EXPECT_EQ(run.Err, "zellogq: 2 rows\n");
   EXPECT_TRUE(RunOnExamples({"mail2-20090315.log", "--limit", "0"}).Out.ends_with("(0 rows)\n"));
+}
+
+// The figures a summary must give, counted from zellogcat's records of the
+// same logs: "figure|name" (or "figure|time") to the number of events.
+std::map<std::string, std::string> ExpectedSummary(const std::vector<std::string>& logs, bool perDay) {
+  std::map<std::string, std::uint64_t> counts;
+  std::uint64_t events = 0, rejected = 0, unreadable = 0;
+  std::string first, last;
+  for (const std::string& log : logs)
+    for (const TJsonRecord& row : ExpectedRows(log)) {
+      if (row.contains("error")) {
+        ++unreadable;
+        continue;
+      }
+      ++events;
+      const std::string time = row.at("Time").substr(0, 19);
+      if (first.empty() || time < first) first = time;
+      if (last.empty() || time > last) last = time;
+      ++counts["class|" + row.at("Class")];
+      ++counts["severity|" + row.at("Severity")];
+      ++counts[perDay ? "day|" + time.substr(0, 10) + "T00:00:00" : "hour|" + time.substr(0, 13) + ":00:00"];
+      if (row.at("Action_Reject") != "true") continue;
+      ++rejected;
+      std::string sender = row.at("Sender");
+      std::transform(sender.begin(), sender.end(), sender.begin(), [](unsigned char c) { return std::tolower(c); });
+      if (!sender.empty()) ++counts["rejected-sender|" + sender];
+      if (!row.at("RelatedIP").empty()) ++counts["rejected-ip|" + row.at("RelatedIP")];
+    }
+  std::map<std::string, std::string> figures;
+  for (const auto& [key, count] : counts) figures[key] = std::to_string(count);
+  figures["total"] = std::to_string(events) + " " + std::to_string(rejected) + " " + std::to_string(unreadable) +
+                     " " + first + " " + last;
+  return figures;
+}
+
+// Every figure once, each list most frequent first (the timeline in time order).
+std::map<std::string, std::string> SummaryFigures(const std::string& jsonLines) {
+  std::map<std::string, std::string> figures;
+  std::map<std::string, std::string> previous;
+  for (const TJsonRecord& figure : ParseJsonLines(jsonLines)) {
+    const std::string kind = figure.at("figure");
+    if (kind == "total") {
+      figures[kind] = figure.at("events") + " " + figure.at("rejected") + " " + figure.at("unreadable") + " " +
+                      figure.at("first") + " " + figure.at("last");
+      continue;
+    }
+    const bool timeline = kind == "hour" || kind == "day";
+    const std::string key = kind + "|" + figure.at(timeline ? "time" : "name");
+    EXPECT_FALSE(figures.contains(key)) << key;
+    figures[key] = figure.at("events");
+    if (kind != "severity" && previous.contains(kind))
+      EXPECT_TRUE(timeline ? previous[kind] < key : std::stoull(figures[previous[kind]]) >= std::stoull(figures[key]))
+          << key;
+    previous[kind] = key;
+  }
+  return figures;
+}
+
+TEST_F(ZellogqProviderTests, SummaryCountsWhatTheRowsHoldAndFitsEightyColumns) {
+  for (const std::string& log : ExampleLogNames()) {
+    const TRun jsonl = RunOnExamples({"summary", log, "--format", "jsonl"});
+    const bool damaged = log.find("damaged") != std::string::npos;
+    EXPECT_EQ(jsonl.Status, damaged ? QueryExitUnreadableRows : QueryExitSuccess) << jsonl.Err;
+    EXPECT_EQ(SummaryFigures(jsonl.Out), ExpectedSummary({log}, false)) << log;
+
+    const TRun text = RunOnExamples({"summary", log});
+    EXPECT_EQ(text.Status, jsonl.Status) << text.Err;
+    EXPECT_TRUE(text.Out.find("Events per hour\n") != std::string::npos) << text.Out;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.Out.find('\n', start)) != std::string::npos; start = end + 1) {
+      const std::string line = text.Out.substr(start, end - start);
+      EXPECT_LE(line.size(), 80u) << line;
+      EXPECT_TRUE(std::all_of(line.begin(), line.end(), [](unsigned char c) { return c >= 0x20 && c < 0x7F; }))
+          << line;
+    }
+  }
+  EXPECT_EQ(RunOnExamples({"summary", "no-such-file.log"}).Status, QueryExitFailure);
+}
+
+// The sample logs span a year: a pattern over them all counts per day, and
+// the damaged log's unreadable lines are counted with the rest.
+TEST_F(ZellogqProviderTests, SummaryOfAPatternCountsEveryMatchingLogPerDay) {
+  const TRun run = RunOnExamples({"summary", "MAIL*.log", "--format", "jsonl"});
+  EXPECT_EQ(run.Status, QueryExitUnreadableRows) << run.Err;
+  EXPECT_EQ(SummaryFigures(run.Out), ExpectedSummary(ExampleLogNames(), true));
 }
 
 TEST_F(ZellogqProviderTests, FailuresCarryTheProvidersMessageAndFailTheRun) {
