@@ -50,6 +50,11 @@ TFastTextReader::TFastTextReader(const std::string& fileName, std::uint32_t open
   Initialize(options);
 }
 
+TFastTextReader::TFastTextReader(std::unique_ptr<TMappedFile> file, const TFastTextReaderOptions& options)
+    : File(std::move(file)) {
+  Initialize(options);
+}
+
 TFastTextReader::~TFastTextReader() = default;
 
 std::uint32_t TFastTextReader::ViewSizeForGranularity(std::uint32_t granularity) noexcept {

@@ -65,6 +65,9 @@ public:
                   const TFastTextReaderOptions& options = {});
   TFastTextReader(const std::string& fileName, std::uint32_t openMode,
                   const TFastTextReaderOptions& options = {});
+  // Reads a file its caller has opened already (and may have read from: views
+  // do not depend on the file position).
+  explicit TFastTextReader(std::unique_ptr<TMappedFile> file, const TFastTextReaderOptions& options = {});
   ~TFastTextReader();
   TFastTextReader(const TFastTextReader&) = delete;
   TFastTextReader& operator=(const TFastTextReader&) = delete;

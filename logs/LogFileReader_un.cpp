@@ -271,32 +271,37 @@ auto ErrorPrefix(std::string_view text, const std::string& fileName) {
   return [text, &fileName] { return std::string(text) + fileName + ". "; };
 }
 
+// The file at path, open, when its first bytes are one of LogFileFingerprints;
+// otherwise nullptr, after a file that could not be opened or read was
+// reported to the debugger output.
 template <typename TPath>
-bool CheckFingerprintOf(const TPath& path, const std::string& displayName, bool* notDiskFile) {
+std::unique_ptr<TMappedFile> OpenFingerprinted(const TPath& path, const std::string& displayName,
+                                               bool* notDiskFile) {
   constexpr std::size_t MaxFingerprintLength =
       std::max({LogFileFingerprints[0].size(), LogFileFingerprints[1].size(), LogFileFingerprints[2].size()});
   std::string error;
-  bool matches = false;
+  std::unique_ptr<TMappedFile> matched;
   if (notDiskFile)
     *notDiskFile = false;
   Guarded([] { return std::string(); }, error, [&] {
-    TMappedFile file;
-    if (const std::uint32_t code = file.Open(NativePath(path), TFileSharing::ReadWrite)) {
+    auto file = std::make_unique<TMappedFile>();
+    if (const std::uint32_t code = file->Open(NativePath(path), TFileSharing::ReadWrite)) {
       if (notDiskFile && code == NotRegularFileErrorCode)
         *notDiskFile = true;
       throw EOSError(FormatSystemError("open file", code), code);
     }
     char head[MaxFingerprintLength];
     std::uint32_t length = 0;
-    if (const std::uint32_t code = file.Read(head, MaxFingerprintLength, length))
+    if (const std::uint32_t code = file->Read(head, MaxFingerprintLength, length))
       throw EOSError(FormatSystemError("read file", code), code);
     const std::string_view text(head, length);
-    matches = std::any_of(LogFileFingerprints.begin(), LogFileFingerprints.end(),
-                          [&](std::string_view fingerprint) { return StartsWithTextAscii(text, fingerprint); });
+    if (std::any_of(LogFileFingerprints.begin(), LogFileFingerprints.end(),
+                    [&](std::string_view fingerprint) { return StartsWithTextAscii(text, fingerprint); }))
+      matched = std::move(file);
   });
   if (!error.empty())
     LogDebugOutput("Could not verify fingerprint of file \"" + displayName + "\": " + error);
-  return matches;
+  return matched;
 }
 
 } // namespace
@@ -309,11 +314,11 @@ TLogFileReader::TLogFileReader(const TFastTextReaderOptions& textReaderOptions)
 TLogFileReader::~TLogFileReader() = default;
 
 bool TLogFileReader::CheckFingerprint(const std::string& path, bool* notDiskFile) {
-  return CheckFingerprintOf(path, path, notDiskFile);
+  return OpenFingerprinted(path, path, notDiskFile) != nullptr;
 }
 
 bool TLogFileReader::CheckFingerprint(const std::u16string& path, bool* notDiskFile) {
-  return CheckFingerprintOf(path, NarrowFileName(path), notDiskFile);
+  return OpenFingerprinted(path, NarrowFileName(path), notDiskFile) != nullptr;
 }
 
 bool TLogFileReader::Open(const std::string& path, std::string& errorText) {
@@ -350,9 +355,7 @@ bool TLogFileReader::OpenPart(const std::u16string& path, const THeaderState& he
   return opened;
 }
 
-template <typename TPath>
-bool TLogFileReader::OpenPath(const TPath& path, const std::string& displayName,
-                              const TFastTextReaderOptions& options, std::string& errorText) {
+void TLogFileReader::Restart(const std::string& displayName) {
   TextReader.reset();
   RecordsRead = 0;
   Header.FieldColumns.fill(0);
@@ -361,9 +364,37 @@ bool TLogFileReader::OpenPath(const TPath& path, const std::string& displayName,
   StartHeaderBlock();
   Header.Verbose = true;
   OpenedFileName = displayName;
+}
+
+template <typename TPath>
+bool TLogFileReader::OpenPath(const TPath& path, const std::string& displayName,
+                              const TFastTextReaderOptions& options, std::string& errorText) {
+  Restart(displayName);
   return Guarded(ErrorPrefix("Could not process log file ", OpenedFileName), errorText, [&] {
     TextReader = std::make_unique<TFastTextReader>(path, fmShareDenyNone, options);
   });
+}
+
+template <typename TPath>
+TLogFileReader::TCheckedOpen TLogFileReader::OpenCheckedPath(const TPath& path, const std::string& displayName,
+                                                            std::string& errorText) {
+  Restart(displayName);
+  bool notDiskFile = false;
+  std::unique_ptr<TMappedFile> file = OpenFingerprinted(path, displayName, &notDiskFile);
+  if (!file)
+    return notDiskFile ? TCheckedOpen::NotDiskFile : TCheckedOpen::NotLogFile;
+  const bool opened = Guarded(ErrorPrefix("Could not process log file ", OpenedFileName), errorText, [&] {
+    TextReader = std::make_unique<TFastTextReader>(std::move(file), TextReaderOptions);
+  });
+  return opened ? TCheckedOpen::Opened : TCheckedOpen::NotProcessed;
+}
+
+TLogFileReader::TCheckedOpen TLogFileReader::OpenChecked(const std::string& path, std::string& errorText) {
+  return OpenCheckedPath(path, path, errorText);
+}
+
+TLogFileReader::TCheckedOpen TLogFileReader::OpenChecked(const std::u16string& path, std::string& errorText) {
+  return OpenCheckedPath(path, NarrowFileName(path), errorText);
 }
 
 std::uint64_t TLogFileReader::Position() const noexcept { return TextReader ? TextReader->Position() : 0; }

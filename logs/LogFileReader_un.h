@@ -111,6 +111,16 @@ public:
   bool Open(const std::string& path, std::string& errorText);
   bool Open(const std::u16string& path, std::string& errorText);
 
+  enum class TCheckedOpen { Opened, NotLogFile, NotDiskFile, NotProcessed };
+  // Opens the file once for both its check and its reading: checks its first
+  // bytes on the handle, as CheckFingerprint does (and reports as it does),
+  // then reads from that handle as after Open. A file that fails the check is
+  // closed unread: NotDiskFile when the path named something other than a
+  // file on a disk, NotLogFile otherwise. NotProcessed when it passed but
+  // could not be prepared for reading, with errorText as Open sets it.
+  TCheckedOpen OpenChecked(const std::string& path, std::string& errorText);
+  TCheckedOpen OpenChecked(const std::u16string& path, std::string& errorText);
+
   // Reading a large file in parts, each on its own reader: the lines from
   // `begin` (where a line starts) to `end` (where one ends, or the end of the
   // file), read as if the directives before `begin` had been read and gave
@@ -153,6 +163,10 @@ private:
   template <typename TPath>
   bool OpenPath(const TPath& path, const std::string& displayName, const TFastTextReaderOptions& options,
                 std::string& errorText);
+  template <typename TPath>
+  TCheckedOpen OpenCheckedPath(const TPath& path, const std::string& displayName, std::string& errorText);
+  // Forgets the previous file; the next one is reported as displayName.
+  void Restart(const std::string& displayName);
   void StartHeaderBlock();
   // True when the line gave a record; raises for a line that cannot be processed.
   bool ParseLine(std::string_view line, TLogRecord& record);

@@ -54,24 +54,30 @@ std::vector<std::wstring> ListLogFiles(const std::wstring& folder, std::wstring_
 }
 
 TZelLogOpenFailure OpenLogFile(TLogFileReader& reader, const std::wstring& path, std::wstring_view tableName) {
-  bool notDiskFile = false;
-  if (!TLogFileReader::CheckFingerprint(AsU16(path), &notDiskFile)) {
-    if (notDiskFile) return {DB_E_NOTABLE, TableRefusal(tableName, L"is not a file on a disk")};
-    return {E_UNEXPECTED,
-            L"Could not load file, because it is either not an ZEL Text Log file or cannot be opened.\r\n\r\n"
-            L"File: \"" + path + L"\"."};
-  }
+  using TOpened = TLogFileReader::TCheckedOpen;
   std::string errorText;
+  auto opened = TOpened::NotLogFile;
   try {
-    reader.Open(AsU16(path), errorText);
+    opened = reader.OpenChecked(AsU16(path), errorText);
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& error) {
     return {E_UNEXPECTED, L"Unexpected error while opening the log file: " + ClassNameOf(error) + L".\r\n" +
                               WideFromUtf8(error.what())};
   }
-  if (!errorText.empty()) return {E_UNEXPECTED, WideFromCodePage(errorText)};
-  return {};
+  switch (opened) {
+  case TOpened::Opened:
+    return {};
+  case TOpened::NotDiskFile:
+    return {DB_E_NOTABLE, TableRefusal(tableName, L"is not a file on a disk")};
+  case TOpened::NotLogFile:
+    return {E_UNEXPECTED,
+            L"Could not load file, because it is either not an ZEL Text Log file or cannot be opened.\r\n\r\n"
+            L"File: \"" + path + L"\"."};
+  case TOpened::NotProcessed:
+    break;
+  }
+  return {E_UNEXPECTED, WideFromCodePage(errorText)};
 }
 
 TZelLogFileSequence::TZelLogFileSequence(std::wstring folder, std::wstring_view pattern)

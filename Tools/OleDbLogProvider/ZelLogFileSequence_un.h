@@ -24,7 +24,8 @@ struct TZelLogOpenFailure {
   explicit operator bool() const noexcept { return FAILED(Code); }
 };
 // Opens the file path (tableName relative to the data source folder) with
-// reader, checking first that it is a log file on a disk.
+// reader, once for both the check that it is a log file on a disk and the
+// reading.
 TZelLogOpenFailure OpenLogFile(TLogFileReader& reader, const std::wstring& path, std::wstring_view tableName);
 
 class TZelLogFileSequence {

@@ -125,14 +125,17 @@ public:
   // reported. reader is then open.
   std::string OpenFile(const TCatArgument& file, TLogFileReader& reader, std::string& message) {
     Capture.Captured.clear();
-    if (!TLogFileReader::CheckFingerprint(file.Path)) {
+    std::string errorText;
+    switch (reader.OpenChecked(file.Path, errorText)) {
+    case TLogFileReader::TCheckedOpen::Opened:
+      break;
+    case TLogFileReader::TCheckedOpen::NotProcessed:
+      message = errorText;
+      return {};
+    case TLogFileReader::TCheckedOpen::NotLogFile:
+    case TLogFileReader::TCheckedOpen::NotDiskFile:
       message = Capture.Captured.empty() ? file.Text + ": not a log file of the mail filtering service"
                                          : Capture.Captured;
-      return {};
-    }
-    std::string errorText;
-    if (!reader.Open(file.Path, errorText)) {
-      message = errorText;
       return {};
     }
     TJsonWriter name;

@@ -97,6 +97,10 @@ TEST(HostileFiles, FifoIsRefusedWithoutWaiting) {
                 ". EFastTextReaderError/Could not open file. Error 536870913 (Not a regular file).",
             error);
   EXPECT_TRUE(reader.Eof());
+  error.clear();
+  EXPECT_EQ(TLogFileReader::TCheckedOpen::NotDiskFile, reader.OpenChecked(path, error));
+  EXPECT_TRUE(error.empty()) << error;
+  EXPECT_TRUE(reader.Eof());
 }
 
 struct TTruncatedRead {

@@ -403,6 +403,49 @@ TEST(LogFileFingerprint, AcceptsTheThreeFirstLines) {
   EXPECT_FALSE(TLogFileReader::CheckFingerprint(dir.Write("g.log", "")));
 }
 
+// One open serves the check and the reading: each outcome must leave the
+// reader as Open would, and only a file that passed may be read.
+TEST(LogFileFingerprint, CheckedOpenOutcomes) {
+  using TOpened = TLogFileReader::TCheckedOpen;
+  TTempDir dir;
+  const std::string line = "2010-04-01T10:15:30 RejectMail Info message\r\n";
+  const std::string log = dir.Write("a.log", std::string(CurrentHeader) + "2010-04-01T10:15:30 Pass - - Info - - - - "
+                                                                          "hello\r\n");
+  const struct {
+    std::string Path;
+    std::uint64_t FailViewAt;
+    TOpened Expected;
+    const char* ErrorStart; // after "Could not process log file <path>. "
+    std::size_t Records;
+  } cases[] = {
+      {log, UINT64_MAX, TOpened::Opened, "", 1},
+      {dir.Write("b.log", "#Software: Tarnvel ZEL Valtri\r\n" + line), UINT64_MAX, TOpened::NotLogFile, "", 0},
+      {dir.Write("c.log", ""), UINT64_MAX, TOpened::NotLogFile, "", 0},
+      {dir.PathOf("missing.log"), UINT64_MAX, TOpened::NotLogFile, "", 0},
+      {log, 0, TOpened::NotProcessed, "EFastTextReaderError/Could not map next view of file. Error ", 0},
+  };
+  const TLogDebugSink previous = SetLogDebugSink([](std::string_view) {});
+  for (const std::uint32_t viewSize : {0u, 7u}) {
+    for (const auto& c : cases) {
+      TFastTextReaderOptions options;
+      options.ViewSize = viewSize;
+      options.FailViewMappingAt = c.FailViewAt;
+      TLogFileReader reader(options);
+      std::string error;
+      EXPECT_EQ(c.Expected, reader.OpenChecked(c.Path, error)) << c.Path;
+      const std::string expectedError =
+          *c.ErrorStart ? "Could not process log file " + c.Path + ". " + c.ErrorStart : std::string();
+      EXPECT_EQ(expectedError, error.substr(0, expectedError.size())) << c.Path;
+      TLogRecord record;
+      std::size_t records = 0;
+      while (!reader.Eof())
+        records += reader.ReadRecord(record, error) ? 1 : 0;
+      EXPECT_EQ(c.Records, records) << c.Path << ", view size " << viewSize;
+    }
+  }
+  SetLogDebugSink(previous);
+}
+
 TEST(LogFileFingerprint, ReportsUnreadableFilesToTheDebugger) {
   TTempDir dir;
   std::vector<std::string> lines;
