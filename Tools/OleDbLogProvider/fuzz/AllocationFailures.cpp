@@ -456,6 +456,10 @@ int RunAllocationFailures(const TProviderModule& dll, std::uint64_t every, std::
       for (const std::string& fault : found) std::printf("  %s\n", fault.c_str());
     }
   }
+  if (const std::string left = sandbox.Remove(); !left.empty()) {
+    std::printf("%s\n", left.c_str());
+    ++failed;
+  }
   std::printf("allocation failures: %llu task and %llu heap allocations in the script, %llu injected, %llu failed\n",
               static_cast<unsigned long long>(taskPoints), static_cast<unsigned long long>(heapPoints),
               static_cast<unsigned long long>(ran), static_cast<unsigned long long>(failed));

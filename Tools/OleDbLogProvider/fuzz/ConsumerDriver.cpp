@@ -3,6 +3,7 @@
 #include <oledberr.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
@@ -80,10 +81,36 @@ TComPtr<IDBInitialize> TProviderModule::Create(HRESULT& result) const {
   return source;
 }
 
+namespace {
+bool ProcessRuns(DWORD id) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+  if (!process) return false;
+  DWORD code = 0;
+  const bool runs = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+  CloseHandle(process);
+  return runs;
+}
+
+// A run stopped by its watchdog, killed or crashed never removed its folder.
+void RemoveAbandoned(const std::filesystem::path& base, const std::wstring& prefix) {
+  std::vector<std::filesystem::path> abandoned;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(base, error)) {
+    const std::wstring name = entry.path().filename().wstring();
+    if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+        !ProcessRuns(std::wcstoul(name.c_str() + prefix.size(), nullptr, 10)))
+      abandoned.push_back(entry.path());
+  }
+  for (const auto& path : abandoned) std::filesystem::remove_all(path, error);
+}
+}  // namespace
+
 TSandbox::TSandbox(const std::wstring& name, int rows) {
   wchar_t base[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, base);
-  path_ = std::filesystem::path(base) / (L"zellogdb-" + name + L"-" + std::to_wstring(GetCurrentProcessId()));
+  const std::wstring prefix = L"zellogdb-" + name + L"-";
+  RemoveAbandoned(base, prefix);
+  path_ = std::filesystem::path(base) / (prefix + std::to_wstring(GetCurrentProcessId()));
   std::filesystem::remove_all(path_);
   std::filesystem::create_directories(path_);
   std::ofstream out(path_ / Table, std::ios::binary);
@@ -91,9 +118,24 @@ TSandbox::TSandbox(const std::wstring& name, int rows) {
   for (int i = 0; i < rows; ++i) out << LogLines[i % std::size(LogLines)] << "\r\n";
 }
 
-TSandbox::~TSandbox() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+TSandbox::~TSandbox() { Remove(); }
+
+std::string TSandbox::Remove() {
+  if (path_.empty()) return {};
+  std::error_code error;
+  // Closing a handle may reach the file system a moment after the call
+  // that released it returned.
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    error.clear();
+    std::filesystem::remove_all(path_, error);
+    if (!error) {
+      path_.clear();
+      return {};
+    }
+    Sleep(50);
+  }
+  return "the sandbox " + Utf8FromWide(path_.wstring()) + " could not be removed (" + error.message() +
+         "): a file in it is still open";
 }
 
 TRowReader::TRowReader(IRowset* rowset, TBindKind kind) : rowset_(rowset) {

@@ -35,7 +35,8 @@ private:
 };
 
 // A folder the run creates below the working directory, with one log of
-// rows data lines named Table, removed with the object.
+// rows data lines named Table, removed with the object. Creating one clears
+// the folders of earlier runs that ended without removing theirs.
 class TSandbox {
 public:
   TSandbox(const std::wstring& name, int rows);
@@ -43,6 +44,9 @@ public:
   TSandbox(const TSandbox&) = delete;
   TSandbox& operator=(const TSandbox&) = delete;
   std::wstring Folder() const { return path_.wstring(); }
+  // Removes the folder now; why it could not be otherwise. Once every object
+  // is released, a file that stays open is one the provider leaked.
+  std::string Remove();
   static constexpr const wchar_t* Table = L"mail1-20100401.log";
 
 private:

@@ -550,6 +550,10 @@ int RunConsumerFuzzer(const TProviderModule& dll, const TFuzzOptions& options) {
     Shrink(dll, sandbox.Folder(), findingSeed, finding);
     return 1;
   }
+  if (const std::string left = sandbox.Remove(); !left.empty()) {
+    std::printf("FINDING (seed %llu): %s\n", static_cast<unsigned long long>(seed), left.c_str());
+    return 1;
+  }
   std::printf("consumer fuzzer: %llu calls in %llu sequences on %d thread(s), no finding\n",
               static_cast<unsigned long long>(calls.load()), static_cast<unsigned long long>(sequences.load()), threads);
   return 0;
