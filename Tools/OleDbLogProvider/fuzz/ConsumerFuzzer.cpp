@@ -75,8 +75,8 @@ struct TState {
 
 class TSequence {
 public:
-  TSequence(const TProviderModule& dll, const std::wstring& folder, std::uint64_t seed)
-      : dll_(dll), folder_(folder), random_(seed) {}
+  TSequence(const TProviderModule& dll, const std::wstring& folder, std::uint64_t seed, bool trace = false)
+      : dll_(dll), folder_(folder), seed_(seed), random_(seed), trace_(trace) {}
 
   // Runs up to steps calls, skipping those in skip; the first finding, or empty.
   std::string Run(int steps, const std::set<int>& skip, std::uint64_t& calls);
@@ -91,7 +91,10 @@ private:
 
   const TProviderModule& dll_;
   std::wstring folder_;
+  std::uint64_t seed_;
   std::mt19937_64 random_;
+  bool trace_;  // prints each call, for reading a reproducer
+  int step_ = -1;
   TState state_;
   std::string finding_;
   std::uint64_t calls_ = 0;
@@ -100,6 +103,7 @@ private:
 
 void TSequence::Check(const char* method, HRESULT hr, bool cleared) {
   ++calls_;
+  if (trace_) std::printf("  step %d: %s -> %s\n", step_, method, HResultText(hr).c_str());
   if (!finding_.empty()) return;
   const auto allowed = AllowedResults.find(method);
   const bool common = hr == S_OK || hr == E_FAIL || hr == E_OUTOFMEMORY || hr == E_UNEXPECTED;
@@ -423,11 +427,11 @@ std::string TSequence::Run(int steps, const std::set<int>& skip, std::uint64_t& 
       state_.Session->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 0, nullptr,
                                  reinterpret_cast<IUnknown**>(state_.Rowset.Put()));
   }
-  for (int i = 0; i < steps && finding_.empty(); ++i) {
-    if (skip.count(i)) {
-      Pick(16);  // the draw stays in step with the unshrunk sequence as far as it can
-      continue;
-    }
+  for (step_ = 0; step_ < steps && finding_.empty(); ++step_) {
+    if (skip.count(step_)) continue;
+    // Each step draws from its own seed, so that skipping one while shrinking
+    // leaves the others' arguments as they were.
+    random_.seed(seed_ + 0x9E3779B97F4A7C15ull * static_cast<std::uint64_t>(step_ + 1));
     Step();
   }
   calls += calls_;
@@ -442,10 +446,11 @@ std::string TSequence::Run(int steps, const std::set<int>& skip, std::uint64_t& 
 // One sequence from seed, judged for its result codes and for what it left:
 // the task memory its thread allocated, and with one thread the heap blocks.
 std::string RunSequence(const TProviderModule& dll, const std::wstring& folder, std::uint64_t seed, int steps,
-                        const std::set<int>& skip, std::uint64_t& calls, bool countLeaks, bool countHeap) {
+                        const std::set<int>& skip, std::uint64_t& calls, bool countLeaks, bool countHeap,
+                        bool trace = false) {
   const std::uint64_t mark = TTaskMemorySpy::Instance().Mark();
   const std::int64_t live = dll.Heap().Live;
-  std::string finding = TSequence(dll, folder, seed).Run(steps, skip, calls);
+  std::string finding = TSequence(dll, folder, seed, trace).Run(steps, skip, calls);
   if (finding.empty() && countLeaks) {
     const auto unfreed = TTaskMemorySpy::Instance().Unfreed(mark, GetCurrentThreadId());
     if (!unfreed.empty())
@@ -484,16 +489,29 @@ int RunConsumerFuzzer(const TProviderModule& dll, const TFuzzOptions& options) {
   CreateDirectoryW((sandbox.Folder() + L"\\sub").c_str(), nullptr);
   std::uint64_t seed = options.Seed ? options.Seed : static_cast<std::uint64_t>(
                                                          std::chrono::steady_clock::now().time_since_epoch().count());
-  if (!options.Replay.empty()) {
-    std::ifstream in(options.Replay);
-    in >> seed;
-  }
   const int threads = std::max(1, options.Threads);
   std::printf("consumer fuzzer: seed %llu, %d thread(s), malloc spy %s\n", static_cast<unsigned long long>(seed),
               threads, options.Spy ? "on" : "off");
   std::uint64_t ignored = 0;
   // The platform's caches and the provider's text pool settle first.
   RunSequence(dll, sandbox.Folder(), seed ^ 0x5eed, SequenceSteps, {}, ignored, false, false);
+  if (!options.Replay.empty()) {
+    // As Shrink saved it: the seed, then "<steps> steps, skipping: <step>...".
+    std::ifstream in(options.Replay);
+    int steps = 0;
+    std::string words;
+    std::set<int> skip;
+    if (!(in >> seed >> steps >> words >> words)) {
+      std::printf("consumer fuzzer: %s holds no saved sequence\n", options.Replay.c_str());
+      return 2;
+    }
+    for (int step = 0; in >> step;) skip.insert(step);
+    std::printf("replaying seed %llu, %d steps, %zu skipped:\n", static_cast<unsigned long long>(seed), steps,
+                skip.size());
+    const std::string found = RunSequence(dll, sandbox.Folder(), seed, steps, skip, ignored, options.Spy, true, true);
+    std::printf("%s%s\n", found.empty() ? "no finding" : "FINDING: ", found.c_str());
+    return found.empty() ? 0 : 1;
+  }
   const std::int64_t live = dll.Heap().Live;
 
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(options.Seconds);
@@ -519,7 +537,7 @@ int RunConsumerFuzzer(const TProviderModule& dll, const TFuzzOptions& options) {
         if (finding.empty()) finding = found, findingSeed = sequenceSeed;
         stop = true;
       }
-      if (!options.Replay.empty() || std::chrono::steady_clock::now() >= end) stop = true;
+      if (std::chrono::steady_clock::now() >= end) stop = true;
     }
     CoUninitialize();
   };
