@@ -43,6 +43,7 @@ struct TLogFolder {
       Folder.Write(example, bytes.str());
     }
     Folder.Write(L"MAIL1-20100403.LOG", LogText({"2010-04-03T10:00:00 Pass - OnArrival Info - - - - third"}));
+    Folder.Write(L"\x65e5\x672c.log", LogText({"2010-04-02T10:00:00 Pass - OnArrival Info - - - - wide"}));
     Folder.Write(L"mail1-20100404.log", "not a log at all\r\n");
     Folder.Write(L"mail1-20100405.txt", LogText({"2010-04-05T10:00:00 Pass - OnArrival Info - - - - txt"}));
     std::filesystem::create_directory(Folder.Path() / L"sub");
@@ -72,7 +73,8 @@ TEST(Pattern, APatternReadsEveryMatchingLogInNameOrderWithTheFileNameOrIsNoTable
   } cases[] = {
       {L"mail1-*.log", mail1},
       {L"MAIL?-20??04*", mail1},
-      {L"*", {mail1[0], mail1[1], mail1[2], L"mail2-20090315.log"}},
+      {L"*", {mail1[0], mail1[1], mail1[2], L"mail2-20090315.log", L"\x65e5\x672c.log"}},
+      {L"?\x672c.*", {L"\x65e5\x672c.log"}},
       {L"sub\\*.log", {L"sub\\mail3-20100401.log"}},
       {L"mail1-20100404*", {}},
       {L"*.txt", {}},
