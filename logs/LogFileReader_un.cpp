@@ -242,8 +242,10 @@ void AssignText(std::string& target, std::string_view text) {
 
 // Runs action; anything it raises becomes "<prefix><class>/<message>" in
 // errorText. The prefix is only built on failure, to keep reading free of
-// allocations.
-template <typename TPrefix, typename TAction>
+// allocations. Want of memory while reading is the line's error like any
+// other; where the caller can still report it as such (opening), it is
+// raised instead, so that it is not taken for a fault of the file.
+template <bool RaiseOutOfMemory = false, typename TPrefix, typename TAction>
 bool Guarded(const TPrefix& prefix, std::string& errorText, TAction&& action) {
   std::string_view className;
   std::string message;
@@ -254,6 +256,8 @@ bool Guarded(const TPrefix& prefix, std::string& errorText, TAction&& action) {
     className = error.ClassName();
     message = error.what();
   } catch (const std::bad_alloc&) {
+    if constexpr (RaiseOutOfMemory)
+      throw;
     className = "EOutOfMemory";
     message = "Out of memory";
   } catch (const std::exception& error) {
@@ -279,11 +283,10 @@ std::unique_ptr<TMappedFile> OpenFingerprinted(const TPath& path, const std::str
                                                bool* notDiskFile) {
   constexpr std::size_t MaxFingerprintLength =
       std::max({LogFileFingerprints[0].size(), LogFileFingerprints[1].size(), LogFileFingerprints[2].size()});
-  std::string error;
-  std::unique_ptr<TMappedFile> matched;
   if (notDiskFile)
     *notDiskFile = false;
-  Guarded([] { return std::string(); }, error, [&] {
+  std::string error;
+  try {
     auto file = std::make_unique<TMappedFile>();
     if (const std::uint32_t code = file->Open(NativePath(path), TFileSharing::ReadWrite)) {
       if (notDiskFile && code == NotRegularFileErrorCode)
@@ -297,11 +300,19 @@ std::unique_ptr<TMappedFile> OpenFingerprinted(const TPath& path, const std::str
     const std::string_view text(head, length);
     if (std::any_of(LogFileFingerprints.begin(), LogFileFingerprints.end(),
                     [&](std::string_view fingerprint) { return StartsWithTextAscii(text, fingerprint); }))
-      matched = std::move(file);
-  });
-  if (!error.empty())
-    LogDebugOutput("Could not verify fingerprint of file \"" + displayName + "\": " + error);
-  return matched;
+      return file;
+    return nullptr;
+  } catch (const std::bad_alloc&) {
+    // Want of memory says nothing about the file: the caller reports it
+    // instead of taking the file for one of another kind.
+    throw;
+  } catch (const ELogError& failure) {
+    error = std::string(failure.ClassName()) + '/' + failure.what();
+  } catch (const std::exception& failure) {
+    error = std::string("Exception/") + failure.what();
+  }
+  LogDebugOutput("Could not verify fingerprint of file \"" + displayName + "\": " + error);
+  return nullptr;
 }
 
 } // namespace
@@ -370,7 +381,7 @@ template <typename TPath>
 bool TLogFileReader::OpenPath(const TPath& path, const std::string& displayName,
                               const TFastTextReaderOptions& options, std::string& errorText) {
   Restart(displayName);
-  return Guarded(ErrorPrefix("Could not process log file ", OpenedFileName), errorText, [&] {
+  return Guarded<true>(ErrorPrefix("Could not process log file ", OpenedFileName), errorText, [&] {
     TextReader = std::make_unique<TFastTextReader>(path, fmShareDenyNone, options);
   });
 }
@@ -383,7 +394,7 @@ TLogFileReader::TCheckedOpen TLogFileReader::OpenCheckedPath(const TPath& path, 
   std::unique_ptr<TMappedFile> file = OpenFingerprinted(path, displayName, &notDiskFile);
   if (!file)
     return notDiskFile ? TCheckedOpen::NotDiskFile : TCheckedOpen::NotLogFile;
-  const bool opened = Guarded(ErrorPrefix("Could not process log file ", OpenedFileName), errorText, [&] {
+  const bool opened = Guarded<true>(ErrorPrefix("Could not process log file ", OpenedFileName), errorText, [&] {
     TextReader = std::make_unique<TFastTextReader>(std::move(file), TextReaderOptions);
   });
   return opened ? TCheckedOpen::Opened : TCheckedOpen::NotProcessed;

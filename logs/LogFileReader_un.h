@@ -97,9 +97,10 @@ public:
   TLogFileReader(const TLogFileReader&) = delete;
   TLogFileReader& operator=(const TLogFileReader&) = delete;
 
-  // True when the file begins with one of LogFileFingerprints. Never raises;
-  // a file that cannot be opened or read is reported to the debugger output
-  // (LogDebugOutput) and gives false. Paths as for TFastTextReader.
+  // True when the file begins with one of LogFileFingerprints. A file that
+  // cannot be opened or read is reported to the debugger output
+  // (LogDebugOutput) and gives false; only want of memory raises
+  // (std::bad_alloc). Paths as for TFastTextReader.
   // notDiskFile, when given, tells whether the path named something other
   // than a file on a disk (a pipe, a device), which is closed unread.
   static bool CheckFingerprint(const std::string& path, bool* notDiskFile = nullptr);
@@ -107,7 +108,8 @@ public:
 
   // Opens the file; on failure errorText becomes
   // "Could not process log file <path>. <class>/<message>". True when
-  // errorText stayed empty. The caller passes an empty errorText.
+  // errorText stayed empty. The caller passes an empty errorText. Want of
+  // memory raises std::bad_alloc.
   bool Open(const std::string& path, std::string& errorText);
   bool Open(const std::u16string& path, std::string& errorText);
 
@@ -117,7 +119,8 @@ public:
   // then reads from that handle as after Open. A file that fails the check is
   // closed unread: NotDiskFile when the path named something other than a
   // file on a disk, NotLogFile otherwise. NotProcessed when it passed but
-  // could not be prepared for reading, with errorText as Open sets it.
+  // could not be prepared for reading, with errorText as Open sets it. Want
+  // of memory raises std::bad_alloc.
   TCheckedOpen OpenChecked(const std::string& path, std::string& errorText);
   TCheckedOpen OpenChecked(const std::u16string& path, std::string& errorText);
 
