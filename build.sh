@@ -32,6 +32,15 @@ WINE32=/usr/lib/wine/wine
 WINESERVER=/usr/lib/wine/wineserver64
 
 log() { printf '==> %s\n' "$*"; }
+# A failing step names itself on standard output, where a CI log keeps it.
+set -E
+trap 'log "failed with exit status $? at build.sh line $LINENO: $BASH_COMMAND"' ERR
+
+# Wine maps file names to Unix through the locale's character set: without a
+# UTF-8 locale (a bare environment has none) non-ASCII names cannot be made.
+if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+  export LC_ALL=C.UTF-8
+fi
 
 ensure_packages() {
   local missing=()

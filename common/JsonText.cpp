@@ -90,6 +90,24 @@ char* WriteJsonEscapedUtf16(char* out, std::u16string_view text) noexcept {
   const char16_t* p = text.data();
   const char16_t* const end = p + text.size();
   while (p < end) {
+#if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+    // Subjects are mostly ASCII: eight units at a time while they need no
+    // escape, narrowed to bytes (the store may reach past what is kept, within
+    // JsonEscapedBound's slack).
+    if (end - p >= 8) {
+      const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      // Signed, units from 0x8000 compare below the blank too.
+      const __m128i attention = _mm_or_si128(
+          _mm_or_si128(_mm_cmplt_epi16(units, _mm_set1_epi16(0x20)), _mm_cmpgt_epi16(units, _mm_set1_epi16(0x7F))),
+          _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16('"')), _mm_cmpeq_epi16(units, _mm_set1_epi16('\\'))));
+      const auto mask = static_cast<unsigned>(_mm_movemask_epi8(attention));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(units, units));
+      const int plain = mask == 0 ? 8 : std::countr_zero(mask) / 2;
+      p += plain;
+      out += plain;
+      if (plain == 8) continue;
+    }
+#endif
     const char16_t unit = *p++;
     if (unit >= 0x20 && unit < 0x80 && unit != '"' && unit != '\\') {
       *out++ = static_cast<char>(unit);

@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 void TJsonWriter::Grow(std::size_t bytes) {
-  Buffer.resize(std::max(Used + bytes, std::max<std::size_t>(2 * Buffer.size(), 4096)));
+  const std::size_t room = std::max(Used + bytes, std::max<std::size_t>(2 * Room, 4096));
+  std::unique_ptr<char[]> grown(new char[room]);
+  if (Used > 0) std::memcpy(grown.get(), Buffer.get(), Used);
+  Buffer = std::move(grown);
+  Room = room;
 }
 
 void TJsonWriter::UInt(std::uint64_t value) {

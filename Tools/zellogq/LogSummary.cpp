@@ -78,7 +78,7 @@ public:
         for (std::uint64_t i = 0; i < eighths / 8; ++i) out.append("\xE2\x96\x88");
         if (const auto part = static_cast<char>(eighths % 8)) out.append("\xE2\x96").push_back(static_cast<char>(0x90 - part));
       } else {
-        out.append((eighths + 4) / 8, '#');
+        out.append(static_cast<std::size_t>((eighths + 4) / 8), '#');
       }
     }
     out.push_back('\n');

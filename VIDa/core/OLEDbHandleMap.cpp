@@ -4,24 +4,25 @@
 
 namespace {
 constexpr int kMaxDigits = 10;  // 4294967295 and 2147483648 have ten
-// 11^10: the ranks of one sign span [0, kSignSpan).
-constexpr std::uint64_t kSignSpan = 25937424601ull;
+constexpr std::uint64_t kPowersOfTen[kMaxDigits + 1] = {
+    1ull,         10ull,         100ull,         1000ull,         10000ull,      100000ull,
+    1000000ull,   10000000ull,   100000000ull,   1000000000ull,   10000000000ull};
+// Above every rank of a negative key.
+constexpr std::uint64_t kNonNegative = std::uint64_t{1} << 40;
 }  // namespace
 
 std::uint64_t DecimalTextRank(std::int32_t key) noexcept {
-  // The digits, padded at the end with a symbol below '0', read as a base-11
-  // number: shorter texts sort before their extensions, as a prefix does.
-  std::uint32_t magnitude = key < 0 ? 0u - static_cast<std::uint32_t>(key) : static_cast<std::uint32_t>(key);
-  std::uint8_t digits[kMaxDigits];
-  int count = 0;
-  do {
-    digits[count++] = static_cast<std::uint8_t>(magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  std::uint64_t rank = 0;
-  for (int i = 0; i < kMaxDigits; ++i) rank = rank * 11 + (i < count ? digits[count - 1 - i] + 1u : 0u);
+  // The digits padded with zeros to ten places compare as the texts do, but
+  // for a text and its extension by zeros ("1" and "10"): there the shorter
+  // sorts first, so the digit count breaks the tie. No division: every row
+  // fetched, read and released looks its handle up several times.
+  const std::uint32_t magnitude =
+      key < 0 ? 0u - static_cast<std::uint32_t>(key) : static_cast<std::uint32_t>(key);
+  int count = 1;
+  while (count < kMaxDigits && magnitude >= kPowersOfTen[count]) ++count;
+  const std::uint64_t rank = (magnitude * kPowersOfTen[kMaxDigits - count]) << 4 | static_cast<std::uint64_t>(count);
   // '-' sorts before every digit.
-  return key < 0 ? rank : kSignSpan + rank;
+  return key < 0 ? rank : kNonNegative | rank;
 }
 
 void RaiseDuplicateHandleKey() { throw EHandleMapError("String list does not allow duplicates"); }

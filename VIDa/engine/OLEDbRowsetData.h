@@ -265,8 +265,6 @@ public:
   virtual bool SetColumnValue(void* pData, TOleDbRowHandle& handle, DBCOUNTITEM bindingIndex,
                               const TOleDbAccessor& accessor, const TOleDbColumn& column);
   virtual void WriteRowData(void* pData, TOleDbRowHandle& handle, HRESULT& result, const TOleDbAccessor& accessor);
-  virtual bool GetColumnValue(TOleDbDataMode mode, void* pData, DBCOUNTITEM bindingIndex,
-                              const TOleDbAccessor& accessor, const TOleDbColumn& column, TOleDbRowHandle& handle);
   virtual void ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& result, const TOleDbAccessor& accessor,
                            TOleDbRowHandle& handle);
   virtual void DeleteRowsCore(DBCOUNTITEM cRows, const HROW rghRows[], HRESULT& result, DBROWSTATUS rgRowStatus[]);
@@ -359,7 +357,14 @@ private:
     const TOleDbColumns* ColumnSet = nullptr;
     std::uint64_t ColumnsVersion = 0;
     std::vector<const TOleDbColumn*> Columns;
+    // Per binding: the value goes to the consumer as the column stores it,
+    // without asking the converter (same type, client-owned, not long).
+    std::vector<std::uint8_t> Copied;
   };
+  const TBindingColumns& ResolveBindings(const TOleDbAccessor& accessor);
+  // One binding's value, length and status; false when the binding failed.
+  bool GetColumnValue(TOleDbDataMode mode, void* pData, const DBBINDING& binding, const TOleDbColumn& column,
+                      TOleDbRowHandle& handle, bool copied);
 
   IOleDbRowsetDataOwner* owner_ = nullptr;
   std::unique_ptr<TOleDbPendingRows> pendingRows_;

@@ -117,18 +117,29 @@ void TOleDbRowsetData::ConvertData(DBTYPE sourceType, DBTYPE destinationType, co
 }
 
 std::span<const TOleDbColumn* const> TOleDbRowsetData::BindingColumns(const TOleDbAccessor& accessor) {
+  return ResolveBindings(accessor).Columns;
+}
+
+const TOleDbRowsetData::TBindingColumns& TOleDbRowsetData::ResolveBindings(const TOleDbAccessor& accessor) {
   const TOleDbColumns* columnSet = columns_.get();
   const std::uint64_t version = columnSet->Version();
   for (const TBindingColumns& entry : bindingColumns_)
     if (entry.Accessor == &accessor && entry.Handle == accessor.Handle() && entry.Bindings == accessor.Bindings() &&
         entry.ColumnSet == columnSet && entry.ColumnsVersion == version)
-      return entry.Columns;
+      return entry;
   TBindingColumns& entry = bindingColumns_[nextBindingColumns_];
   entry.Accessor = nullptr;
   entry.Columns.resize(accessor.BindingCount());
+  entry.Copied.resize(accessor.BindingCount());
   for (DBCOUNTITEM i = 0; i < accessor.BindingCount(); ++i) {
-    entry.Columns[i] = columnSet->FindByOrdinal(accessor.Binding(i).iOrdinal);
-    if (!entry.Columns[i]) throw EOleDbException(DB_E_BADORDINAL);
+    const DBBINDING& binding = accessor.Binding(i);
+    const TOleDbColumn* column = columnSet->FindByOrdinal(binding.iOrdinal);
+    if (!column) throw EOleDbException(DB_E_BADORDINAL);
+    entry.Columns[i] = column;
+    entry.Copied[i] = binding.wType == column->DataType && (binding.dwPart & DBPART_VALUE) != 0 &&
+                      binding.dwMemOwner != DBMEMOWNER_PROVIDEROWNED && !column->IsLong() &&
+                      (IsPlainValueType(binding.wType) || binding.wType == DBTYPE_STR ||
+                       binding.wType == DBTYPE_WSTR || binding.wType == DBTYPE_BYTES);
   }
   entry.Accessor = &accessor;
   entry.Handle = accessor.Handle();
@@ -136,7 +147,7 @@ std::span<const TOleDbColumn* const> TOleDbRowsetData::BindingColumns(const TOle
   entry.ColumnSet = columnSet;
   entry.ColumnsVersion = version;
   nextBindingColumns_ = (nextBindingColumns_ + 1) % bindingColumns_.size();
-  return entry.Columns;
+  return entry;
 }
 
 bool TOleDbRowsetData::CheckDataAccess(TOleDbRowHandle* handle, TOleDbAccessor* accessor, const void* pData) {
@@ -174,12 +185,12 @@ void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& re
   result = S_OK;
   DBCOUNTITEM failed = 0;
   const DBCOUNTITEM count = accessor.BindingCount();
-  const std::span<const TOleDbColumn* const> columns = BindingColumns(accessor);
+  const TBindingColumns& plan = ResolveBindings(accessor);
   handedOut_.clear();
   handedOut_.reserve(count);
   try {
     for (DBCOUNTITEM i = 0; i < count; ++i)
-      if (!GetColumnValue(mode, pData, i, accessor, *columns[i], handle)) ++failed;
+      if (!GetColumnValue(mode, pData, accessor.Binding(i), *plan.Columns[i], handle, plan.Copied[i] != 0)) ++failed;
   } catch (...) {
     // A failed read hands out nothing: the consumer would not know to free it.
     for (const THandedOut& value : handedOut_) TakeBack(static_cast<BYTE*>(pData) + value.Offset, value.Type);
@@ -190,10 +201,8 @@ void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& re
   result = OleDbSummedResult(failed, count);
 }
 
-bool TOleDbRowsetData::GetColumnValue(TOleDbDataMode mode, void* pData, DBCOUNTITEM bindingIndex,
-                                      const TOleDbAccessor& accessor, const TOleDbColumn& column,
-                                      TOleDbRowHandle& handle) {
-  const DBBINDING& binding = accessor.Binding(bindingIndex);
+bool TOleDbRowsetData::GetColumnValue(TOleDbDataMode mode, void* pData, const DBBINDING& binding,
+                                      const TOleDbColumn& column, TOleDbRowHandle& handle, bool copied) {
   DBSTATUS status = DBSTATUS_S_OK;
   bool isNull = false;
   DBLENGTH sourceLength = column.Size;
@@ -204,6 +213,12 @@ bool TOleDbRowsetData::GetColumnValue(TOleDbDataMode mode, void* pData, DBCOUNTI
   GetColumnReadBuffer(mode, handle.RowValue(), column, data, sourceLength, isNull);
   if (isNull) {
     status = DBSTATUS_S_ISNULL;
+  } else if (copied && data &&
+             CopySameType(binding.wType, data, static_cast<BYTE*>(pData) + binding.obValue,
+                          StoredLength(binding.wType, data, sourceLength), binding.cbMaxLen, transferLength, status)) {
+    // Most bindings of most consumers: the column's own type, copied
+    // without the converter.
+    if (binding.dwPart & DBPART_LENGTH) StoreAt(pData, binding.obLength, transferLength);
   } else {
     if (binding.dwMemOwner == DBMEMOWNER_PROVIDEROWNED) {
       OleDbDebugOutput("Warning: provider owned accessor to retrieve data.");

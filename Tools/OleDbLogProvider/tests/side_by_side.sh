@@ -18,9 +18,19 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 CLSID='{55EC7CF0-F505-4435-959F-3EDF8409519C}'
 
+# On standard output too: a CI log may keep only that.
 fail() {
+  echo "side_by_side: $*"
   echo "side_by_side: $*" >&2
   exit 1
+}
+# wine_ok WHAT PROGRAM [ARGS...]: a wine program that must succeed; its exit
+# status and output are reported when it does not.
+wine_ok() {
+  local what="$1" out status=0
+  shift
+  out="$("$WINE" "$@" 2>&1)" || status=$?
+  [ "$status" = 0 ] || fail "$what failed with exit status $status: $(printf '%s' "$out" | tr -d '\r' | tail -5)"
 }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
@@ -34,12 +44,13 @@ for built in "${DLL[@]}" "${ZELLOGQ[@]}" "$LOGGEN"; do
   [ -f "$built" ] || fail "$built is not built"
 done
 
-"$WINE" regsvr32 /s "$(winpath "${DLL[64]}")"
-"$WINE" 'C:\windows\syswow64\regsvr32.exe' /s "$(winpath "${DLL[32]}")"
+wine_ok "registering the 64-bit DLL" regsvr32 /s "$(winpath "${DLL[64]}")"
+wine_ok "registering the 32-bit DLL" 'C:\windows\syswow64\regsvr32.exe' /s "$(winpath "${DLL[32]}")"
 
-# reg prints a key's default value as "(Default)    REG_SZ    data".
+# reg prints a key's default value as "(Default)    REG_SZ    data"; a key
+# that is missing gives no text (and a message below), not a silent exit.
 registered() {
-  "$WINE" reg query "$1" /ve "/reg:$2" 2>/dev/null | tr -d '\r' |
+  { "$WINE" reg query "$1" /ve "/reg:$2" 2>/dev/null || true; } | tr -d '\r' |
     sed -n 's/^ *([^)]*) *REG_SZ *//p'
 }
 for bits in 64 32; do
@@ -83,7 +94,7 @@ done
 
 GENERATED="$WORK/generated"
 mkdir "$GENERATED"
-"$WINE" "$LOGGEN" --size 4M --seed 20 --malformed 3 "$(winpath "$GENERATED/generated.log")" >/dev/null
+wine_ok "generating a log" "$LOGGEN" --size 4M --seed 20 --malformed 3 "$(winpath "$GENERATED/generated.log")"
 
 for folder in "$LOGS" "$GENERATED"; do
   FOLDER="$(winpath "$folder")"

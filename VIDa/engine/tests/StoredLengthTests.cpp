@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "OLEDbStoredLength.h"
+
+namespace {
+// Every slot length up to a few blocks, with no terminator and with one at
+// every place, each slot ending at the end of its own allocation so that a
+// read past the slot would touch memory the checked runtime can flag.
+template <class Unit>
+void CheckEveryPlace(DBTYPE type) {
+  for (std::size_t count = 0; count <= 70; ++count) {
+    for (std::size_t zeroAt = 0; zeroAt <= count; ++zeroAt) {
+      std::vector<Unit> units(count, static_cast<Unit>(0x0101));
+      // Units whose bytes are not zero but whose subtraction borrows.
+      for (std::size_t i = 0; i < count; ++i) units[i] = static_cast<Unit>(i % 3 == 0 ? 0x100 : 0x80 + i);
+      if (sizeof(Unit) == 1)
+        for (Unit& unit : units) unit = static_cast<Unit>(unit == 0 ? 1 : unit);
+      if (zeroAt < count) {
+        units[zeroAt] = 0;
+        if (zeroAt + 1 < count) units[zeroAt + 1] = 0;
+      }
+      const std::size_t expected = static_cast<std::size_t>(std::find(units.begin(), units.end(), Unit{0}) - units.begin());
+      ASSERT_EQ(StoredLength(type, units.data(), count * sizeof(Unit)), expected * sizeof(Unit))
+          << "slot of " << count << " units, zero at " << zeroAt;
+    }
+  }
+}
+}  // namespace
+
+TEST(StoredLength, TextEndsAtItsFirstTerminatorWithinTheSlot) {
+  CheckEveryPlace<char>(DBTYPE_STR);
+  CheckEveryPlace<wchar_t>(DBTYPE_WSTR);
+}
+
+TEST(StoredLength, OddWideSlotIgnoresItsLastByte) {
+  const wchar_t text[] = L"abc";
+  EXPECT_EQ(StoredLength(DBTYPE_WSTR, text, 7), 6u);
+  EXPECT_EQ(StoredLength(DBTYPE_I4, text, 4), 4u);
+}
