@@ -132,6 +132,10 @@ void TLocalTimeConverter::Reset() noexcept {
 double TLocalTimeConverter::UtcToLocal(double utcTime) { return UtcSecondsToLocal(SecondsFromAutomationDate(utcTime)); }
 
 double TLocalTimeConverter::UtcSecondsToLocal(std::int64_t utcSeconds) {
+  return AutomationDateFromSeconds(UtcSecondsToLocalSeconds(utcSeconds));
+}
+
+std::int64_t TLocalTimeConverter::UtcSecondsToLocalSeconds(std::int64_t utcSeconds) {
   if (utcSeconds < CachedStart || utcSeconds >= CachedEnd) {
     const std::int64_t hourStart = FloorDiv(utcSeconds, SecondsPerHour) * SecondsPerHour;
     const std::int64_t hourEnd = hourStart + SecondsPerHour;
@@ -158,5 +162,5 @@ double TLocalTimeConverter::UtcSecondsToLocal(std::int64_t utcSeconds) {
       CachedOffset = endOffset;
     }
   }
-  return AutomationDateFromSeconds(utcSeconds + CachedOffset);
+  return utcSeconds + CachedOffset;
 }

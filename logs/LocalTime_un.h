@@ -23,6 +23,8 @@ public:
   double UtcToLocal(double utcTime);
   // The same from seconds since 1899-12-30 00:00.
   double UtcSecondsToLocal(std::int64_t utcSeconds);
+  // The local time as seconds since 1899-12-30 00:00.
+  std::int64_t UtcSecondsToLocalSeconds(std::int64_t utcSeconds);
 
   // Forgets the cached offset and the zone's rules (ForgetLocalZoneRules), so
   // that a changed zone is picked up.

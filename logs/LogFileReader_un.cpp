@@ -209,14 +209,14 @@ bool PercentDecodeUtf8(std::string_view text, std::u16string& result) {
   return true;
 }
 
-// Stores one past each of the first `wanted` blanks of the line and returns
-// how many it found. Only the blanks that bound a listed column are wanted, so
+// Stores one past each of the first `wanted` blanks of the line from `from`
+// on and returns how many it found. Only the blanks that bound a listed column are wanted, so
 // the scan stops before a free-text last column. Blanks are dense and
 // irregular: a search per blank or a branch per byte costs more than
 // collecting the blanks of 64 bytes in one mask.
-int FindColumnStarts(std::string_view line, int wanted, std::size_t* starts) noexcept {
+int FindColumnStarts(std::string_view line, std::size_t from, int wanted, std::size_t* starts) noexcept {
   int found = 0;
-  for (std::size_t chunk = 0; found < wanted && chunk < line.size(); chunk += 64) {
+  for (std::size_t chunk = from; found < wanted && chunk < line.size(); chunk += 64) {
     for (std::uint64_t blanks = ByteMask64(line.data() + chunk, std::min<std::size_t>(64, line.size() - chunk), ' ');
          blanks != 0;
          blanks &= blanks - 1) {
@@ -242,8 +242,10 @@ void AssignText(std::string& target, std::string_view text) {
 
 // Runs action; anything it raises becomes "<prefix><class>/<message>" in
 // errorText. The prefix is only built on failure, to keep reading free of
-// allocations.
-template <typename TPrefix, typename TAction>
+// allocations. Want of memory while reading is the line's error like any
+// other; where the caller can still report it as such (opening), it is
+// raised instead, so that it is not taken for a fault of the file.
+template <bool RaiseOutOfMemory = false, typename TPrefix, typename TAction>
 bool Guarded(const TPrefix& prefix, std::string& errorText, TAction&& action) {
   std::string_view className;
   std::string message;
@@ -254,6 +256,8 @@ bool Guarded(const TPrefix& prefix, std::string& errorText, TAction&& action) {
     className = error.ClassName();
     message = error.what();
   } catch (const std::bad_alloc&) {
+    if constexpr (RaiseOutOfMemory)
+      throw;
     className = "EOutOfMemory";
     message = "Out of memory";
   } catch (const std::exception& error) {
@@ -279,11 +283,10 @@ std::unique_ptr<TMappedFile> OpenFingerprinted(const TPath& path, const std::str
                                                bool* notDiskFile) {
   constexpr std::size_t MaxFingerprintLength =
       std::max({LogFileFingerprints[0].size(), LogFileFingerprints[1].size(), LogFileFingerprints[2].size()});
-  std::string error;
-  std::unique_ptr<TMappedFile> matched;
   if (notDiskFile)
     *notDiskFile = false;
-  Guarded([] { return std::string(); }, error, [&] {
+  std::string error;
+  try {
     auto file = std::make_unique<TMappedFile>();
     if (const std::uint32_t code = file->Open(NativePath(path), TFileSharing::ReadWrite)) {
       if (notDiskFile && code == NotRegularFileErrorCode)
@@ -297,11 +300,19 @@ std::unique_ptr<TMappedFile> OpenFingerprinted(const TPath& path, const std::str
     const std::string_view text(head, length);
     if (std::any_of(LogFileFingerprints.begin(), LogFileFingerprints.end(),
                     [&](std::string_view fingerprint) { return StartsWithTextAscii(text, fingerprint); }))
-      matched = std::move(file);
-  });
-  if (!error.empty())
-    LogDebugOutput("Could not verify fingerprint of file \"" + displayName + "\": " + error);
-  return matched;
+      return file;
+    return nullptr;
+  } catch (const std::bad_alloc&) {
+    // Want of memory says nothing about the file: the caller reports it
+    // instead of taking the file for one of another kind.
+    throw;
+  } catch (const ELogError& failure) {
+    error = std::string(failure.ClassName()) + '/' + failure.what();
+  } catch (const std::exception& failure) {
+    error = std::string("Exception/") + failure.what();
+  }
+  LogDebugOutput("Could not verify fingerprint of file \"" + displayName + "\": " + error);
+  return nullptr;
 }
 
 } // namespace
@@ -370,7 +381,7 @@ template <typename TPath>
 bool TLogFileReader::OpenPath(const TPath& path, const std::string& displayName,
                               const TFastTextReaderOptions& options, std::string& errorText) {
   Restart(displayName);
-  return Guarded(ErrorPrefix("Could not process log file ", OpenedFileName), errorText, [&] {
+  return Guarded<true>(ErrorPrefix("Could not process log file ", OpenedFileName), errorText, [&] {
     TextReader = std::make_unique<TFastTextReader>(path, fmShareDenyNone, options);
   });
 }
@@ -383,7 +394,7 @@ TLogFileReader::TCheckedOpen TLogFileReader::OpenCheckedPath(const TPath& path, 
   std::unique_ptr<TMappedFile> file = OpenFingerprinted(path, displayName, &notDiskFile);
   if (!file)
     return notDiskFile ? TCheckedOpen::NotDiskFile : TCheckedOpen::NotLogFile;
-  const bool opened = Guarded(ErrorPrefix("Could not process log file ", OpenedFileName), errorText, [&] {
+  const bool opened = Guarded<true>(ErrorPrefix("Could not process log file ", OpenedFileName), errorText, [&] {
     TextReader = std::make_unique<TFastTextReader>(std::move(file), TextReaderOptions);
   });
   return opened ? TCheckedOpen::Opened : TCheckedOpen::NotProcessed;
@@ -484,8 +495,22 @@ void TLogFileReader::ApplyFields(std::string_view value) {
   PlanFieldCuts();
 }
 
+void TLogFileReader::SetReadOptions(const TLogReadOptions& options) {
+  Options = options;
+  PlanFieldCuts();
+}
+
+namespace {
+
+// The fields of the record bits that come from a field of the line.
+constexpr std::pair<std::uint32_t, int> FieldOfRecordField[] = {
+    {LogFieldServer, FieldServer},         {LogFieldSource, FieldSource},       {LogFieldIP, FieldIP},
+    {LogFieldMessageID, FieldMessageID},   {LogFieldSender, FieldSender},       {LogFieldRecipients, FieldRecipients},
+    {LogFieldSubject, FieldSubject},       {LogFieldHeloDomain, FieldHeloDomain}, {LogFieldMessage, FieldMessage}};
+
+} // namespace
+
 void TLogFileReader::PlanFieldCuts() {
-  BoundsNeeded = 0;
   for (int field = 1; field <= FieldCount; ++field) {
     const std::int32_t column = Header.FieldColumns[static_cast<std::size_t>(field)];
     TFieldCut& cut = FieldCuts[static_cast<std::size_t>(field)];
@@ -497,9 +522,26 @@ void TLogFileReader::PlanFieldCuts() {
       cut.First = static_cast<std::int8_t>(column - 1);
       // The message and the last column run to the end of the line.
       cut.Last = field == FieldMessage || column == LastColumn ? LineEndBound : static_cast<std::int8_t>(column);
-      BoundsNeeded = std::max<int>(BoundsNeeded, cut.Last == LineEndBound ? cut.First : cut.Last);
     }
   }
+  const auto boundsOf = [&](int field) {
+    const TFieldCut cut = FieldCuts[static_cast<std::size_t>(field)];
+    return cut.First < 0 ? 0 : cut.Last == LineEndBound ? cut.First : cut.Last;
+  };
+  const auto unaddressable = [&](std::initializer_list<int> fields) {
+    return std::any_of(fields.begin(), fields.end(),
+                       [&](int field) { return FieldCuts[static_cast<std::size_t>(field)].First == UnaddressableField; });
+  };
+  CheckBounds = 0;
+  for (int field : {FieldDateTime, FieldClass, FieldAction, FieldFilteringPoint, FieldSeverity, FieldIP})
+    CheckBounds = std::max(CheckBounds, boundsOf(field));
+  WantedBounds = CheckBounds;
+  for (const auto& [bit, field] : FieldOfRecordField)
+    if (Options.Fields & bit)
+      WantedBounds = std::max(WantedBounds, boundsOf(field));
+  UnaddressableBeforeIP = unaddressable({FieldServer, FieldSource, FieldIP});
+  UnaddressableAfterIP =
+      unaddressable({FieldMessageID, FieldSender, FieldRecipients, FieldSubject, FieldHeloDomain, FieldMessage});
 }
 
 inline std::string_view TLogFileReader::Field(int fieldNumber) const {
@@ -527,8 +569,8 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
 
   Line = line;
   const std::size_t beyondLine = line.size() + 1;
-  const int found = FindColumnStarts(line, BoundsNeeded, ColumnBounds.data() + 1);
-  std::fill(ColumnBounds.begin() + 1 + found, ColumnBounds.begin() + 1 + BoundsNeeded, beyondLine);
+  int found = FindColumnStarts(line, 0, CheckBounds, ColumnBounds.data() + 1);
+  std::fill(ColumnBounds.begin() + 1 + found, ColumnBounds.begin() + 1 + CheckBounds, beyondLine);
   ColumnBounds[LineEndBound] = beyondLine;
 
   std::int64_t time = 0;
@@ -546,28 +588,61 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   if (Header.LegacyFormat)
     record.FilteringPoint = TFilteringPoint::BeforeArrival;
 
-  record.Version = Header.Version;
-  record.LogMode = Header.Verbose;
-  if (Header.FieldColumns[FieldServer] != -1)
-    AssignText(record.Server, Field(FieldServer));
-  else
-    AssignText(record.Server, Header.ServerName);
-  AssignText(record.Source, Field(FieldSource));
-  AssignText(record.IP, Field(FieldIP));
+  // Whatever is wanted, a line is an error when a field cannot be cut or its
+  // address is bad, in the order the fields are read.
+  if (UnaddressableBeforeIP)
+    RaiseRangeError();
+  const std::string_view ip = Field(FieldIP);
   record.IPValue = 0;
-  StrToIPv4Value(record.IP, record.IPValue);
-  AssignText(record.MessageID, Field(FieldMessageID));
-  AssignText(record.Sender, Field(FieldSender));
-  AssignText(record.Recipients, Field(FieldRecipients));
-  if (!PercentDecodeUtf8(Field(FieldSubject), record.Subject))
-    record.Subject.clear();
-  PercentDecode(Field(FieldHeloDomain), record.HeloDomain);
-  AssignText(record.Message, Field(FieldMessage));
-
+  StrToIPv4Value(ip, record.IPValue);
+  if (UnaddressableAfterIP)
+    RaiseRangeError();
   record.LineNr = RecordsRead++;
-  // The log's zone gives the UTC instant; the local zone's rules at that
-  // instant give its local time.
-  record.Time =
-      Header.LegacyFormat ? AutomationDateFromSeconds(time) : LocalTime.UtcSecondsToLocal(time + Header.TimeZoneOffsetSeconds);
+  record.LogMode = Header.Verbose;
+
+  const bool windowed = Options.TimeFrom != std::numeric_limits<std::int64_t>::min() ||
+                        Options.TimeTo != std::numeric_limits<std::int64_t>::max();
+  if (windowed || (Options.Fields & LogFieldTime)) {
+    // The log's zone gives the UTC instant; the local zone's rules at that
+    // instant give its local time.
+    const std::int64_t local =
+        Header.LegacyFormat ? time : LocalTime.UtcSecondsToLocalSeconds(time + Header.TimeZoneOffsetSeconds);
+    if (local < Options.TimeFrom || local > Options.TimeTo)
+      return false;
+    record.Time = AutomationDateFromSeconds(local);
+  }
+
+  if (WantedBounds > CheckBounds) {
+    // Past the blanks already found, unless the line had fewer.
+    if (found == CheckBounds)
+      found += FindColumnStarts(line, ColumnBounds[static_cast<std::size_t>(CheckBounds)], WantedBounds - CheckBounds,
+                                ColumnBounds.data() + 1 + CheckBounds);
+    std::fill(ColumnBounds.begin() + 1 + found, ColumnBounds.begin() + 1 + WantedBounds, beyondLine);
+  }
+  const std::uint32_t wanted = Options.Fields;
+  if (wanted & LogFieldVersion)
+    record.Version = Header.Version;
+  if (wanted & LogFieldServer) {
+    if (Header.FieldColumns[FieldServer] != -1)
+      AssignText(record.Server, Field(FieldServer));
+    else
+      AssignText(record.Server, Header.ServerName);
+  }
+  if (wanted & LogFieldSource)
+    AssignText(record.Source, Field(FieldSource));
+  if (wanted & LogFieldIP)
+    AssignText(record.IP, ip);
+  if (wanted & LogFieldMessageID)
+    AssignText(record.MessageID, Field(FieldMessageID));
+  if (wanted & LogFieldSender)
+    AssignText(record.Sender, Field(FieldSender));
+  if (wanted & LogFieldRecipients)
+    AssignText(record.Recipients, Field(FieldRecipients));
+  if ((wanted & LogFieldSubject) && !PercentDecodeUtf8(Field(FieldSubject), record.Subject))
+    record.Subject.clear();
+  if (wanted & LogFieldHeloDomain)
+    PercentDecode(Field(FieldHeloDomain), record.HeloDomain);
+  if (wanted & LogFieldMessage)
+    AssignText(record.Message, Field(FieldMessage));
   return true;
 }

@@ -4,6 +4,7 @@
 // data line. Errors never escape: they come back as texts.
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,6 +43,36 @@ public:
   std::int32_t LineNr = 0; // number of the record in its file, from 0
 };
 
+// The fields of a record that ReadRecord may leave untouched when a reader
+// does not want them; the class, actions, severity, filtering point, log
+// mode and line number are always filled, since every line is checked for
+// them anyway.
+enum TLogRecordField : std::uint32_t {
+  LogFieldVersion = 1u << 0,
+  LogFieldServer = 1u << 1,
+  LogFieldSource = 1u << 2,
+  LogFieldTime = 1u << 3,
+  LogFieldIP = 1u << 4,
+  LogFieldMessageID = 1u << 5,
+  LogFieldSender = 1u << 6,
+  LogFieldRecipients = 1u << 7,
+  LogFieldSubject = 1u << 8,
+  LogFieldHeloDomain = 1u << 9,
+  LogFieldMessage = 1u << 10,
+  LogFieldsAll = (1u << 11) - 1,
+};
+
+// What a reader wants of each line.
+struct TLogReadOptions {
+  // TLogRecordField bits: the fields copied or decoded into the record.
+  std::uint32_t Fields = LogFieldsAll;
+  // Local time window in whole seconds since 1899-12-30, both ends included:
+  // a line outside it is checked as far as its line number and its errors
+  // need, and gives no record.
+  std::int64_t TimeFrom = std::numeric_limits<std::int64_t>::min();
+  std::int64_t TimeTo = std::numeric_limits<std::int64_t>::max();
+};
+
 class TLogFileReader {
 public:
   // Field numbers of the recognised "#Fields" names.
@@ -66,9 +97,10 @@ public:
   TLogFileReader(const TLogFileReader&) = delete;
   TLogFileReader& operator=(const TLogFileReader&) = delete;
 
-  // True when the file begins with one of LogFileFingerprints. Never raises;
-  // a file that cannot be opened or read is reported to the debugger output
-  // (LogDebugOutput) and gives false. Paths as for TFastTextReader.
+  // True when the file begins with one of LogFileFingerprints. A file that
+  // cannot be opened or read is reported to the debugger output
+  // (LogDebugOutput) and gives false; only want of memory raises
+  // (std::bad_alloc). Paths as for TFastTextReader.
   // notDiskFile, when given, tells whether the path named something other
   // than a file on a disk (a pipe, a device), which is closed unread.
   static bool CheckFingerprint(const std::string& path, bool* notDiskFile = nullptr);
@@ -76,7 +108,8 @@ public:
 
   // Opens the file; on failure errorText becomes
   // "Could not process log file <path>. <class>/<message>". True when
-  // errorText stayed empty. The caller passes an empty errorText.
+  // errorText stayed empty. The caller passes an empty errorText. Want of
+  // memory raises std::bad_alloc.
   bool Open(const std::string& path, std::string& errorText);
   bool Open(const std::u16string& path, std::string& errorText);
 
@@ -86,7 +119,8 @@ public:
   // then reads from that handle as after Open. A file that fails the check is
   // closed unread: NotDiskFile when the path named something other than a
   // file on a disk, NotLogFile otherwise. NotProcessed when it passed but
-  // could not be prepared for reading, with errorText as Open sets it.
+  // could not be prepared for reading, with errorText as Open sets it. Want
+  // of memory raises std::bad_alloc.
   TCheckedOpen OpenChecked(const std::string& path, std::string& errorText);
   TCheckedOpen OpenChecked(const std::u16string& path, std::string& errorText);
 
@@ -110,10 +144,13 @@ public:
 
   // Reads the next line into record, reusing its storage. True exactly when
   // the line gave a record; otherwise the record's content is unspecified.
-  // Directive lines and data lines that fail a value conversion give false
-  // with an empty errorText; a line that cannot be read or processed gives
-  // false with errorText set, and the next call reads the next line.
+  // Directive lines, data lines that fail a value conversion and lines
+  // outside the time window give false with an empty errorText; a line that
+  // cannot be read or processed gives false with errorText set, and the next
+  // call reads the next line.
   bool ReadRecord(TLogRecord& record, std::string& errorText);
+  // Applies to the lines read from here on.
+  void SetReadOptions(const TLogReadOptions& options);
 
   // True when there is no more line to read (also before Open).
   bool Eof() const noexcept;
@@ -162,7 +199,15 @@ private:
   };
 
   std::array<TFieldCut, FieldCount + 1> FieldCuts{}; // indexed 1-14
-  int BoundsNeeded = 0; // the highest bound below LineEndBound that a cut uses
+  // The highest bound below LineEndBound that the cuts of the fields every
+  // line is checked for use, and that of those and the wanted fields.
+  int CheckBounds = 0;
+  int WantedBounds = 0;
+  // A field that cannot be cut makes the line an error; the address's own
+  // check lies between the two.
+  bool UnaddressableBeforeIP = false;
+  bool UnaddressableAfterIP = false;
+  TLogReadOptions Options;
 
   // Per-line scratch, kept to reuse its storage. Bound k (1-13) is one past the
   // k-th blank of the line, or the line's length + 1 when it has fewer blanks;

@@ -1,6 +1,7 @@
 #pragma once
 // The log provider's command: its text names a log file, and executing it
-// gives the same rowset as IOpenRowset on that file.
+// gives the same rowset as IOpenRowset on that file; or it asks for some
+// columns and rows of one (ZelLogQuery_un.h).
 #include "OLEDbCommand.h"
 
 class TZelLogDbCommand : public TOleDbCommand {
@@ -11,6 +12,7 @@ public:
   };
 
   void InitProperties() override;
-  // The log columns, known without opening the file.
+  // The columns the text asks for, known without opening the file; a text
+  // that does not read fails here as it does in Execute.
   void DescribeColumns(TOleDbExecParams& params, TOleDbColumns& columns) override;
 };

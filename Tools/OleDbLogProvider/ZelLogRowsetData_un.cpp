@@ -9,24 +9,35 @@
 
 EZelLogRowsetData::EZelLogRowsetData(const std::string& text) : EOleError(WideFromCodePage(text), E_UNEXPECTED) {}
 
-void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns) {
-  const std::size_t count =
-      params && IsTablePattern(params->TableName) ? ZelLogPatternColumnCount : ZelLogColumnCount;
-  while (columns.Count() < count) {
-    const TZelLogColumnDef& column = ZelLogColumns()[columns.Count()];
+namespace {
+TZelLogQuery QueryOf(const TOleDbExecParams* request, std::wstring_view folder) {
+  if (!request) return WholeTableQuery(L"");
+  if (request->Kind == TOleDbExecKind::Command) return ReadZelLogQuery(request->Text, folder);
+  return WholeTableQuery(request->TableName);
+}
+
+void AddQueryColumns(const TZelLogQuery& query, TOleDbColumns& columns) {
+  while (columns.Count() < query.Columns.size()) {
+    const TZelLogColumnDef& column = ZelLogColumns()[query.Columns[columns.Count()]];
     columns.AddColumn(column.Name, column.Type, column.Size, column.Flags);
   }
+}
+}  // namespace
+
+void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns, std::wstring_view folder) {
+  AddQueryColumns(QueryOf(params, folder), columns);
 }
 
 namespace {
 std::unique_ptr<TOleDbStreamRecord> NewRecord() { return std::make_unique<TZelLogDbRecord>(); }
 }  // namespace
 
-TZelLogRowsetData::TZelLogRowsetData(std::wstring folder)
+TZelLogRowsetData::TZelLogRowsetData(std::wstring folder, std::int64_t maxRows)
     : TOleDbStreamingRowsetData(&NewRecord, {L"ZELLogDb recordsets are not bidirectional.",
                                              L"Bookmarking is not supported.",
                                              L"ZEL Log Provider has no write support."}),
-      folder_(std::move(folder)) {}
+      folder_(std::move(folder)),
+      maxRows_(maxRows) {}
 
 TZelLogRowsetData::~TZelLogRowsetData() {
   if (readerOpened_) {
@@ -37,13 +48,21 @@ TZelLogRowsetData::~TZelLogRowsetData() {
 
 HRESULT TZelLogRowsetData::Open(TOleDbExecParams* request) {
   if (!request) throw EOleDbException(E_INVALIDARG);
-  BuildDataColumns(request, Columns());
-  CheckTableName(request->TableName);
+  query_ = QueryOf(request, folder_);
+  AddQueryColumns(query_, Columns());
+  filter_ = TZelLogRowFilter(query_);
+  filtering_ = query_.FiltersRows();
+  std::int64_t rowLimit = query_.Top;
+  if (maxRows_ > 0 && (rowLimit < 0 || maxRows_ < rowLimit)) rowLimit = maxRows_;
+  SetRowLimit(rowLimit);
+  const std::wstring& tableName = query_.TableName;
+  CheckTableName(tableName);
   reader_ = std::make_unique<TLogFileReader>();
+  reader_->SetReadOptions({ZelLogReadFields(query_), query_.TimeFrom, query_.TimeTo});
   readerOpened_ = true;
-  if (IsTablePattern(request->TableName)) {
-    files_ = std::make_unique<TZelLogFileSequence>(folder_, request->TableName);
-  } else if (TZelLogOpenFailure failure = OpenLogFile(*reader_, folder_ + request->TableName, request->TableName)) {
+  if (IsTablePattern(tableName)) {
+    files_ = std::make_unique<TZelLogFileSequence>(folder_, tableName);
+  } else if (TZelLogOpenFailure failure = OpenLogFile(*reader_, folder_ + tableName, tableName)) {
     throw EOleError(failure.Text, failure.Code);
   }
   // Records are reused from here on; reserve the error text's storage once.
@@ -65,6 +84,8 @@ bool TZelLogRowsetData::ReadNextRecord(TOleDbStreamRecord& base, bool wanted) {
   // A directive or a skipped line is no row; a line that could not be read
   // is one, whose values fail with its error.
   if (!produced && errorText_.empty()) return false;
+  // A row that could not be read passes any filter: its values are unknown.
+  if (produced && filtering_ && !filter_.Passes(record.Parsed, record.LogFile)) return false;
   record.PendingError.assign(errorText_);
   if (produced && wanted) record.Complete();
   return true;
@@ -74,7 +95,7 @@ TZelLogValue TZelLogRowsetData::HeldValue(std::int32_t rowValue, const TOleDbCol
   const auto& record = static_cast<const TZelLogDbRecord&>(HeldRecord(rowValue));
   if (!record.PendingError.empty()) throw EZelLogRowsetData(record.PendingError);
   const TZelLogColumnDef* definition =
-      column.Index < ZelLogColumns().size() ? &ZelLogColumns()[column.Index] : nullptr;
+      column.Index < query_.Columns.size() ? &ZelLogColumns()[query_.Columns[column.Index]] : nullptr;
   if (stream && (!definition || (definition->Type != DBTYPE_STR && definition->Type != DBTYPE_WSTR)))
     NotImplemented(L"TZelLogRowsetData.GetColumnBlobStream");
   if (!definition) NotImplemented(L"TZelLogRowsetData.GetColumnReadBuffer");
@@ -98,10 +119,14 @@ std::unique_ptr<TOleDbByteStream> TZelLogRowsetData::GetColumnBlobStream(TOleDbD
 void TZelLogDbRowset::InitProperties() {
   TOleDbRowset::InitProperties();
   TOleDbStreamingRowsetData::DeclareForwardOnly(PropertySets());
+  TOleDbStreamingRowsetData::DeclareRowLimit(PropertySets());
 }
 
 void TZelLogDbRowset::CreateRowsetData(TOleDbExecParams&) {
-  TComPtr<TZelLogRowsetData> data = MakeComObject<TZelLogRowsetData>(TZelLogDbProvider::FolderOf(*this));
+  TOleDbVariant maxRows;
+  PropertySets().GetValue(DBPROPSET_ROWSET, DBPROP_MAXROWS, maxRows.Get());
+  const std::int64_t limit = maxRows.Get().vt == VT_I4 ? maxRows.Get().lVal : 0;
+  TComPtr<TZelLogRowsetData> data = MakeComObject<TZelLogRowsetData>(TZelLogDbProvider::FolderOf(*this), limit);
   AttachData(data.Get());
   SetCapabilities(OleDbCapabilityNotify);
 }

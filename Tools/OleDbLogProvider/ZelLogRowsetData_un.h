@@ -16,6 +16,7 @@
 #include "OLEDbSimpleRowsetData.h"
 #include "ZelLogDbRecord_un.h"
 #include "ZelLogFileSequence_un.h"
+#include "ZelLogQuery_un.h"
 
 // A log layer error text (system code page) for the consumer: E_UNEXPECTED
 // with the text as the error object's description. A row that stands for a
@@ -25,23 +26,21 @@ public:
   explicit EZelLogRowsetData(const std::string& text);
 };
 
-// The columns of a log table, appended from the column whose index is the
-// list's count on: 23 for a file, 24 (LogFile last) for a pattern name. No
-// file is opened.
-void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns);
+// The columns a request gives, appended from the column whose index is the
+// list's count on: a command's column list, or every column of the table
+// (23 for a file, 24 with LogFile last for a pattern name). folder: the data
+// source folder, ending with a path delimiter. No file is opened.
+void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns, std::wstring_view folder);
 
 // The rows of one log file, or of every file a pattern name matches: the
 // streaming base keeps the records and the cursor; this class opens the
 // files, reads their lines and hands out values.
 class TZelLogRowsetData : public TOleDbStreamingRowsetData {
 public:
-  // folder: the data source folder, ending with a path delimiter.
-  explicit TZelLogRowsetData(std::wstring folder);
+  // folder: the data source folder, ending with a path delimiter;
+  // maxRows: DBPROP_MAXROWS, 0 for no limit.
+  explicit TZelLogRowsetData(std::wstring folder, std::int64_t maxRows = 0);
   ~TZelLogRowsetData() override;
-
-  static void BuildDataColumns(const TOleDbExecParams* params, TOleDbColumns& columns) {
-    ::BuildDataColumns(params, columns);
-  }
 
   HRESULT Open(TOleDbExecParams* request) override;
   void GetColumnReadBuffer(TOleDbDataMode mode, std::int32_t rowValue, const TOleDbColumn& column, void*& data,
@@ -60,6 +59,12 @@ private:
   TZelLogValue HeldValue(std::int32_t rowValue, const TOleDbColumn& column, bool stream);
 
   std::wstring folder_;
+  std::int64_t maxRows_;
+  // What the request asks for: the rowset's column i is the column table's
+  // entry query_.Columns[i].
+  TZelLogQuery query_;
+  TZelLogRowFilter filter_;
+  bool filtering_ = false;
   std::unique_ptr<TLogFileReader> reader_;
   bool readerOpened_ = false;
   // For a pattern name: the files reader_ reads one after another.

@@ -116,7 +116,7 @@ void AddColumns(TSimpleRowsetData& data, const TOleDbRestrictions& restrictions,
     TOleDbExecParams params;
     params.TableName = name;
     TOleDbColumns columns;
-    BuildDataColumns(&params, columns);
+    BuildDataColumns(&params, columns, folder);
     for (std::size_t i = 0; i < columns.Count(); ++i) {
       const TOleDbColumn& column = columns.Items(i);
       if (columnName && !SameName(*columnName, column.Name)) continue;

@@ -81,20 +81,15 @@ zellogq 0 --folder "$FOLDER" summary mail1-20100401.log
 step "The same figures for scripts, as JSON Lines"
 zellogq 0 --folder "$FOLDER" summary mail2-20090315.log --format jsonl
 
-# Whether the provider takes a request, without showing it.
-accepts() { "$WINE" "$ZELLOGQ" --folder "$FOLDER" "$@" >/dev/null 2>&1; }
-
 step "Many logs as one table: a pattern, and its 24th column LogFile"
 zellogq 0 --folder "$FOLDER" "mail*.log" --limit 4 --columns LogFile,LineNr,Time,Class
 
 step "All the logs at a glance: a year apart, so per day (the damaged log's lines are counted, not dropped)"
 zellogq 3 --folder "$FOLDER" summary "mail*.log"
 
-if accepts --command "SELECT Time FROM mail1-20100401.log WHERE Class = 'Blacklist'" --limit 0; then
-  step "A column list and a filter: the logs of April that were blacklisted, from the first of April on"
-  zellogq 3 --folder "$FOLDER" \
-    --command "SELECT Time, Sender, Subject FROM mail1-201004*.log WHERE Class = 'Blacklist' AND Time >= '2010-04-01'"
-fi
+step "A column list and a filter over a pattern: April's blacklisted events from the first on (the damaged lines come through as they are)"
+zellogq 3 --folder "$FOLDER" \
+  --command "SELECT Time, Sender, Subject FROM mail1-201004*.log WHERE Class = 'Blacklist' AND Time >= '2010-04-01'"
 
 if [ -n "$WIN32_DIR" ] && [ -f "$WIN32_DIR/Tools/zellogq/zellogq.exe" ]; then
   step "A 32-bit consumer: the 32-bit zellogq loads the 32-bit provider, registered beside the 64-bit one"

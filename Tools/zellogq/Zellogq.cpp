@@ -153,11 +153,30 @@ private:
     return [](std::uint64_t, const EQueryFailure&) {};
   }
 
+  // A command that asks for the summary's columns only, so that the provider
+  // reads no other field; a name no command text can hold is opened whole.
+  TComPtr<IRowset> SummaryRows(TQueryConnection& connection) {
+    const std::string& table = Options.Table;
+    std::string name;
+    if (!table.empty() && table.find_first_of(" \t\r\n") == std::string::npos && table[0] != '[' && table[0] != '"')
+      name = table;
+    else if (table.find(']') == std::string::npos)
+      name = "[" + table + "]";
+    else if (table.find('"') == std::string::npos)
+      name = "\"" + table + "\"";
+    else
+      return connection.OpenTable(table);
+    std::string text = "SELECT ";
+    for (const std::string& column : SummaryColumns) text.append(column).append(", ");
+    text.resize(text.size() - 2);
+    return connection.Execute(text + " FROM " + name);
+  }
+
   int Summary(TQueryConnection& connection) {
     TSummaryCollector collector;
     std::uint64_t failures = 0;
     // Only the first failure in full: a damaged log may have thousands.
-    const TReadResult result = TRowsetReader(connection.OpenTable(Options.Table), SummaryColumns)
+    const TReadResult result = TRowsetReader(SummaryRows(connection), SummaryColumns)
                                    .Read(collector, UINT64_MAX,
                                          [&](std::uint64_t, const EQueryFailure& failure) {
                                            if (failures++ == 0) Err(FormatFailure(failure.Action, failure.Code, failure.Records));

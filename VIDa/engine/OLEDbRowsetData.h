@@ -258,10 +258,17 @@ public:
   // Back before the first row; the next fetch starts with the first row.
   virtual void RestartPosition();
   void InitializeData() override {}
-  // Up to |cRows| rows from the cursor on into handles; handles of a fetch
-  // that raises are released again.
+  // A row handle taken before the fetch moves its cursor, so that want of
+  // memory cannot drop the row the cursor then stands on.
+  struct TTakenRowHandle {
+    TOleDbRowHandle* Handle = nullptr;
+    bool Created = false;
+  };
+  // Up to |cRows| rows from the cursor on into handles, the first one into
+  // first's handle (which FetchRows then owns); handles of a fetch that
+  // raises are released again.
   virtual void FetchRows(DBROWCOUNT cRows, DBCOUNTITEM& rowsObtained, HRESULT& result,
-                         std::vector<TOleDbRowHandle*>& handles);
+                         std::vector<TOleDbRowHandle*>& handles, TTakenRowHandle& first);
   virtual bool SetColumnValue(void* pData, TOleDbRowHandle& handle, DBCOUNTITEM bindingIndex,
                               const TOleDbAccessor& accessor, const TOleDbColumn& column);
   virtual void WriteRowData(void* pData, TOleDbRowHandle& handle, HRESULT& result, const TOleDbAccessor& accessor);
@@ -345,6 +352,7 @@ private:
   bool NotifyColumnSet(TOleDbRowHandle& handle, const TOleDbAccessor& accessor, DBEVENTPHASE phase);
   bool NotifyRowEvent(TOleDbRowHandle& handle, DBREASON reason, DBEVENTPHASE phase);
   TOleDbRowsetEvents* ListenedEvents() const;
+  TTakenRowHandle TakeRowHandle();
 
   // The columns an accessor's bindings name, resolved once per accessor and
   // column set; raises DB_E_BADORDINAL for an ordinal no column has.

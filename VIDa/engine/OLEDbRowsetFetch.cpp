@@ -77,6 +77,20 @@ HRESULT TOleDbRowsetData::GetNextRows(HCHAPTER hChapter, DBROWOFFSET lRowsOffset
   constexpr DBCOUNTITEM RowsAllocatedFirst = 1024;
   TTaskMemory<HROW[]> allocated;
   if (!*prghRows) allocated = OleDbAllocArray<HROW>(std::min<DBCOUNTITEM>(Magnitude(cRows), RowsAllocatedFirst));
+  // So is the first row's place: its handle and its entry in the list.
+  fetchList_.clear();
+  struct TListReset {
+    std::vector<TOleDbRowHandle*>& List;
+    ~TListReset() { List.clear(); }
+  } reset{fetchList_};
+  if (fetchList_.capacity() == 0) fetchList_.reserve(16);
+  struct TUnusedHandle {
+    TOleDbRowHandles& Handles;
+    TTakenRowHandle Taken;
+    ~TUnusedHandle() {
+      if (Taken.Handle && Taken.Created) Handles.DestroyHandle(*Taken.Handle);
+    }
+  } first{RowHandles(), TakeRowHandle()};
   if (step) {
     if (atStart_ && lRowsOffset < 0) ++lRowsOffset;
     DirectionalStep(cRows > 0 ? TOleDbFetchDirection::Forward : TOleDbFetchDirection::Backward);
@@ -87,15 +101,9 @@ HRESULT TOleDbRowsetData::GetNextRows(HCHAPTER hChapter, DBROWOFFSET lRowsOffset
     if (position != TOleDbCursorPosition::OnRow) return DB_S_ENDOFROWSET;
   }
 
-  fetchList_.clear();
-  struct TListReset {
-    std::vector<TOleDbRowHandle*>& List;
-    ~TListReset() { List.clear(); }
-  } reset{fetchList_};
-
   DBCOUNTITEM obtained = 0;
   HRESULT result = S_OK;
-  FetchRows(cRows, obtained, result, fetchList_);
+  FetchRows(cRows, obtained, result, fetchList_, first.Taken);
   if (obtained > 0) {
     HROW* rows = *prghRows;
     if (!rows && obtained <= RowsAllocatedFirst) rows = allocated.release();
@@ -114,8 +122,14 @@ HRESULT TOleDbRowsetData::GetNextRows(HCHAPTER hChapter, DBROWOFFSET lRowsOffset
   return result;
 }
 
+TOleDbRowsetData::TTakenRowHandle TOleDbRowsetData::TakeRowHandle() {
+  TTakenRowHandle taken{ReuseRowHandle(), false};
+  if (!taken.Handle) taken = {&RowHandles().CreateHandle(-1), true};
+  return taken;
+}
+
 void TOleDbRowsetData::FetchRows(DBROWCOUNT cRows, DBCOUNTITEM& rowsObtained, HRESULT& result,
-                                 std::vector<TOleDbRowHandle*>& handles) {
+                                 std::vector<TOleDbRowHandle*>& handles, TTakenRowHandle& firstHandle) {
   result = S_OK;
   rowsObtained = 0;
   const TOleDbMoveKind kind = cRows > 0 ? TOleDbMoveKind::Forward : TOleDbMoveKind::Backward;
@@ -124,9 +138,9 @@ void TOleDbRowsetData::FetchRows(DBROWCOUNT cRows, DBCOUNTITEM& rowsObtained, HR
   TOleDbRowHandle* current = nullptr;
   bool created = false;
   auto takeHandle = [&] {
-    current = ReuseRowHandle();
-    created = current == nullptr;
-    if (created) current = &RowHandles().CreateHandle(-1);
+    const TTakenRowHandle taken = firstHandle.Handle ? std::exchange(firstHandle, {}) : TakeRowHandle();
+    current = taken.Handle;
+    created = taken.Created;
     if (handles.size() == handles.capacity()) handles.reserve(handles.size() * 2 + 16);
   };
   // The cursor stands on a row already handed out whenever the fetch may run

@@ -40,6 +40,10 @@ void TOleDbStreamingRowsetData::DeclareForwardOnly(TOleDbPropertySets& sets) {
   }
 }
 
+void TOleDbStreamingRowsetData::DeclareRowLimit(TOleDbPropertySets& sets) {
+  sets.EnsureProperty(DBPROPSET_ROWSET, DBPROP_MAXROWS).Flags |= DBPROPFLAGS_WRITE;
+}
+
 TOleDbStreamingRowsetData::TOleDbStreamingRowsetData(TOleDbStreamRecordPool::TFactory newRecord,
                                                      TRefusals refusals)
     : newRecord_(newRecord), refusals_(refusals) {}
@@ -75,7 +79,7 @@ TOleDbCursorPosition TOleDbStreamingRowsetData::MoveCursor(TOleDbMoveKind kind, 
   }
   if (target < current) NotImplemented(refusals_.MoveBack);
 
-  while (target > currentIndex_ && !AtEndOfSource()) {
+  while (target > currentIndex_ && !NoMoreRows()) {
     const std::int32_t slot = WritableSlot();
     if (ReadNextRecord(*pool_.Record(slot), currentIndex_ + 1 == target)) {
       ++currentIndex_;
@@ -83,7 +87,7 @@ TOleDbCursorPosition TOleDbStreamingRowsetData::MoveCursor(TOleDbMoveKind kind, 
       currentSlot_ = slot;
     }
   }
-  if (knownRowCount_ < 0 && AtEndOfSource()) knownRowCount_ = currentIndex_ + 1;
+  if (knownRowCount_ < 0 && NoMoreRows()) knownRowCount_ = currentIndex_ + 1;
   // A move that ran out of rows before its target stands after the last
   // row, so the next forward move reports the end again.
   currentIndex_ = static_cast<std::int32_t>(knownRowCount_ >= 0 ? std::min<std::int64_t>(target, knownRowCount_)
@@ -91,6 +95,10 @@ TOleDbCursorPosition TOleDbStreamingRowsetData::MoveCursor(TOleDbMoveKind kind, 
   if (currentIndex_ == -1) return TOleDbCursorPosition::BeforeFirst;
   if (knownRowCount_ >= 0 && currentIndex_ >= knownRowCount_) return TOleDbCursorPosition::AfterLast;
   return TOleDbCursorPosition::OnRow;
+}
+
+bool TOleDbStreamingRowsetData::NoMoreRows() const {
+  return (rowLimit_ >= 0 && currentIndex_ + 1 >= rowLimit_) || AtEndOfSource();
 }
 
 TOleDbCursorPosition TOleDbStreamingRowsetData::FetchCurrentRow(TOleDbRowHandle& handle) {

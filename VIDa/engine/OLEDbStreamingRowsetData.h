@@ -61,6 +61,8 @@ public:
   // DBPROP_CANFETCHBACKWARDS and DBPROP_CANSCROLLBACKWARDS false and not
   // settable, so the engine's fetch check refuses backward fetches up front.
   static void DeclareForwardOnly(TOleDbPropertySets& sets);
+  // DBPROP_MAXROWS settable, for SetRowLimit.
+  static void DeclareRowLimit(TOleDbPropertySets& sets);
 
   TOleDbCursorPosition MoveCursor(TOleDbMoveKind kind, DBCOUNTITEM count) override;
   TOleDbCursorPosition FetchCurrentRow(TOleDbRowHandle& handle) override;
@@ -75,6 +77,10 @@ public:
   void FreeBookmark(void* bookmark) override;
   void HashBookmark(const BYTE* bookmark, DBHASHVALUE& hash, DBROWSTATUS& status) override;
   DBCOUNTITEM GetBookmarkRowIndex(const BYTE* bookmark) override;
+
+  // At most rows rows (DBPROP_MAXROWS, a query's TOP); negative for all.
+  // Set before the first move.
+  void SetRowLimit(std::int64_t rows) noexcept { rowLimit_ = rows; }
 
   std::int32_t CurrentIndex() const noexcept { return currentIndex_; }
   // -1 until the end of the source has been reached.
@@ -99,11 +105,14 @@ private:
   // A slot the next record may be read into: the current one unless a
   // handle holds it.
   std::int32_t WritableSlot();
+  // True when no further row will come: the source's end or the row limit.
+  bool NoMoreRows() const;
 
   TOleDbStreamRecordPool::TFactory newRecord_;
   TRefusals refusals_;
   std::int32_t currentIndex_ = -1;
   std::int32_t knownRowCount_ = -1;
+  std::int64_t rowLimit_ = -1;
   TOleDbStreamRecordPool pool_;
   // The record of the row at the cursor, and one taken for reading that no
   // row has landed in yet.

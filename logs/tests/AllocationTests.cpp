@@ -18,12 +18,15 @@ namespace {
 std::atomic<long> Allocations{0};
 std::atomic<std::int64_t> LiveBytes{0};
 std::atomic<std::int64_t> PeakLiveBytes{0};
+// When not 0, the allocation that would make Allocations this number fails.
+std::atomic<long> FailingAllocation{0};
 // Each block carries its size in front of it.
 constexpr std::size_t BlockHeader = alignof(std::max_align_t);
 } // namespace
 
 void* operator new(std::size_t size) {
-  ++Allocations;
+  if (++Allocations == FailingAllocation)
+    throw std::bad_alloc();
   auto* block = static_cast<char*>(std::malloc(size + BlockHeader));
   if (block == nullptr)
     throw std::bad_alloc();
@@ -128,6 +131,62 @@ TEST(LogFileReaderAllocations, LongLineTakesOneCopyAndGivesItBack) {
   EXPECT_LT(PeakLiveBytes.load() - linesBefore, static_cast<std::int64_t>(1.1 * LongSize) + collectedFirst);
   EXPECT_EQ("2009-05-05T05:05:05 RejectMail Info short", lines.ReadLineView());
   EXPECT_LT(LiveBytes.load() - linesBefore, std::int64_t{1} << 20);
+}
+
+// Want of memory while a file is checked or opened is raised: answered as
+// "not a log file" or "could not process", it would drop a table from a
+// listing or blame the file for it.
+TEST(LogFileReaderAllocations, WantOfMemoryWhileOpeningRaises) {
+  TTempDir dir;
+  const std::string logFile = dir.Write("a.log", "#Software: Tarnvel ZEL Corvane Edition\r\n#Version: 2.0\r\n");
+  const std::string otherFile = dir.Write("b.log", "not a log\r\n");
+  const struct {
+    const char* Name;
+    bool (*Call)(const std::string& path);
+    const std::string& Path;
+    bool Expected;
+  } cases[] = {
+      {"check a log file", [](const std::string& path) { return TLogFileReader::CheckFingerprint(path); }, logFile,
+       true},
+      {"check another file", [](const std::string& path) { return TLogFileReader::CheckFingerprint(path); },
+       otherFile, false},
+      {"open a log file",
+       [](const std::string& path) {
+         TLogFileReader reader;
+         std::string error;
+         const bool opened = reader.Open(path, error);
+         EXPECT_EQ(error.find("EOutOfMemory"), std::string::npos);
+         return opened;
+       },
+       logFile, true},
+      {"open a log file once",
+       [](const std::string& path) {
+         TLogFileReader reader;
+         std::string error;
+         return reader.OpenChecked(path, error) == TLogFileReader::TCheckedOpen::Opened;
+       },
+       logFile, true},
+  };
+  for (const auto& test : cases) {
+    for (long failing = 1;; ++failing) {
+      const long failingAt = Allocations.load() + failing;
+      FailingAllocation = failingAt;
+      bool answer = false, raised = false;
+      try {
+        answer = test.Call(test.Path);
+      } catch (const std::bad_alloc&) {
+        raised = true;
+      }
+      FailingAllocation = 0;
+      const bool fired = Allocations.load() >= failingAt;
+      if (raised)
+        continue;
+      EXPECT_EQ(test.Expected, answer) << test.Name << ", allocation " << failing << " failing";
+      // Every allocation of the call has failed once.
+      if (!fired)
+        break;
+    }
+  }
 }
 
 } // namespace
