@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <oledb.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +19,7 @@
 
 #include "BenchCom.h"
 #include "BenchPlatform.h"
+#include "LogFileReader_un.h"
 
 namespace fs = std::filesystem;
 
@@ -24,19 +27,22 @@ namespace {
 
 constexpr const char* Usage =
     "Usage: bench_provider --dll PATH [--file PATH | --dir DIR] [--size N[M|G]] [--seed N] [--repeat N]\n"
-    "                      [--measure all|read|held]\n"
+    "                      [--measure all|read|held|query]\n"
     "Reads one synthetic log (generated when missing) through zellogdb.dll as an OLE DB\n"
     "consumer does, with native, wide-text and VARIANT bindings of all columns and with\n"
     "none, in batches of 1 and 100 rows, and prints MB/s and rows/s beside\n"
     "TLogFileReader::ReadRecord (read).\n"
     "Then fetches 10,000 to 300,000 rows in one GetNextRows and holds them, and prints\n"
-    "the cost per held row beside that of 10,000 (held).\n";
+    "the cost per held row beside that of 10,000 (held).\n"
+    "Then reads command texts with native bindings: SELECT * beside a column list and a\n"
+    "time window that keeps about 1% of the rows (query).\n";
 
 struct TOptions {
   fs::path Dll;
   TBenchLogOptions Log;
   bool Read = true;
   bool Held = true;
+  bool Query = true;
 };
 
 bool ParseOptions(int argc, char** argv, TOptions& options) {
@@ -49,7 +55,8 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
       const std::string_view measure = value;
       options.Read = measure == "all" || measure == "read";
       options.Held = measure == "all" || measure == "held";
-      return options.Read || options.Held;
+      options.Query = measure == "all" || measure == "query";
+      return options.Read || options.Held || options.Query;
     }
     return false;
   });
@@ -115,7 +122,37 @@ public:
   // Reads every row of table with every column bound as its own type or as
   // wide text; returns the rows read.
   std::uint64_t Read(const std::wstring& table, TBindAs bindAs, DBROWCOUNT batch) {
+    return ReadRowset(OpenRowset(table), bindAs, batch);
+  }
+
+  // The same for the rowset a command text gives.
+  std::uint64_t Query(const std::wstring& text, TBindAs bindAs, DBROWCOUNT batch) {
+    TRef<IDBCreateCommand> create;
+    CheckHr(open_->QueryInterface(IID_IDBCreateCommand, create.Out()), "IDBCreateCommand");
+    TRef<ICommandText> command;
+    CheckHr(create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.Out())),
+          "CreateCommand");
+    CheckHr(command->SetCommandText(DBGUID_DEFAULT, text.c_str()), "SetCommandText");
+    TRef<IRowset> rowset;
+    CheckHr(command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(rowset.Out())),
+          "Execute");
+    return ReadRowset(std::move(rowset), bindAs, batch);
+  }
+
+  // Fetches rows rows in one GetNextRows and releases them in one
+  // ReleaseRows; returns the rows obtained.
+  std::uint64_t FetchHeld(const std::wstring& table, DBROWCOUNT rows) {
     TRef<IRowset> rowset = OpenRowset(table);
+    DBCOUNTITEM obtained = 0;
+    HROW* held = nullptr;
+    CheckHr(rowset->GetNextRows(DB_NULL_HCHAPTER, 0, rows, &obtained, &held), "GetNextRows");
+    if (obtained > 0) CheckHr(rowset->ReleaseRows(obtained, held, nullptr, nullptr, nullptr), "ReleaseRows");
+    CoTaskMemFree(held);
+    return obtained;
+  }
+
+private:
+  std::uint64_t ReadRowset(TRef<IRowset> rowset, TBindAs bindAs, DBROWCOUNT batch) {
     TRef<IColumnsInfo> info;
     CheckHr(rowset->QueryInterface(IID_IColumnsInfo, info.Out()), "IColumnsInfo");
     DBORDINAL count = 0;
@@ -159,19 +196,6 @@ public:
     return total;
   }
 
-  // Fetches rows rows in one GetNextRows and releases them in one
-  // ReleaseRows; returns the rows obtained.
-  std::uint64_t FetchHeld(const std::wstring& table, DBROWCOUNT rows) {
-    TRef<IRowset> rowset = OpenRowset(table);
-    DBCOUNTITEM obtained = 0;
-    HROW* held = nullptr;
-    CheckHr(rowset->GetNextRows(DB_NULL_HCHAPTER, 0, rows, &obtained, &held), "GetNextRows");
-    if (obtained > 0) CheckHr(rowset->ReleaseRows(obtained, held, nullptr, nullptr, nullptr), "ReleaseRows");
-    CoTaskMemFree(held);
-    return obtained;
-  }
-
-private:
   TRef<IRowset> OpenRowset(const std::wstring& table) {
     DBID id{};
     id.eKind = DBKIND_NAME;
@@ -234,6 +258,65 @@ void MeasureHeldRows(const TOptions& options, TConsumer& consumer, const std::ws
   }
 }
 
+// Whole local seconds since 1899-12-30 as the ISO text a query compares.
+std::wstring IsoTime(std::int64_t seconds) {
+  const std::int64_t days = seconds / 86400 - 25569;  // to the Unix epoch
+  // Civil date of a day count (Howard Hinnant's days_from_civil inverse).
+  const std::int64_t z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097, yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year = yoe + era * 400 + (month <= 2);
+  const std::int64_t second = seconds % 86400;
+  wchar_t text[32];
+  swprintf(text, 32, L"%04lld-%02lld-%02lldT%02lld:%02lld:%02lld", static_cast<long long>(year),
+           static_cast<long long>(month), static_cast<long long>(day), static_cast<long long>(second / 3600),
+           static_cast<long long>(second / 60 % 60), static_cast<long long>(second % 60));
+  return text;
+}
+
+// Column lists and conditions must make reads cheaper, not only shorter.
+void MeasureQueries(const TOptions& options, const fs::path& path, std::uint64_t bytes, TConsumer& consumer,
+                    const std::wstring& table) {
+  // A window around the middle of the log's times that holds about 1% of them.
+  std::vector<std::int64_t> times;
+  {
+    TLogFileReader reader;
+    std::string errorText;
+    if (!reader.Open(path.u16string(), errorText)) throw std::runtime_error(errorText);
+    TLogRecord record;
+    while (!reader.Eof())
+      if (reader.ReadRecord(record, errorText)) times.push_back(std::llround(record.Time * 86400));
+    reader.Close(errorText);
+  }
+  if (times.empty()) throw std::runtime_error("the log has no rows");
+  std::sort(times.begin(), times.end());
+  const std::wstring from = IsoTime(times[times.size() / 2]), to = IsoTime(times[times.size() / 2 + times.size() / 100]);
+
+  std::printf("\ncommand texts, native bindings, batch 100\n");
+  const TBenchPass all = MeasureBest(options.Log.Repeat, [&] {
+    return consumer.Query(L"SELECT * FROM " + table, TBindAs::Native, 100);
+  });
+  const struct {
+    const char* Name;
+    std::wstring Text;
+  } queries[] = {
+      {"SELECT *", L"SELECT * FROM " + table},
+      {"SELECT Time, Class", L"SELECT Time, Class FROM " + table},
+      {"SELECT * WHERE Time BETWEEN (1%)", L"SELECT * FROM " + table + L" WHERE Time BETWEEN '" + from + L"' AND '" + to + L"'"},
+      {"SELECT Time, Class WHERE Time (1%)", L"SELECT Time, Class FROM " + table + L" WHERE Time >= '" + from +
+                                               L"' AND Time <= '" + to + L"'"},
+  };
+  for (const auto& query : queries) {
+    const TBenchPass pass = query.Text == queries[0].Text ? all : MeasureBest(options.Log.Repeat, [&] {
+      return consumer.Query(query.Text, TBindAs::Native, 100);
+    });
+    std::printf("%-36s %8.3f s %9.1f MB/s %10llu rows   %5.2f x faster than SELECT *\n", query.Name, pass.Seconds,
+                static_cast<double>(bytes) / 1e6 / pass.Seconds, static_cast<unsigned long long>(pass.Count),
+                all.Seconds / pass.Seconds);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -249,6 +332,7 @@ int main(int argc, char** argv) {
     const std::wstring table = path.filename().wstring();
     if (options.Read) MeasureReading(options, path, bytes, consumer, table);
     if (options.Held) MeasureHeldRows(options, consumer, table);
+    if (options.Query) MeasureQueries(options, path, bytes, consumer, table);
     return 0;
   });
 }

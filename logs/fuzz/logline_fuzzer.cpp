@@ -7,6 +7,7 @@
 // The first input byte selects the header (bits 0-1) and the small view size
 // (bits 2-7, 1 to 64 bytes).
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "CivilDate_un.h"
 #include "LogDebugOutput_un.h"
 #include "LogFileReader_un.h"
 #include "MappedFile_un.h"
@@ -110,6 +112,62 @@ void ReadAll(std::uint32_t viewSize, std::vector<TOutcome>& outcomes, bool compa
   reader.Close(error);
 }
 
+// The fields of a record that a reader wanting fields must fill as a full
+// read does; the others may hold anything.
+bool SameWantedFields(const TLogRecord& a, const TLogRecord& b, std::uint32_t fields) {
+  const auto same = [fields](std::uint32_t bit, bool equal) { return !(fields & bit) || equal; };
+  return a.LogMode == b.LogMode && a.Class == b.Class && a.Actions == b.Actions && a.Severity == b.Severity &&
+         a.FilteringPoint == b.FilteringPoint && a.IPValue == b.IPValue && a.LineNr == b.LineNr &&
+         same(LogFieldVersion, a.Version == b.Version) && same(LogFieldServer, a.Server == b.Server) &&
+         same(LogFieldSource, a.Source == b.Source) &&
+         same(LogFieldTime, std::memcmp(&a.Time, &b.Time, sizeof a.Time) == 0) && same(LogFieldIP, a.IP == b.IP) &&
+         same(LogFieldMessageID, a.MessageID == b.MessageID) && same(LogFieldSender, a.Sender == b.Sender) &&
+         same(LogFieldRecipients, a.Recipients == b.Recipients) && same(LogFieldSubject, a.Subject == b.Subject) &&
+         same(LogFieldHeloDomain, a.HeloDomain == b.HeloDomain) && same(LogFieldMessage, a.Message == b.Message);
+}
+
+[[noreturn]] void OptionsMismatch(std::size_t event, const char* what) {
+  std::fprintf(stderr, "read options changed event %zu of ReadRecord: %s\n", event, what);
+  std::abort();
+}
+
+// A reader that wants some fields and a time window must give every error
+// of the full read and exactly its records inside the window.
+void ReadWithOptions(const TLogReadOptions& options, const std::vector<TOutcome>& full) {
+  TLogFileReader reader;
+  reader.SetReadOptions(options);
+  std::string error;
+  if (!reader.Open(std::string("fuzz.log"), error))
+    OptionsMismatch(0, "the memory file did not open");
+  std::size_t next = 0;
+  const auto nextExpected = [&]() -> const TOutcome* {
+    for (; next < full.size(); ++next) {
+      const TOutcome& outcome = full[next];
+      const std::int64_t seconds = SecondsFromAutomationDate(outcome.Record.Time);
+      if (!outcome.Error.empty() || (outcome.Produced && seconds >= options.TimeFrom && seconds <= options.TimeTo))
+        return &full[next++];
+    }
+    return nullptr;
+  };
+  TOutcome outcome;
+  for (std::size_t event = 0; !reader.Eof();) {
+    outcome.Produced = reader.ReadRecord(outcome.Record, outcome.Error);
+    if (!outcome.Produced && outcome.Error.empty())
+      continue;
+    const TOutcome* expected = nextExpected();
+    if (!expected)
+      OptionsMismatch(event, "more records or errors");
+    if (outcome.Produced != expected->Produced || outcome.Error != expected->Error)
+      OptionsMismatch(event, "result or error text");
+    if (outcome.Produced && !SameWantedFields(outcome.Record, expected->Record, options.Fields))
+      OptionsMismatch(event, "record");
+    ++event;
+  }
+  if (nextExpected())
+    OptionsMismatch(next, "fewer records or errors");
+  reader.Close(error);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -140,6 +198,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   outcomes.clear();
   ReadAll(0, outcomes, false);
   ReadAll(1 + (control >> 2), outcomes, true);
+
+  // Fields and a window around the first record's time, both from the input.
+  TLogReadOptions options;
+  options.Fields = static_cast<std::uint32_t>(size * 2654435761u) & LogFieldsAll;
+  const auto first = std::find_if(outcomes.begin(), outcomes.end(), [](const TOutcome& o) { return o.Produced; });
+  if (first != outcomes.end() && (control & 0x80)) {
+    const std::int64_t center = SecondsFromAutomationDate(first->Record.Time);
+    const std::int64_t reach = static_cast<std::int64_t>(size % 7) * 1800;
+    options.TimeFrom = center - reach;
+    options.TimeTo = center + (size % 3 == 0 ? 0 : reach);
+  }
+  ReadWithOptions(options, outcomes);
 
   SetMemoryFile(nullptr, 0);
   return 0;

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "CivilDate_un.h"
 #include "LogDebugOutput_un.h"
 #include "LogFileReader_un.h"
 #include "MappedFile_un.h"
@@ -463,3 +466,113 @@ TEST(LogFileFingerprint, ReportsUnreadableFilesToTheDebugger) {
 }
 
 } // namespace
+
+namespace {
+// One ReadRecord outcome that a reader with options must reproduce.
+struct TOutcome {
+  std::string Error;
+  TLogRecord Record;
+};
+
+std::string FieldsText(const TLogRecord& r, std::uint32_t fields) {
+  std::string text = std::to_string(static_cast<int>(r.Class)) + '|' + std::to_string(r.Actions.Bits) + '|' +
+                     std::to_string(static_cast<int>(r.Severity)) + '|' +
+                     std::to_string(static_cast<int>(r.FilteringPoint)) + '|' + std::to_string(r.LogMode) + '|';
+  const auto add = [&](std::uint32_t bit, const std::string& value) {
+    if (fields & bit)
+      text += value + '|';
+  };
+  add(LogFieldVersion, r.Version);
+  add(LogFieldServer, r.Server);
+  add(LogFieldSource, r.Source);
+  add(LogFieldIP, r.IP);
+  add(LogFieldMessageID, r.MessageID);
+  add(LogFieldSender, r.Sender);
+  add(LogFieldRecipients, r.Recipients);
+  add(LogFieldSubject, std::string(r.Subject.begin(), r.Subject.end()));
+  add(LogFieldHeloDomain, r.HeloDomain);
+  add(LogFieldMessage, r.Message);
+  return text;
+}
+
+std::vector<TOutcome> ReadOutcomes(const std::string& path, const TLogReadOptions& options) {
+  TLogFileReader reader;
+  reader.SetReadOptions(options);
+  std::string error;
+  EXPECT_TRUE(reader.Open(path, error)) << error;
+  std::vector<TOutcome> outcomes;
+  TLogRecord record;
+  while (!reader.Eof()) {
+    if (reader.ReadRecord(record, error))
+      outcomes.push_back({"", record});
+    else if (!error.empty())
+      outcomes.push_back({error, {}});
+  }
+  return outcomes;
+}
+} // namespace
+
+TEST_F(LogFileReaderTest, ReadOptionsGiveTheRowsOfAFullReadThatTheyKeep) {
+  // Local times out of order and across the change to summer time; lines
+  // that fail a conversion, carry a bad address or cannot be cut, inside
+  // and outside the windows; fields beyond the ones checked on every line.
+  const std::string path = WriteLog(
+      "2010-03-28T02:30:00 Pass - OnArrival Info 10.0.0.1 a@b.c d@e.f Hello+%C3%A9 first\r\n"
+      "2010-03-28T00:59:59 Blacklist Reject BeforeArrival Warning 10.0.0.2 x@y.z - - second\r\n"
+      "2010-03-28T01:00:00 Pass - OnArrival Info 10.0.0.300 a@b.c d@e.f - bad address\r\n"
+      "2010-03-28T99:00:00 Pass - OnArrival Info 10.0.0.1 a@b.c d@e.f - bad date\r\n"
+      "2010-03-28T01:30:00 Pass - Nowhere Info 10.0.0.1 a@b.c d@e.f - bad point\r\n"
+      "2010-03-28T01:00:00 Pass - OnArrival Info\r\n"
+      "#Timezone: UTC\r\n"
+      "2010-03-28T00:59:59 Pass - OnArrival Info 10.0.0.3 a@b.c\r\n"
+      "2010-03-28T01:00:00 Whitelist - OnArrival Error 10.0.0.4 p@q.r s@t.u Subj msg text\r\n"
+      "#Fields: x-event-datetime x-ip x-event-class x-event-msg x-event-action x-event-severity x-filtering-point "
+      "x-sender x-helo-domain x-msg-id x-event-source x-server-name x-recipients x-msg-subject\r\n"
+      "2010-03-27T23:00:00 1.2.3.4 Pass text - Info OnArrival s@x.y helo%21 id src srv r@x.y S%C3%BCbject\r\n"
+      "2010-03-28T03:00:00 1.2.3.5 Pass tail - Info OnArrival\r\n"
+      "2010-03-28T03:00:01 1.2.3.999 Pass tail - Info OnArrival\r\n"
+      "#Fields: x-event-datetime x-event-class x-event-action x-filtering-point x-event-severity 6 7 8 9 10 11 12 13 "
+      "14 x-sender\r\n"
+      "2010-03-28T03:00:00 Pass - OnArrival Info\r\n"
+      "#Software: Tarnvel ZEL Valtrix\r\n#Version: 1.4\r\n"
+      "#Fields: x-event-datetime x-event-class x-event-severity c-ip x-sender x-recipients x-event-msg\r\n"
+      "2010-03-28T04:00:00 SPAM Info 10.1.1.1 l@x.y r@x.y legacy line\r\n");
+  const std::vector<TOutcome> full = ReadOutcomes(path, {});
+  ASSERT_GE(full.size(), 10u);
+
+  std::int64_t day = 0;
+  ASSERT_TRUE(StrToLogSeconds("2010-03-28T00:00:00", day));
+  const struct {
+    std::uint32_t Fields;
+    std::int64_t From, To;
+  } cases[] = {
+      {LogFieldsAll, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()},
+      {0, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()},
+      {LogFieldTime | LogFieldSender, day + 2 * 3600, day + 3 * 3600},
+      {LogFieldsAll, day + 3 * 3600, day + 3 * 3600},
+      {LogFieldMessage | LogFieldIP, day, day + 3 * 3600 - 1},
+      {LogFieldSubject | LogFieldHeloDomain | LogFieldServer, day + 4 * 3600, std::numeric_limits<std::int64_t>::max()},
+      {LogFieldsAll, 1, 0},
+  };
+  for (const auto& item : cases) {
+    TLogReadOptions options;
+    options.Fields = item.Fields;
+    options.TimeFrom = item.From;
+    options.TimeTo = item.To;
+    std::vector<const TOutcome*> expected;
+    for (const TOutcome& outcome : full) {
+      const std::int64_t seconds = SecondsFromAutomationDate(outcome.Record.Time);
+      if (!outcome.Error.empty() || (seconds >= item.From && seconds <= item.To))
+        expected.push_back(&outcome);
+    }
+    const std::vector<TOutcome> read = ReadOutcomes(path, options);
+    ASSERT_EQ(expected.size(), read.size()) << item.Fields << " " << item.From;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(expected[i]->Error, read[i].Error) << i;
+      EXPECT_EQ(expected[i]->Record.LineNr, read[i].Record.LineNr) << i;
+      EXPECT_EQ(FieldsText(expected[i]->Record, item.Fields), FieldsText(read[i].Record, item.Fields)) << i;
+      if (item.Fields & LogFieldTime)
+        EXPECT_EQ(expected[i]->Record.Time, read[i].Record.Time) << i;
+    }
+  }
+}

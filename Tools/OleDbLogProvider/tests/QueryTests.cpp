@@ -86,6 +86,15 @@ TComPtr<ICommandText> Command(const TSession& session, const std::wstring& text)
   return command;
 }
 
+DBPROP MaxRows(LONG rows) {
+  DBPROP prop{};
+  prop.dwPropertyID = DBPROP_MAXROWS;
+  prop.colid = DB_NULLID;
+  V_VT(&prop.vValue) = VT_I4;
+  V_I4(&prop.vValue) = rows;
+  return prop;
+}
+
 struct TQueryCase {
   std::wstring Where;                 // after "FROM <table>"
   std::vector<std::wstring> Columns;  // empty: *
@@ -307,11 +316,7 @@ TEST(Query, RowLimitsAndNamesThatAreFiles) {
     if (maxRows >= 0) {
       TComPtr<ICommandProperties> properties;
       EXPECT_EQ(S_OK, command.As(properties, IID_ICommandProperties));
-      DBPROP prop{};
-      prop.dwPropertyID = DBPROP_MAXROWS;
-      prop.colid = DB_NULLID;
-      V_VT(&prop.vValue) = VT_I4;
-      V_I4(&prop.vValue) = maxRows;
+      DBPROP prop = MaxRows(maxRows);
       DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
       EXPECT_EQ(S_OK, properties->SetProperties(1, &set));
     }
@@ -337,11 +342,7 @@ TEST(Query, RowLimitsAndNamesThatAreFiles) {
   }
 
   // ADO's MaxRecords reaches IOpenRowset too.
-  DBPROP prop{};
-  prop.dwPropertyID = DBPROP_MAXROWS;
-  prop.colid = DB_NULLID;
-  V_VT(&prop.vValue) = VT_I4;
-  V_I4(&prop.vValue) = 7;
+  DBPROP prop = MaxRows(7);
   DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
   DBID id{};
   id.eKind = DBKIND_NAME;
