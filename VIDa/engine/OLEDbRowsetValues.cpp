@@ -189,8 +189,13 @@ void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& re
   handedOut_.clear();
   handedOut_.reserve(count);
   try {
-    for (DBCOUNTITEM i = 0; i < count; ++i)
-      if (!GetColumnValue(mode, pData, accessor.Binding(i), *plan.Columns[i], handle, plan.Copied[i] != 0)) ++failed;
+    for (DBCOUNTITEM i = 0; i < count; ++i) {
+      const DBBINDING& binding = accessor.Binding(i);
+      const TOleDbColumn& column = *plan.Columns[i];
+      if (!(plan.Copied[i] ? CopyColumnValue(mode, pData, binding, column, handle)
+                           : GetColumnValue(mode, pData, binding, column, handle)))
+        ++failed;
+    }
   } catch (...) {
     // A failed read hands out nothing: the consumer would not know to free it.
     for (const THandedOut& value : handedOut_) TakeBack(static_cast<BYTE*>(pData) + value.Offset, value.Type);
@@ -201,8 +206,26 @@ void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& re
   result = OleDbSummedResult(failed, count);
 }
 
+bool TOleDbRowsetData::CopyColumnValue(TOleDbDataMode mode, void* pData, const DBBINDING& binding,
+                                       const TOleDbColumn& column, TOleDbRowHandle& handle) {
+  void* data = nullptr;
+  DBLENGTH length = column.Size;
+  bool isNull = false;
+  GetColumnReadBuffer(mode, handle.RowValue(), column, data, length, isNull);
+  DBSTATUS status = DBSTATUS_S_ISNULL;
+  if (!isNull) {
+    DBLENGTH transferLength;
+    if (!data || !CopySameType(binding.wType, data, static_cast<BYTE*>(pData) + binding.obValue,
+                               StoredLength(binding.wType, data, length), binding.cbMaxLen, transferLength, status))
+      return GetColumnValue(mode, pData, binding, column, handle);
+    if (binding.dwPart & DBPART_LENGTH) StoreAt(pData, binding.obLength, transferLength);
+  }
+  if (binding.dwPart & DBPART_STATUS) StoreAt(pData, binding.obStatus, status);
+  return true;
+}
+
 bool TOleDbRowsetData::GetColumnValue(TOleDbDataMode mode, void* pData, const DBBINDING& binding,
-                                      const TOleDbColumn& column, TOleDbRowHandle& handle, bool copied) {
+                                      const TOleDbColumn& column, TOleDbRowHandle& handle) {
   DBSTATUS status = DBSTATUS_S_OK;
   bool isNull = false;
   DBLENGTH sourceLength = column.Size;
@@ -213,12 +236,6 @@ bool TOleDbRowsetData::GetColumnValue(TOleDbDataMode mode, void* pData, const DB
   GetColumnReadBuffer(mode, handle.RowValue(), column, data, sourceLength, isNull);
   if (isNull) {
     status = DBSTATUS_S_ISNULL;
-  } else if (copied && data &&
-             CopySameType(binding.wType, data, static_cast<BYTE*>(pData) + binding.obValue,
-                          StoredLength(binding.wType, data, sourceLength), binding.cbMaxLen, transferLength, status)) {
-    // Most bindings of most consumers: the column's own type, copied
-    // without the converter.
-    if (binding.dwPart & DBPART_LENGTH) StoreAt(pData, binding.obLength, transferLength);
   } else {
     if (binding.dwMemOwner == DBMEMOWNER_PROVIDEROWNED) {
       OleDbDebugOutput("Warning: provider owned accessor to retrieve data.");
