@@ -2,9 +2,12 @@
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
+#include "LogFileReader_un.h"
 #include "LogGenerator.h"
 
 namespace fs = std::filesystem;
@@ -85,12 +88,40 @@ fs::path PrepareBenchLog(const TBenchLogOptions& options) {
 }
 
 TBenchPass MeasureBest(int repeat, const std::function<std::uint64_t()>& run) {
-  TBenchPass best;
-  for (int i = 0; i < repeat; ++i) {
+  return FastestOf(repeat, [&] {
     const auto start = std::chrono::steady_clock::now();
     const std::uint64_t count = run();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (i == 0 || seconds < best.Seconds) best = {seconds, count};
+    return TBenchPass{std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), count};
+  });
+}
+
+TBenchRecords ReadLogRecords(const fs::path& path) {
+  TLogFileReader reader;
+  std::string errorText;
+  if (!reader.Open(path.u16string(), errorText)) throw std::runtime_error(errorText);
+  TLogRecord record;
+  TBenchRecords counts;
+  while (!reader.Eof()) {
+    errorText.clear();
+    if (reader.ReadRecord(record, errorText))
+      ++counts.Records;
+    else if (!errorText.empty())
+      ++counts.Errors;
+    ++counts.Lines;
   }
-  return best;
+  reader.Close(errorText);
+  return counts;
+}
+
+int BenchMain(const char* name, const char* usage, bool parsed, const std::function<int()>& run) {
+  if (!parsed) {
+    std::fputs(usage, stderr);
+    return 2;
+  }
+  try {
+    return run();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", name, e.what());
+    return 1;
+  }
 }

@@ -33,8 +33,34 @@ struct TBenchPass {
   std::uint64_t Count = 0; // lines or rows the run saw
 };
 
+// The fastest of repeat passes that run returns, each with its Seconds.
+template <class TRun>
+auto FastestOf(int repeat, TRun&& run) {
+  decltype(run()) best{};
+  for (int i = 0; i < repeat; ++i) {
+    auto pass = run();
+    if (i == 0 || pass.Seconds < best.Seconds) best = pass;
+  }
+  return best;
+}
+
 // The fastest of repeat runs of run, which returns the lines or rows it saw.
 TBenchPass MeasureBest(int repeat, const std::function<std::uint64_t()>& run);
+
+struct TBenchRecords {
+  std::uint64_t Lines = 0;   // ReadRecord calls
+  std::uint64_t Records = 0; // lines that gave a record
+  std::uint64_t Errors = 0;  // lines that could not be processed
+};
+
+// Reads the log at path to its end with TLogFileReader::ReadRecord, the
+// reference the other passes are measured against. Throws std::runtime_error.
+TBenchRecords ReadLogRecords(const std::filesystem::path& path);
+
+// The frame of a benchmark's main: the usage on standard error and 2 when
+// the options did not parse; otherwise what run returns, or 1 after
+// "<name>: <message>" for anything it throws.
+int BenchMain(const char* name, const char* usage, bool parsed, const std::function<int()>& run);
 
 inline double MiB(std::uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
 

@@ -3,14 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <exception>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 
 #include "BenchPlatform.h"
 #include "FastTextReader_un.h"
-#include "LogFileReader_un.h"
 
 namespace fs = std::filesystem;
 
@@ -29,12 +26,6 @@ constexpr const char* Usage =
 
 constexpr std::uint32_t RawScanWindow = 1u << 20;
 
-#ifdef _WIN32
-std::u16string ReaderPath(const fs::path& path) { return path.u16string(); }
-#else
-std::string ReaderPath(const fs::path& path) { return path.string(); }
-#endif
-
 void PrintPass(const char* name, const TBenchPass& pass, std::uint64_t bytes, const TBenchPass& raw) {
   const double megabytes = static_cast<double>(bytes) / 1e6;
   const double share = raw.Seconds / pass.Seconds;
@@ -47,13 +38,9 @@ void PrintPass(const char* name, const TBenchPass& pass, std::uint64_t bytes, co
 
 int main(int argc, char** argv) {
   TBenchLogOptions options;
-  if (!ParseBenchLogOptions(argc, argv, options)) {
-    std::fputs(Usage, stderr);
-    return 2;
-  }
-  try {
+  return BenchMain("bench_logread", Usage, ParseBenchLogOptions(argc, argv, options), [&] {
     const fs::path path = PrepareBenchLog(options);
-    const auto readerPath = ReaderPath(path);
+    const std::u16string readerPath = path.u16string();
     std::printf("peak RSS after preparing the log: %.1f MiB\n", MiB(PeakResidentBytes()));
 
     // Brings the file into the page cache so that no pass pays for the disk.
@@ -88,37 +75,19 @@ int main(int argc, char** argv) {
     });
     PrintPass("TFastTextReader::ReadLineView", readLineView, warm.Bytes, raw);
 
-    std::uint64_t records = 0;
-    std::uint64_t errors = 0;
+    TBenchRecords counts;
     const TBenchPass readRecord = MeasureBest(options.Repeat, [&] {
-      TLogFileReader reader;
-      std::string errorText;
-      if (!reader.Open(readerPath, errorText)) throw std::runtime_error(errorText);
-      TLogRecord record;
-      std::uint64_t lines = 0;
-      records = errors = 0;
-      while (!reader.Eof()) {
-        errorText.clear();
-        if (reader.ReadRecord(record, errorText))
-          ++records;
-        else if (!errorText.empty())
-          ++errors;
-        ++lines;
-      }
-      reader.Close(errorText);
-      return lines;
+      counts = ReadLogRecords(path);
+      return counts.Lines;
     });
     PrintPass("TLogFileReader::ReadRecord", readRecord, warm.Bytes, raw);
 
-    std::printf("\nrecords: %llu, processing errors: %llu\n", static_cast<unsigned long long>(records),
-                static_cast<unsigned long long>(errors));
+    std::printf("\nrecords: %llu, processing errors: %llu\n", static_cast<unsigned long long>(counts.Records),
+                static_cast<unsigned long long>(counts.Errors));
     if (readLine.Count != warm.Lines || readRecord.Count != warm.Lines)
       std::printf("warning: the readers saw %llu and %llu lines, the raw scan %llu\n",
                   static_cast<unsigned long long>(readLine.Count), static_cast<unsigned long long>(readRecord.Count),
                   static_cast<unsigned long long>(warm.Lines));
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_logread: %s\n", e.what());
-    return 1;
-  }
-  return 0;
+    return 0;
+  });
 }

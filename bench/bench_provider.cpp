@@ -5,7 +5,6 @@
 #define DBINITCONSTANTS
 #include <windows.h>
 #include <oledb.h>
-#include <oledberr.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "BenchCom.h"
 #include "BenchPlatform.h"
 #include "LogFileReader_un.h"
 
@@ -63,14 +63,6 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
   return parsed && !options.Dll.empty();
 }
 
-void Check(HRESULT hr, const char* what) {
-  if (FAILED(hr)) {
-    char text[128];
-    std::snprintf(text, sizeof text, "%s failed: 0x%08lX", what, static_cast<unsigned long>(hr));
-    throw std::runtime_error(text);
-  }
-}
-
 // Releases an interface pointer when it goes.
 template <class I>
 struct TRef {
@@ -106,24 +98,24 @@ public:
     const auto getClassObject =
         reinterpret_cast<TGetClassObject>(reinterpret_cast<void*>(GetProcAddress(library_, "DllGetClassObject")));
     CLSID clsid;
-    Check(CLSIDFromString(L"{55EC7CF0-F505-4435-959F-3EDF8409519C}", &clsid), "CLSIDFromString");
+    CheckHr(CLSIDFromString(L"{55EC7CF0-F505-4435-959F-3EDF8409519C}", &clsid), "CLSIDFromString");
     TRef<IClassFactory> factory;
-    Check(getClassObject(clsid, IID_IClassFactory, factory.Out()), "DllGetClassObject");
-    Check(factory->CreateInstance(nullptr, IID_IDBInitialize, init_.Out()), "CreateInstance");
+    CheckHr(getClassObject(clsid, IID_IClassFactory, factory.Out()), "DllGetClassObject");
+    CheckHr(factory->CreateInstance(nullptr, IID_IDBInitialize, init_.Out()), "CreateInstance");
     TRef<IDBProperties> properties;
-    Check(init_->QueryInterface(IID_IDBProperties, properties.Out()), "IDBProperties");
+    CheckHr(init_->QueryInterface(IID_IDBProperties, properties.Out()), "IDBProperties");
     DBPROP prop{};
     prop.dwPropertyID = DBPROP_INIT_DATASOURCE;
     prop.colid = DB_NULLID;
     V_VT(&prop.vValue) = VT_BSTR;
     V_BSTR(&prop.vValue) = SysAllocString(folder.wstring().c_str());
     DBPROPSET set{&prop, 1, DBPROPSET_DBINIT};
-    Check(properties->SetProperties(1, &set), "SetProperties");
+    CheckHr(properties->SetProperties(1, &set), "SetProperties");
     VariantClear(&prop.vValue);
-    Check(init_->Initialize(), "Initialize");
+    CheckHr(init_->Initialize(), "Initialize");
     TRef<IDBCreateSession> create;
-    Check(init_->QueryInterface(IID_IDBCreateSession, create.Out()), "IDBCreateSession");
-    Check(create->CreateSession(nullptr, IID_IOpenRowset, reinterpret_cast<IUnknown**>(open_.Out())),
+    CheckHr(init_->QueryInterface(IID_IDBCreateSession, create.Out()), "IDBCreateSession");
+    CheckHr(create->CreateSession(nullptr, IID_IOpenRowset, reinterpret_cast<IUnknown**>(open_.Out())),
           "CreateSession");
   }
 
@@ -136,13 +128,13 @@ public:
   // The same for the rowset a command text gives.
   std::uint64_t Query(const std::wstring& text, TBindAs bindAs, DBROWCOUNT batch) {
     TRef<IDBCreateCommand> create;
-    Check(open_->QueryInterface(IID_IDBCreateCommand, create.Out()), "IDBCreateCommand");
+    CheckHr(open_->QueryInterface(IID_IDBCreateCommand, create.Out()), "IDBCreateCommand");
     TRef<ICommandText> command;
-    Check(create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.Out())),
+    CheckHr(create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.Out())),
           "CreateCommand");
-    Check(command->SetCommandText(DBGUID_DEFAULT, text.c_str()), "SetCommandText");
+    CheckHr(command->SetCommandText(DBGUID_DEFAULT, text.c_str()), "SetCommandText");
     TRef<IRowset> rowset;
-    Check(command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(rowset.Out())),
+    CheckHr(command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(rowset.Out())),
           "Execute");
     return ReadRowset(std::move(rowset), bindAs, batch);
   }
@@ -153,8 +145,8 @@ public:
     TRef<IRowset> rowset = OpenRowset(table);
     DBCOUNTITEM obtained = 0;
     HROW* held = nullptr;
-    Check(rowset->GetNextRows(DB_NULL_HCHAPTER, 0, rows, &obtained, &held), "GetNextRows");
-    if (obtained > 0) Check(rowset->ReleaseRows(obtained, held, nullptr, nullptr, nullptr), "ReleaseRows");
+    CheckHr(rowset->GetNextRows(DB_NULL_HCHAPTER, 0, rows, &obtained, &held), "GetNextRows");
+    if (obtained > 0) CheckHr(rowset->ReleaseRows(obtained, held, nullptr, nullptr, nullptr), "ReleaseRows");
     CoTaskMemFree(held);
     return obtained;
   }
@@ -162,11 +154,11 @@ public:
 private:
   std::uint64_t ReadRowset(TRef<IRowset> rowset, TBindAs bindAs, DBROWCOUNT batch) {
     TRef<IColumnsInfo> info;
-    Check(rowset->QueryInterface(IID_IColumnsInfo, info.Out()), "IColumnsInfo");
+    CheckHr(rowset->QueryInterface(IID_IColumnsInfo, info.Out()), "IColumnsInfo");
     DBORDINAL count = 0;
     DBCOLUMNINFO* columns = nullptr;
     OLECHAR* names = nullptr;
-    Check(info->GetColumnInfo(&count, &columns, &names), "GetColumnInfo");
+    CheckHr(info->GetColumnInfo(&count, &columns, &names), "GetColumnInfo");
     std::vector<DBBINDING> bindings(count);
     DBBYTEOFFSET offset = 0;
     for (DBORDINAL i = 0; i < count; ++i) {
@@ -188,27 +180,18 @@ private:
     CoTaskMemFree(names);
     std::vector<BYTE> buffer(offset);
     TRef<IAccessor> accessor;
-    Check(rowset->QueryInterface(IID_IAccessor, accessor.Out()), "IAccessor");
+    CheckHr(rowset->QueryInterface(IID_IAccessor, accessor.Out()), "IAccessor");
     HACCESSOR handle = 0;
-    Check(accessor->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), buffer.size(), &handle,
+    CheckHr(accessor->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), buffer.size(), &handle,
                                    nullptr),
           "CreateAccessor");
     std::vector<HROW> rows(static_cast<std::size_t>(batch));
-    std::uint64_t total = 0;
-    for (;;) {
-      DBCOUNTITEM obtained = 0;
-      HROW* held = rows.data();
-      const HRESULT fetched = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, batch, &obtained, &held);
-      Check(fetched, "GetNextRows");
-      for (DBCOUNTITEM i = 0; i < obtained && bindAs != TBindAs::Nothing; ++i) {
-        rowset->GetData(rows[i], handle, buffer.data());
-        if (bindAs == TBindAs::Variant)
-          for (const DBBINDING& binding : bindings) VariantClear(reinterpret_cast<VARIANT*>(&buffer[binding.obValue]));
-      }
-      if (obtained > 0) Check(rowset->ReleaseRows(obtained, rows.data(), nullptr, nullptr, nullptr), "ReleaseRows");
-      total += obtained;
-      if (fetched == DB_S_ENDOFROWSET || obtained == 0) break;
-    }
+    const std::uint64_t total = FetchToEnd(*rowset.Ptr, rows, [&](HROW row) {
+      if (bindAs == TBindAs::Nothing) return;
+      rowset->GetData(row, handle, buffer.data());
+      if (bindAs == TBindAs::Variant)
+        for (const DBBINDING& binding : bindings) VariantClear(reinterpret_cast<VARIANT*>(&buffer[binding.obValue]));
+    });
     accessor->ReleaseAccessor(handle, nullptr);
     return total;
   }
@@ -218,7 +201,7 @@ private:
     id.eKind = DBKIND_NAME;
     id.uName.pwszName = const_cast<wchar_t*>(table.c_str());
     TRef<IRowset> rowset;
-    Check(open_->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 0, nullptr, reinterpret_cast<IUnknown**>(rowset.Out())),
+    CheckHr(open_->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 0, nullptr, reinterpret_cast<IUnknown**>(rowset.Out())),
           "OpenRowset");
     return rowset;
   }
@@ -232,17 +215,8 @@ private:
 void MeasureReading(const TOptions& options, const fs::path& path, std::uint64_t bytes, TConsumer& consumer,
                     const std::wstring& table) {
   const TBenchPass readRecord = MeasureBest(options.Log.Repeat, [&] {
-    TLogFileReader reader;
-    std::string errorText;
-    if (!reader.Open(path.u16string(), errorText)) throw std::runtime_error(errorText);
-    TLogRecord record;
-    std::uint64_t rows = 0;
-    while (!reader.Eof()) {
-      errorText.clear();
-      if (reader.ReadRecord(record, errorText) || !errorText.empty()) ++rows;
-    }
-    reader.Close(errorText);
-    return rows;
+    const TBenchRecords counts = ReadLogRecords(path);
+    return counts.Records + counts.Errors;
   });
   PrintPass("TLogFileReader::ReadRecord", readRecord, bytes, readRecord);
 
@@ -347,12 +321,8 @@ void MeasureQueries(const TOptions& options, const fs::path& path, std::uint64_t
 
 int main(int argc, char** argv) {
   TOptions options;
-  if (!ParseOptions(argc, argv, options)) {
-    std::fputs(Usage, stderr);
-    return 2;
-  }
-  CoInitialize(nullptr);
-  try {
+  return BenchMain("bench_provider", Usage, ParseOptions(argc, argv, options), [&] {
+    TBenchApartment apartment;
     const fs::path path = PrepareBenchLog(options.Log);
     const std::uint64_t bytes = fs::file_size(path);
     std::printf("best of %d runs each\n", options.Log.Repeat);
@@ -363,9 +333,6 @@ int main(int argc, char** argv) {
     if (options.Read) MeasureReading(options, path, bytes, consumer, table);
     if (options.Held) MeasureHeldRows(options, consumer, table);
     if (options.Query) MeasureQueries(options, path, bytes, consumer, table);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_provider: %s\n", e.what());
-    return 1;
-  }
-  return 0;
+    return 0;
+  });
 }

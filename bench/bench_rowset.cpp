@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "BenchCom.h"
+#include "BenchPlatform.h"
 #include "OLEDbFactory.h"
 #include "OLEDbRowset.h"
 #include "OLEDbSchemaRowset.h"
@@ -100,13 +102,6 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
   return true;
 }
 
-void Check(HRESULT hr, const char* what) {
-  if (FAILED(hr)) {
-    std::fprintf(stderr, "bench_rowset: %s failed: 0x%08lX\n", what, static_cast<unsigned long>(hr));
-    std::exit(1);
-  }
-}
-
 TComPtr<TSimpleRowsetData> MakeData(std::int32_t rows) {
   TComPtr<TSimpleRowsetData> data = MakeComObject<TSimpleRowsetData>();
   TOleDbColumns& columns = data->GetColumns();
@@ -182,7 +177,7 @@ HACCESSOR CreateAccessor(IAccessor& accessor) {
   }
   HACCESSOR handle = 0;
   DBBINDSTATUS statuses[ColumnCount];
-  Check(accessor.CreateAccessor(DBACCESSOR_ROWDATA, ColumnCount, bindings, sizeof(TConsumerRow), &handle, statuses),
+  CheckHr(accessor.CreateAccessor(DBACCESSOR_ROWDATA, ColumnCount, bindings, sizeof(TConsumerRow), &handle, statuses),
         "CreateAccessor");
   return handle;
 }
@@ -196,27 +191,17 @@ struct TPass {
 
 // Reads every row; with readValues false only fetches and releases.
 TPass ReadAll(IRowset& rowset, HACCESSOR accessor, DBROWCOUNT batch, bool readValues) {
-  Check(rowset.RestartPosition(DB_NULL_HCHAPTER), "RestartPosition");
+  CheckHr(rowset.RestartPosition(DB_NULL_HCHAPTER), "RestartPosition");
   std::vector<HROW> rows(static_cast<std::size_t>(batch));
   TConsumerRow row{};
   TPass pass;
   const std::uint64_t allocationsBefore = allocationCount.load();
   const auto start = std::chrono::steady_clock::now();
-  HRESULT hr = S_OK;
-  while (hr == S_OK) {
-    DBCOUNTITEM obtained = 0;
-    HROW* handles = rows.data();
-    hr = rowset.GetNextRows(DB_NULL_HCHAPTER, 0, batch, &obtained, &handles);
-    Check(hr, "GetNextRows");
-    if (readValues) {
-      for (DBCOUNTITEM i = 0; i < obtained; ++i) {
-        Check(rowset.GetData(rows[i], accessor, &row), "GetData");
-        pass.Checksum += static_cast<std::uint64_t>(row.Number) + row.Length[Text];
-      }
-    }
-    if (obtained > 0) Check(rowset.ReleaseRows(obtained, rows.data(), nullptr, nullptr, nullptr), "ReleaseRows");
-    pass.Rows += obtained;
-  }
+  pass.Rows = FetchToEnd(rowset, rows, [&](HROW handle) {
+    if (!readValues) return;
+    CheckHr(rowset.GetData(handle, accessor, &row), "GetData");
+    pass.Checksum += static_cast<std::uint64_t>(row.Number) + row.Length[Text];
+  });
   pass.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   pass.Allocations = allocationCount.load() - allocationsBefore;
   return pass;
@@ -235,16 +220,6 @@ TPass CopyAll(const TSimpleRowsetData& data) {
   pass.Allocations = allocationCount.load() - allocationsBefore;
   pass.Rows = static_cast<std::uint64_t>(data.RowCount());
   return pass;
-}
-
-template <class F>
-TPass Best(int repeat, F&& run) {
-  TPass best;
-  for (int i = 0; i < repeat; ++i) {
-    TPass pass = run();
-    if (i == 0 || pass.Seconds < best.Seconds) best = pass;
-  }
-  return best;
 }
 
 void Print(const char* name, const TPass& pass, double baselineRowsPerSecond, std::size_t bytesPerRow) {
@@ -267,20 +242,20 @@ int Run(const TOptions& options) {
   CreateRowsetOverData(data.Get(), OleDbClassOf<TOleDbSchemaRowset>(), nullptr, IID_IUnknown, unknown.Put());
   TComPtr<IRowset> rowset;
   TComPtr<IAccessor> accessorOwner;
-  Check(unknown.As(rowset, IID_IRowset), "QueryInterface(IRowset)");
-  Check(unknown.As(accessorOwner, IID_IAccessor), "QueryInterface(IAccessor)");
+  CheckHr(unknown.As(rowset, IID_IRowset), "QueryInterface(IRowset)");
+  CheckHr(unknown.As(accessorOwner, IID_IAccessor), "QueryInterface(IAccessor)");
   const HACCESSOR accessor = CreateAccessor(*accessorOwner);
 
   const auto rowSize = static_cast<std::size_t>(data->RowSize());
   std::printf("bench_rowset: %d rows of I4, I8, R8, DATE, WSTR (20-40 chars), BOOL; row buffer %zu bytes; "
               "filled in %.2f s\n",
               options.Rows, rowSize, fillSeconds);
-  const TPass copy = Best(options.Repeat, [&] { return CopyAll(*data); });
+  const TPass copy = FastestOf(options.Repeat, [&] { return CopyAll(*data); });
   const double baseline = copy.Rows / copy.Seconds;
   Print("memcpy of the row buffers", copy, 0, rowSize);
   for (DBROWCOUNT batch : {DBROWCOUNT(1), DBROWCOUNT(100)}) {
-    const TPass fetch = Best(options.Repeat, [&] { return ReadAll(*rowset, accessor, batch, false); });
-    const TPass read = Best(options.Repeat, [&] { return ReadAll(*rowset, accessor, batch, true); });
+    const TPass fetch = FastestOf(options.Repeat, [&] { return ReadAll(*rowset, accessor, batch, false); });
+    const TPass read = FastestOf(options.Repeat, [&] { return ReadAll(*rowset, accessor, batch, true); });
     if (fetch.Rows != static_cast<std::uint64_t>(options.Rows) || read.Rows != fetch.Rows) {
       std::fprintf(stderr, "bench_rowset: read %llu rows, expected %d\n", static_cast<unsigned long long>(read.Rows),
                    options.Rows);
@@ -299,17 +274,8 @@ int Run(const TOptions& options) {
 
 int main(int argc, char** argv) {
   TOptions options;
-  if (!ParseOptions(argc, argv, options)) {
-    std::fputs(Usage, stderr);
-    return 2;
-  }
-  if (FAILED(CoInitialize(nullptr))) return 1;
-  int result = 1;
-  try {
-    result = Run(options);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_rowset: %s\n", e.what());
-  }
-  CoUninitialize();
-  return result;
+  return BenchMain("bench_rowset", Usage, ParseOptions(argc, argv, options), [&] {
+    TBenchApartment apartment;
+    return Run(options);
+  });
 }

@@ -31,8 +31,9 @@ char* WriteJsonEscapedCodePoint(char* out, char32_t codePoint) noexcept;
 template <typename TSpecial>
 char* WriteJsonPlainRuns(char* out, const char* p, const char* end, TSpecial&& special) noexcept;
 
+// Nothing to copy may come with a null buffer (an empty writer) or text.
 inline char* WriteRaw(char* out, std::string_view text) noexcept {
-  std::memcpy(out, text.data(), text.size());
+  if (!text.empty()) std::memcpy(out, text.data(), text.size());
   return out + text.size();
 }
 

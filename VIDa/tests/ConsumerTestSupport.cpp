@@ -43,7 +43,24 @@ HRESULT SetInitDataSource(IUnknown* dataSource, const std::wstring& value) {
   return result;
 }
 
+HRESULT CreateCommandOf(IUnknown* session, TComPtr<ICommandText>& command, const wchar_t* text) {
+  TComPtr<IDBCreateCommand> create;
+  HRESULT result = session->QueryInterface(IID_IDBCreateCommand, create.PutVoid());
+  if (FAILED(result)) return result;
+  result = create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.Put()));
+  if (FAILED(result) || !text) return result;
+  return command->SetCommandText(DBGUID_DEFAULT, text);
+}
+
 namespace {
+// COM for the whole test process, on the main thread.
+class TComEnvironment : public testing::Environment {
+public:
+  void SetUp() override { CoInitialize(nullptr); }
+  void TearDown() override { CoUninitialize(); }
+};
+[[maybe_unused]] testing::Environment* const comEnvironment = testing::AddGlobalTestEnvironment(new TComEnvironment);
+
 constexpr DWORD StackFrames = 24;
 
 struct TLiveBlock {

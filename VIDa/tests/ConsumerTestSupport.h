@@ -1,7 +1,8 @@
 #pragma once
-// What the toolkit's and a provider's tests do as consumers: taking the error
-// object a failed call left, pointing a data source at its data, and
-// accounting for every block of task memory a test was handed.
+// What the toolkit's and a provider's tests do as consumers: COM on the main
+// thread, taking the error object a failed call left, pointing a data source
+// at its data, creating sessions and commands, and accounting for every block
+// of task memory a test was handed.
 #include <windows.h>
 #include <oledb.h>
 
@@ -9,6 +10,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "ComPtr.h"
 
 // The calling thread's error object, taken (and so cleared).
 struct TTestErrorInfo {
@@ -20,6 +23,18 @@ TTestErrorInfo TakeErrorInfo();
 
 // Text value of a DBPROP_INIT_DATASOURCE SetProperties call.
 HRESULT SetInitDataSource(IUnknown* dataSource, const std::wstring& value);
+
+// A session of a data source, asked for riid, aggregated by outer when given.
+template <class I>
+HRESULT CreateSessionOf(IUnknown* dataSource, TComPtr<I>& session, REFIID riid, IUnknown* outer = nullptr) {
+  TComPtr<IDBCreateSession> create;
+  const HRESULT result = dataSource->QueryInterface(IID_IDBCreateSession, create.PutVoid());
+  if (FAILED(result)) return result;
+  return create->CreateSession(outer, riid, reinterpret_cast<IUnknown**>(session.PutVoid()));
+}
+
+// A command of a session, with text set unless it is null.
+HRESULT CreateCommandOf(IUnknown* session, TComPtr<ICommandText>& command, const wchar_t* text = nullptr);
 
 // The process's malloc spy. Every test program that links the test support
 // runs each test under it, with the BSTR cache off, and fails a test that

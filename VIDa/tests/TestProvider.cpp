@@ -10,13 +10,6 @@
 const IID IID_TestSessionCreateCommand = {0x6b0f4c1e, 0x2d57, 0x4a8b, {0xb3, 0xc9, 0x7e, 0x15, 0xa0, 0xd4, 0xf2, 0x02}};
 
 namespace {
-// COM for the whole test process, on the main thread.
-class TComEnvironment : public testing::Environment {
-public:
-  void SetUp() override { CoInitialize(nullptr); }
-};
-[[maybe_unused]] testing::Environment* const comEnvironment = testing::AddGlobalTestEnvironment(new TComEnvironment);
-
 const TOleDbOptionalInterface sessionOptionalInterfaces[] = {
     {&IID_IDBCreateCommand, &IID_TestSessionCreateCommand, 0x01},
 };

@@ -10,14 +10,6 @@
 #include "ZelLogProvider_un.h"
 
 namespace {
-// COM for the whole test process, on the main thread.
-class TComEnvironment : public testing::Environment {
-public:
-  void SetUp() override { CoInitialize(nullptr); }
-  void TearDown() override { CoUninitialize(); }
-};
-[[maybe_unused]] testing::Environment* const comEnvironment = testing::AddGlobalTestEnvironment(new TComEnvironment);
-
 constexpr DBLENGTH TextBufferBytes = 140000;
 
 bool IsTextType(DBTYPE type) { return type == DBTYPE_STR || type == DBTYPE_WSTR; }
@@ -81,11 +73,7 @@ TSession Connect(const std::wstring& folder, TComPtr<IDBInitialize> dataSource) 
   if (!session.DataSource) return session;
   EXPECT_EQ(S_OK, SetInitDataSource(session.DataSource.Get(), folder));
   EXPECT_EQ(S_OK, session.DataSource->Initialize());
-  TComPtr<IDBCreateSession> create;
-  EXPECT_EQ(S_OK, session.DataSource.As(create, IID_IDBCreateSession));
-  if (create) {
-    EXPECT_EQ(S_OK, create->CreateSession(nullptr, IID_IOpenRowset, reinterpret_cast<IUnknown**>(session.Open.Put())));
-  }
+  EXPECT_EQ(S_OK, CreateSessionOf(session.DataSource.Get(), session.Open, IID_IOpenRowset));
   return session;
 }
 
@@ -102,11 +90,9 @@ TOpened OpenTable(const TSession& session, const std::wstring& table) {
 
 TOpened Execute(const TSession& session, const std::wstring& text) {
   TOpened opened;
-  TComPtr<IDBCreateCommand> create;
-  EXPECT_EQ(S_OK, session.Open.As(create, IID_IDBCreateCommand));
   TComPtr<ICommandText> command;
-  EXPECT_EQ(S_OK, create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.Put())));
-  EXPECT_EQ(S_OK, command->SetCommandText(DBGUID_DEFAULT, text.c_str()));
+  EXPECT_EQ(S_OK, CreateCommandOf(session.Open.Get(), command, text.c_str()));
+  if (!command) return opened;
   opened.Result = command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(opened.Rowset.Put()));
   opened.Error = TakeErrorInfo();
   return opened;

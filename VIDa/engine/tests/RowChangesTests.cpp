@@ -18,6 +18,7 @@
 #include "OLEDbProperties.h"
 #include "OLEDbRowsetData.h"
 #include "OLEDbRowsetEvents.h"
+#include "TestRowsetOwner.h"
 
 namespace {
 
@@ -108,21 +109,6 @@ private:
   }
 };
 
-class TChangeOwner : public TComImpl<TComObject>, public IOleDbRowsetDataOwner {
-public:
-  TOleDbRowHandles& OwnerRowHandles() override { return Handles; }
-  TOleDbAccessors& OwnerAccessors() override { return Accessors; }
-  TOleDbPropertySets& OwnerPropertySets() override { return Properties; }
-  TOleDbRowsetEvents* OwnerEvents() override { return Events.get(); }
-  std::uint8_t OwnerCapabilities() override { return Capabilities; }
-
-  TOleDbRowHandles Handles;
-  TOleDbAccessors Accessors;
-  TOleDbPropertySets Properties;
-  std::unique_ptr<TOleDbRowsetEvents> Events;
-  std::uint8_t Capabilities = OleDbCapabilityChange | OleDbCapabilityDelete | OleDbCapabilityInsert;
-};
-
 // Records every event and vetoes one reason and phase.
 class TListener : public TComImpl<TComObject, IRowsetNotify> {
 public:
@@ -182,14 +168,10 @@ class RowChangesTest : public testing::Test {
 protected:
   void SetUp() override {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    owner = MakeComObject<TChangeOwner>();
+    owner = MakeComObject<TTestRowsetOwner>(OleDbCapabilityChange | OleDbCapabilityDelete | OleDbCapabilityInsert);
     data = MakeComObject<TWritableData>();
     data->SetOwner(owner.Get());
-    owner->Properties.EnsureProperty(DBPROPSET_ROWSET, DBPROP_CANHOLDROWS);
-    VARIANT holdRows;
-    V_VT(&holdRows) = VT_BOOL;
-    V_BOOL(&holdRows) = VARIANT_TRUE;
-    owner->Properties.PutValue(DBPROPSET_ROWSET, DBPROP_CANHOLDROWS, holdRows);
+    owner->SetRowsetFlag(DBPROP_CANHOLDROWS, true);
     DBBINDING bindings[2] = {};
     bindings[0].iOrdinal = IdOrdinal;
     bindings[0].obValue = offsetof(TRecord, Id);
@@ -253,7 +235,7 @@ protected:
     return handle ? handle->RefCount() : -1;
   }
 
-  TComPtr<TChangeOwner> owner;
+  TComPtr<TTestRowsetOwner> owner;
   TComPtr<TWritableData> data;
   HACCESSOR accessor = 0;
   HACCESSOR nullAccessor = 0;

@@ -16,6 +16,7 @@
 #include "OLEDbIndexCursor.h"
 #include "OLEDbProperties.h"
 #include "OLEDbRowsetData.h"
+#include "TestRowsetOwner.h"
 
 namespace {
 
@@ -119,27 +120,6 @@ private:
   bool bookmarks_;
 };
 
-class TTestOwner : public TComImpl<TComObject>, public IOleDbRowsetDataOwner {
-public:
-  TOleDbRowHandles& OwnerRowHandles() override { return Handles; }
-  TOleDbAccessors& OwnerAccessors() override { return Accessors; }
-  TOleDbPropertySets& OwnerPropertySets() override { return Properties; }
-  TOleDbRowsetEvents* OwnerEvents() override { return nullptr; }
-  std::uint8_t OwnerCapabilities() override { return OleDbCapabilityLocate | OleDbCapabilityScroll; }
-
-  void SetRowsetFlag(DBPROPID id, bool on) {
-    Properties.EnsureProperty(DBPROPSET_ROWSET, id);
-    VARIANT value;
-    V_VT(&value) = VT_BOOL;
-    V_BOOL(&value) = on ? VARIANT_TRUE : VARIANT_FALSE;
-    Properties.PutValue(DBPROPSET_ROWSET, id, value);
-  }
-
-  TOleDbRowHandles Handles;
-  TOleDbAccessors Accessors;
-  TOleDbPropertySets Properties;
-};
-
 // One binding's status, length and value in the consumer's buffer.
 struct TSlot {
   DBSTATUS Status;
@@ -180,7 +160,7 @@ protected:
   void Open(int rows = 10, bool bookmarks = true) {
     if (data) data->SetOwner(nullptr);
     data = nullptr;
-    owner = MakeComObject<TTestOwner>();
+    owner = MakeComObject<TTestRowsetOwner>(OleDbCapabilityLocate | OleDbCapabilityScroll);
     data = MakeComObject<TTableData>(rows, bookmarks);
     data->SetOwner(owner.Get());
     for (DBPROPID id : {DBPROP_CANHOLDROWS, DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS})
@@ -225,7 +205,7 @@ protected:
     return handle.HRow();
   }
 
-  TComPtr<TTestOwner> owner;
+  TComPtr<TTestRowsetOwner> owner;
   TComPtr<TTableData> data;
   const BYTE first = DBBMK_FIRST, last = DBBMK_LAST, invalid = DBBMK_INVALID;
   const std::int32_t row3 = 3, row3Again = 3, row6 = 6, row7 = 7, row40 = 40;

@@ -28,14 +28,6 @@ T* ObjectOf(IUnknown* unknown) {
   return dynamic_cast<T*>(toolkit->GetObject());
 }
 
-HRESULT CreateSession(IUnknown* dataSource, TComPtr<IUnknown>& session, IUnknown* outer = nullptr,
-                      REFIID riid = IID_IGetDataSource) {
-  TComPtr<IDBCreateSession> create;
-  HRESULT result = dataSource->QueryInterface(IID_IDBCreateSession, create.PutVoid());
-  if (FAILED(result)) return result;
-  return create->CreateSession(outer, riid, session.Put());
-}
-
 // One property as GetProperties answers it.
 struct TAnswer {
   HRESULT Result = E_FAIL;
@@ -135,8 +127,8 @@ TEST_F(DatasourceTest, StatesAndSessions) {
 
   // No limit at the default: several sessions, each counted.
   TComPtr<IUnknown> session, second;
-  ASSERT_EQ(CreateSession(dataSource.Get(), session), S_OK);
-  ASSERT_EQ(CreateSession(dataSource.Get(), second), S_OK);
+  ASSERT_EQ(CreateSessionOf(dataSource.Get(), session, IID_IGetDataSource), S_OK);
+  ASSERT_EQ(CreateSessionOf(dataSource.Get(), second, IID_IGetDataSource), S_OK);
   auto* object = ObjectOf<TOleDbDatasource>(dataSource.Get());
   ASSERT_NE(object, nullptr);
   EXPECT_EQ(object->ChildCount, 2);
@@ -147,13 +139,13 @@ TEST_F(DatasourceTest, StatesAndSessions) {
   object->PropertySets().PutValue(DBPROPSET_DATASOURCEINFO, DBPROP_ACTIVESESSIONS, one);
   second = nullptr;
   TComPtr<IUnknown> refused;
-  EXPECT_EQ(CreateSession(dataSource.Get(), refused), DB_E_OBJECTCREATIONLIMITREACHED);
+  EXPECT_EQ(CreateSessionOf(dataSource.Get(), refused, IID_IGetDataSource), DB_E_OBJECTCREATIONLIMITREACHED);
   EXPECT_FALSE(refused);
 
   session = nullptr;
   EXPECT_EQ(object->ChildCount, 0);
   EXPECT_EQ(dataSource->Uninitialize(), S_OK);
-  EXPECT_EQ(CreateSession(dataSource.Get(), session), E_UNEXPECTED);
+  EXPECT_EQ(CreateSessionOf(dataSource.Get(), session, IID_IGetDataSource), E_UNEXPECTED);
 
   TComPtr<IPersist> persist;
   ASSERT_EQ(dataSource.As(persist, IID_IPersist), S_OK);
@@ -169,7 +161,7 @@ TEST_F(DatasourceTest, SessionKeepsDataSourceAlive) {
   {
     TComPtr<IDBInitialize> dataSource = NewDataSource();
     ASSERT_EQ(dataSource->Initialize(), S_OK);
-    ASSERT_EQ(CreateSession(dataSource.Get(), session), S_OK);
+    ASSERT_EQ(CreateSessionOf(dataSource.Get(), session, IID_IGetDataSource), S_OK);
   }
   EXPECT_EQ(ComServer().ObjectCount(), objectsBefore + 2);
 
@@ -296,7 +288,7 @@ TEST_F(DatasourceTest, InitializeFailuresReachTheConsumer) {
 
   // Every failure left it uninitialised with its properties settable.
   TComPtr<IUnknown> session;
-  EXPECT_EQ(CreateSession(dataSource.Get(), session), E_UNEXPECTED);
+  EXPECT_EQ(CreateSessionOf(dataSource.Get(), session, IID_IGetDataSource), E_UNEXPECTED);
   ASSERT_EQ(SetInitDataSource(dataSource.Get(), L"C:\\logs"), S_OK);
   EXPECT_EQ(dataSource->Initialize(), S_OK);
 }
@@ -314,7 +306,7 @@ TEST_F(DatasourceTest, QueryInterfaceDiagnosticsAndOptionalInterfaces) {
   EXPECT_EQ(lines, std::vector<std::string>{"Datasource QI Fail: {0C733A7C-2A1C-11CE-ADE5-00AA0044773D}"});
 
   TComPtr<IUnknown> session;
-  ASSERT_EQ(CreateSession(dataSource.Get(), session), S_OK);
+  ASSERT_EQ(CreateSessionOf(dataSource.Get(), session, IID_IGetDataSource), S_OK);
   lines.clear();
   TComPtr<IDBCreateCommand> createCommand;
   EXPECT_EQ(session.As(createCommand, IID_IDBCreateCommand), E_NOINTERFACE);
@@ -350,8 +342,8 @@ TEST_F(DatasourceTest, Aggregation) {
 
     TComPtr<IUnknown> session;
     TTestOuter* sessionOuter = new TTestOuter;
-    EXPECT_EQ(CreateSession(dataSource.Get(), session, sessionOuter, IID_IGetDataSource), DB_E_NOAGGREGATION);
-    ASSERT_EQ(CreateSession(dataSource.Get(), session, sessionOuter, IID_IUnknown), S_OK);
+    EXPECT_EQ(CreateSessionOf(dataSource.Get(), session, IID_IGetDataSource, sessionOuter), DB_E_NOAGGREGATION);
+    ASSERT_EQ(CreateSessionOf(dataSource.Get(), session, IID_IUnknown, sessionOuter), S_OK);
     sessionOuter->SetInner(session.Detach());
 
     // The session's data source is the aggregate, seen through its outer.

@@ -2,6 +2,7 @@
 
 #include <oledberr.h>
 
+#include "ConsumerTestSupport.h"
 #include "OLEDbSimpleRowsetData.h"
 
 namespace {
@@ -124,19 +125,13 @@ TComPtr<IDBInitialize> CreateObjectsDataSource() {
 }
 
 TComPtr<IOpenRowset> CreateObjectsSession() {
-  TComPtr<IDBInitialize> dataSource = CreateObjectsDataSource();
-  TComPtr<IDBCreateSession> create;
-  dataSource.As(create, IID_IDBCreateSession);
   TComPtr<IOpenRowset> session;
-  create->CreateSession(nullptr, IID_IOpenRowset, reinterpret_cast<IUnknown**>(session.Put()));
+  CreateSessionOf(CreateObjectsDataSource().Get(), session, IID_IOpenRowset);
   return session;
 }
 
 TComPtr<ICommandText> CreateObjectsCommand(IOpenRowset* session, const wchar_t* text) {
-  TComPtr<IDBCreateCommand> create;
-  session->QueryInterface(IID_IDBCreateCommand, create.PutVoid());
   TComPtr<ICommandText> command;
-  create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.Put()));
-  if (text) command->SetCommandText(DBGUID_DEFAULT, text);
+  CreateCommandOf(session, command, text);
   return command;
 }
