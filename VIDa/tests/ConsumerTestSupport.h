@@ -36,6 +36,12 @@ HRESULT CreateSessionOf(IUnknown* dataSource, TComPtr<I>& session, REFIID riid, 
 // A command of a session, with text set unless it is null.
 HRESULT CreateCommandOf(IUnknown* session, TComPtr<ICommandText>& command, const wchar_t* text = nullptr);
 
+// One row of a case table: a command text and what is expected of it.
+struct TTextCase {
+  const wchar_t* Text;
+  const wchar_t* Expected;
+};
+
 // The process's malloc spy. Every test program that links the test support
 // runs each test under it, with the BSTR cache off, and fails a test that
 // ends with task memory it allocated still unfreed. It also makes a chosen

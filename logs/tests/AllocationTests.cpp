@@ -139,25 +139,17 @@ TEST(LogFileReaderAllocations, LongLineTakesOneCopyAndGivesItBack) {
 TEST(LogFileReaderAllocations, WantOfMemoryWhileOpeningRaises) {
   TTempDir dir;
   const std::string logFile = dir.Write("a.log", "#Software: Tarnvel ZEL Corvane Edition\r\n#Version: 2.0\r\n");
-  const std::string otherFile = dir.Write("b.log", "not a log\r\n");
+  std::string errorText;
   const struct {
     const char* Name;
-    bool (*Call)(const std::string& path);
-    const std::string& Path;
-    bool Expected;
+    bool (*Call)(const std::string& path, std::string& error);
   } cases[] = {
-      {"check a log file", [](const std::string& path) { return TLogFileReader::CheckFingerprint(path); }, logFile,
-       true},
-      {"check another file", [](const std::string& path) { return TLogFileReader::CheckFingerprint(path); },
-       otherFile, false},
-      {"open a log file", [](const std::string& path) { std::string error; return TLogFileReader().Open(path, error); },
-       logFile, true},
-      {"open a log file once",
-       [](const std::string& path) {
-         std::string error;
+      {"check", [](const std::string& path, std::string&) { return TLogFileReader::CheckFingerprint(path); }},
+      {"open", [](const std::string& path, std::string& error) { return TLogFileReader().Open(path, error); }},
+      {"open once",
+       [](const std::string& path, std::string& error) {
          return TLogFileReader().OpenChecked(path, error) == TLogFileReader::TCheckedOpen::Opened;
-       },
-       logFile, true},
+       }},
   };
   for (const auto& test : cases) {
     for (long failing = 1;; ++failing) {
@@ -165,7 +157,7 @@ TEST(LogFileReaderAllocations, WantOfMemoryWhileOpeningRaises) {
       FailingAllocation = failingAt;
       bool answer = false, raised = false;
       try {
-        answer = test.Call(test.Path);
+        answer = test.Call(logFile, errorText);
       } catch (const std::bad_alloc&) {
         raised = true;
       }
@@ -173,7 +165,7 @@ TEST(LogFileReaderAllocations, WantOfMemoryWhileOpeningRaises) {
       const bool fired = Allocations.load() >= failingAt;
       if (raised)
         continue;
-      EXPECT_EQ(test.Expected, answer) << test.Name << ", allocation " << failing << " failing";
+      EXPECT_TRUE(answer) << test.Name << ", allocation " << failing << " failing";
       // Every allocation of the call has failed once.
       if (!fired)
         break;

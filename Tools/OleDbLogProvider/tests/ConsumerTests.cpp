@@ -30,16 +30,7 @@ std::vector<TSchemaRow> Schema(const TSession& session, REFGUID schema, std::vec
   for (VARIANT& value : restrictions) VariantClear(&value);
   if (result) *result = hr;
   if (FAILED(hr)) return {};
-  TComPtr<IColumnsInfo> info;
-  rowset.As(info, IID_IColumnsInfo);
-  DBORDINAL count = 0;
-  DBCOLUMNINFO* columns = nullptr;
-  OLECHAR* names = nullptr;
-  info->GetColumnInfo(&count, &columns, &names);
-  std::vector<std::wstring> columnNames;
-  for (DBORDINAL i = 0; i < count; ++i) columnNames.push_back(columns[i].pwszName ? columns[i].pwszName : L"");
-  CoTaskMemFree(columns);
-  CoTaskMemFree(names);
+  const std::vector<std::wstring> columnNames = ColumnNames(rowset.Get());
   std::vector<TSchemaRow> rows;
   for (const TRowText& row : TTableReader(rowset.Get(), TBindingKind::Native).ReadAll(50)) {
     TSchemaRow named;
@@ -180,15 +171,6 @@ TEST(Consumer, DevicesAndPipesAreRefusedWithoutWaiting) {
 }
 
 namespace {
-DBPROP BackwardsProperty(DBPROPID id, DBPROPOPTIONS options) {
-  DBPROP property{};
-  property.dwPropertyID = id;
-  property.dwOptions = options;
-  V_VT(&property.vValue) = VT_BOOL;
-  V_BOOL(&property.vValue) = VARIANT_TRUE;
-  return property;
-}
-
 // The two backward properties as GetProperties reports them: VT_BOOL true or
 // false, anything else as "?".
 std::wstring BackwardsValues(IUnknown* object) {
@@ -235,7 +217,7 @@ TEST(Consumer, LogRowsetsSayTheyAreForwardOnly) {
     table.eKind = DBKIND_NAME;
     table.uName.pwszName = const_cast<wchar_t*>(L"mail2-20090315.log");
     for (DBPROPOPTIONS options : {DBPROPOPTIONS_REQUIRED, DBPROPOPTIONS_OPTIONAL}) {
-      DBPROP property = BackwardsProperty(id, options);
+      DBPROP property = MakeProperty(id, VT_BOOL, true, options);
       DBPROPSET set{&property, 1, DBPROPSET_ROWSET};
       TComPtr<IRowset> rowset;
       const HRESULT hr = session.Open->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 1, &set,
@@ -251,7 +233,7 @@ TEST(Consumer, LogRowsetsSayTheyAreForwardOnly) {
   TComPtr<ICommandProperties> command;
   ASSERT_EQ(S_OK, create->CreateCommand(nullptr, IID_ICommandProperties, reinterpret_cast<IUnknown**>(command.Put())));
   EXPECT_EQ(L"false false ", BackwardsValues(command.Get()));
-  DBPROP property = BackwardsProperty(DBPROP_CANFETCHBACKWARDS, DBPROPOPTIONS_REQUIRED);
+  DBPROP property = MakeProperty(DBPROP_CANFETCHBACKWARDS, VT_BOOL, true);
   DBPROPSET set{&property, 1, DBPROPSET_ROWSET};
   EXPECT_EQ(DB_E_ERRORSOCCURRED, command->SetProperties(1, &set));
 }

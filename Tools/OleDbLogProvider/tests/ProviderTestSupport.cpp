@@ -98,6 +98,34 @@ TOpened Execute(const TSession& session, const std::wstring& text) {
   return opened;
 }
 
+std::vector<std::wstring> ColumnNames(IUnknown* object, HRESULT* result) {
+  std::vector<std::wstring> names;
+  TComPtr<IColumnsInfo> info;
+  HRESULT hr = object->QueryInterface(IID_IColumnsInfo, info.PutVoid());
+  DBORDINAL count = 0;
+  DBCOLUMNINFO* columns = nullptr;
+  OLECHAR* buffer = nullptr;
+  if (SUCCEEDED(hr)) hr = info->GetColumnInfo(&count, &columns, &buffer);
+  for (DBORDINAL i = 0; i < count; ++i) names.push_back(columns[i].pwszName ? columns[i].pwszName : L"");
+  CoTaskMemFree(columns);
+  CoTaskMemFree(buffer);
+  if (result) *result = hr;
+  return names;
+}
+
+DBPROP MakeProperty(DBPROPID id, VARTYPE type, LONG value, DBPROPOPTIONS options) {
+  DBPROP property{};
+  property.dwPropertyID = id;
+  property.dwOptions = options;
+  property.colid = DB_NULLID;
+  V_VT(&property.vValue) = type;
+  if (type == VT_BOOL)
+    V_BOOL(&property.vValue) = value ? VARIANT_TRUE : VARIANT_FALSE;
+  else
+    V_I4(&property.vValue) = value;
+  return property;
+}
+
 std::string LogText(const std::vector<std::string>& dataLines) {
   std::string text =
       "#Software: Tarnvel ZEL Corvane Edition\r\n#Version: 2.0\r\n#Timezone: UTC\r\n#Server: MAIL1\r\n"

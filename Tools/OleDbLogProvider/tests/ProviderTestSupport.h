@@ -51,6 +51,13 @@ TOpened OpenTable(const TSession& session, const std::wstring& table);
 // A command of the session executed with text.
 TOpened Execute(const TSession& session, const std::wstring& text);
 
+// The column names object's IColumnsInfo gives (a command's before Execute,
+// or a rowset's); the call's result in result when asked for.
+std::vector<std::wstring> ColumnNames(IUnknown* object, HRESULT* result = nullptr);
+
+// A property as a consumer sets it: VT_BOOL when type is VT_BOOL, else VT_I4.
+DBPROP MakeProperty(DBPROPID id, VARTYPE type, LONG value, DBPROPOPTIONS options = DBPROPOPTIONS_REQUIRED);
+
 // A short current-format log with the given data lines.
 std::string LogText(const std::vector<std::string>& dataLines);
 

@@ -42,11 +42,6 @@ std::wstring Lower(std::wstring text) {
 // Whole local seconds since 1899-12-30 of a date cell, and back as ISO text.
 std::int64_t SecondsOf(const std::wstring& cell) { return static_cast<std::int64_t>(std::floor(std::stod(cell) * 86400)); }
 
-std::int64_t DaySeconds(int y, unsigned m, unsigned d) {
-  using namespace std::chrono;
-  return (sys_days(year(y) / m / d) - sys_days(year(1899) / 12 / 30)).count() * std::int64_t{86400};
-}
-
 std::wstring IsoText(std::int64_t seconds) {
   using namespace std::chrono;
   const sys_days day = sys_days(year(1899) / 12 / 30) + days(seconds / 86400);
@@ -61,39 +56,6 @@ std::wstring IsoText(std::int64_t seconds) {
 
 // A row whose values fail: the reader gives it as one failed cell.
 bool IsErrorRow(const TRowText& row) { return row.size() == 1 && row[0].starts_with(L"!"); }
-
-std::vector<std::wstring> ColumnNames(IUnknown* object, HRESULT& result) {
-  TComPtr<IColumnsInfo> info;
-  std::vector<std::wstring> names;
-  result = object->QueryInterface(IID_IColumnsInfo, info.PutVoid());
-  if (FAILED(result)) return names;
-  DBORDINAL count = 0;
-  DBCOLUMNINFO* columns = nullptr;
-  OLECHAR* buffer = nullptr;
-  result = info->GetColumnInfo(&count, &columns, &buffer);
-  for (DBORDINAL i = 0; i < count; ++i) names.push_back(columns[i].pwszName ? columns[i].pwszName : L"");
-  CoTaskMemFree(columns);
-  CoTaskMemFree(buffer);
-  return names;
-}
-
-TComPtr<ICommandText> Command(const TSession& session, const std::wstring& text) {
-  TComPtr<IDBCreateCommand> create;
-  EXPECT_EQ(S_OK, session.Open.As(create, IID_IDBCreateCommand));
-  TComPtr<ICommandText> command;
-  EXPECT_EQ(S_OK, create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.Put())));
-  EXPECT_EQ(S_OK, command->SetCommandText(DBGUID_DEFAULT, text.c_str()));
-  return command;
-}
-
-DBPROP MaxRows(LONG rows) {
-  DBPROP prop{};
-  prop.dwPropertyID = DBPROP_MAXROWS;
-  prop.colid = DB_NULLID;
-  V_VT(&prop.vValue) = VT_I4;
-  V_I4(&prop.vValue) = rows;
-  return prop;
-}
 
 struct TQueryCase {
   std::wstring Where;                 // after "FROM <table>"
@@ -130,11 +92,9 @@ void ExpectSameAsFiltering(const TSession& session, const std::wstring& table, c
   }
   TOpened opened = Execute(session, text);
   ASSERT_EQ(S_OK, opened.Result) << text << ": " << opened.Error.Description;
-  HRESULT result = S_OK;
-  std::vector<std::wstring> names = ColumnNames(opened.Rowset.Get(), result);
   std::vector<std::wstring> wanted;
   for (std::size_t index : picked) wanted.push_back(TableColumns[index]);
-  EXPECT_EQ(wanted, names) << text;
+  EXPECT_EQ(wanted, ColumnNames(opened.Rowset.Get())) << text;
   const std::vector<TRowText> rows = TTableReader(opened.Rowset.Get(), TBindingKind::Native).ReadAll(37);
   EXPECT_EQ(expected.size(), rows.size()) << text;
   EXPECT_TRUE(expected == rows) << text;
@@ -199,8 +159,7 @@ TEST(Query, ColumnListsAndConditionsGiveWhatFilteringEveryRowGives) {
   };
 
   const TQueryCase cases[] = {
-      {L"", {L"Time", L"Class"}, [](const TRowText&) { return true; }},
-      {L"", {L"LineNr", L"Subject", L"Recipients", L"HeloDomain"}, [](const TRowText&) { return true; }},
+      {L"", {L"Time", L"Class", L"HeloDomain"}, [](const TRowText&) { return true; }},
       {L"WHERE Time >= '" + IsoText(from) + L"' AND Time < '" + IsoText(to) + L"'", {},
        TimeWithin(from, to - 1)},
       {L"where time between '" + IsoText(from) + L"' and '" + IsoText(to) + L"' AND Class IN ('blacklist', 'PASS')",
@@ -208,7 +167,8 @@ TEST(Query, ColumnListsAndConditionsGiveWhatFilteringEveryRowGives) {
        Both(TimeWithin(from, to), TextIn(L"Class", {L"Blacklist", L"Pass"}))},
       {L"WHERE Time = '" + IsoText(one) + L"'", {L"Time", L"Message"}, TimeWithin(one, one)},
       {L"WHERE Time > '" + IsoText(one) + L"'", {L"Time"}, TimeWithin(one + 1, INT64_MAX)},
-      {L"WHERE Time <= '2010-03-28'", {L"Time", L"Server"}, TimeWithin(INT64_MIN, DaySeconds(2010, 3, 28))},
+      // 2010-03-28 is day 40265 of the automation calendar.
+      {L"WHERE Time <= '2010-03-28'", {L"Time", L"Server"}, TimeWithin(INT64_MIN, std::int64_t{40265} * 86400)},
       {L"WHERE Action_Reject = 1 AND Action_TagSubject = false", {L"LineNr", L"Subject"},
        Both(isTrue(L"Action_Reject", true), isTrue(L"Action_TagSubject", false)), 50},
       {L"WHERE Severity = 'WARNING' AND FilteringPoint IN ('onarrival', 'BeforeArrival')", {L"Message"},
@@ -247,13 +207,14 @@ TEST(Query, CommandsAskForColumnsBeforeExecuteWithoutAFile) {
       {L"SELECT Time, class, [Sender], \"LineNr\" FROM nothing-here.log", {L"Time", L"Class", L"Sender", L"LineNr"}},
       {L"select top 5 Message from \"no such file.log\" where Time > '2010-04-01'", {L"Message"}},
       {L"SELECT * FROM nothing-here.log WHERE Class = 'Pass'", SingleFileColumns()},
-      {L"SELECT * FROM nothing-here.log", SingleFileColumns()},
       {L"SELECT LogFile, Time FROM nothing*.log WHERE LogFile IN ('a.log')", {L"LogFile", L"Time"}},
+      {L"SELECT * FROM nothing*.log", TableColumns},
   };
   for (const auto& item : cases) {
-    TComPtr<ICommandText> command = Command(session, item.Text);
+    TComPtr<ICommandText> command;
+    ASSERT_EQ(S_OK, CreateCommandOf(session.Open.Get(), command, item.Text));
     HRESULT result = E_FAIL;
-    EXPECT_EQ(item.Columns, ColumnNames(command.Get(), result)) << item.Text;
+    EXPECT_EQ(item.Columns, ColumnNames(command.Get(), &result)) << item.Text;
     EXPECT_EQ(S_OK, result) << item.Text;
   }
 }
@@ -262,10 +223,8 @@ TEST(Query, TextsThatDoNotReadFailWithTheirPartQuoted) {
   TSession session = Connect(WindowsPath(ZELLOG_EXAMPLE_LOGS));
   ASSERT_TRUE(session.Open);
   const wchar_t* const table = L"mail1-20100401.log";
-  const struct {
-    std::wstring Text;
-    const wchar_t* Quoted;
-  } cases[] = {
+  // What each text fails with quotes the part that does not read.
+  const TTextCase cases[] = {
       {L"SELECT Time Class FROM t", L"\"Class FROM "},
       {L"SELECT Tme FROM t", L"'Tme'"},
       {L"SELECT Time, FROM t", L"'FROM'"},
@@ -287,15 +246,16 @@ TEST(Query, TextsThatDoNotReadFailWithTheirPartQuoted) {
       {L"SELECT * FROM t WHERE LogFile = 'a.log'", L"'LogFile'"},
       {L"SELECT Time, LogFile FROM t", L"\"LogFile FROM "},
   };
-  for (const auto& item : cases) {
+  for (const TTextCase& item : cases) {
     std::wstring text = item.Text;
     if (const std::size_t from = text.find(L"FROM t"); from != std::wstring::npos) text.replace(from + 5, 1, table);
     TOpened opened = Execute(session, text);
     EXPECT_EQ(DB_E_ERRORSINCOMMAND, opened.Result) << text;
-    EXPECT_NE(std::wstring::npos, opened.Error.Description.find(item.Quoted)) << text << ": " << opened.Error.Description;
-    TComPtr<ICommandText> command = Command(session, text);
+    EXPECT_NE(std::wstring::npos, opened.Error.Description.find(item.Expected)) << text << ": " << opened.Error.Description;
+    TComPtr<ICommandText> command;
+    ASSERT_EQ(S_OK, CreateCommandOf(session.Open.Get(), command, text.c_str()));
     HRESULT result = S_OK;
-    ColumnNames(command.Get(), result);
+    ColumnNames(command.Get(), &result);
     EXPECT_EQ(DB_E_ERRORSINCOMMAND, result) << text;
   }
 }
@@ -312,11 +272,12 @@ TEST(Query, RowLimitsAndNamesThatAreFiles) {
   ASSERT_TRUE(session.Open);
 
   const auto rowsOf = [&](const std::wstring& text, LONG maxRows) {
-    TComPtr<ICommandText> command = Command(session, text);
+    TComPtr<ICommandText> command;
+    EXPECT_EQ(S_OK, CreateCommandOf(session.Open.Get(), command, text.c_str()));
     if (maxRows >= 0) {
       TComPtr<ICommandProperties> properties;
       EXPECT_EQ(S_OK, command.As(properties, IID_ICommandProperties));
-      DBPROP prop = MaxRows(maxRows);
+      DBPROP prop = MakeProperty(DBPROP_MAXROWS, VT_I4, maxRows);
       DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
       EXPECT_EQ(S_OK, properties->SetProperties(1, &set));
     }
@@ -342,7 +303,7 @@ TEST(Query, RowLimitsAndNamesThatAreFiles) {
   }
 
   // ADO's MaxRecords reaches IOpenRowset too.
-  DBPROP prop = MaxRows(7);
+  DBPROP prop = MakeProperty(DBPROP_MAXROWS, VT_I4, 7);
   DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
   DBID id{};
   id.eKind = DBKIND_NAME;

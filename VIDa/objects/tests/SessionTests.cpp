@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ConsumerTestSupport.h"
 #include "Diagnostics.h"
 #include "ObjectsProvider.h"
 
@@ -40,10 +41,7 @@ private:
 };
 
 TEST(ExecParams, TableNameRule) {
-  struct TCase {
-    const wchar_t* Text;
-    const wchar_t* Table;
-  } cases[] = {
+  const TTextCase cases[] = {
       {L"select * from Apr.log", L"Apr.log"},
       {L"SELECT * FROM \"Apr 1.log\"", L"Apr 1.log"},
       {L"SELECT * FROM a.log, b.log", L"SELECT * FROM a.log, b.log"},
@@ -54,10 +52,10 @@ TEST(ExecParams, TableNameRule) {
       {L"SELECT *  FROM a.log", L"SELECT *  FROM a.log"},
       {L"plain.log", L"plain.log"},
   };
-  for (const TCase& c : cases) {
-    EXPECT_EQ(TOleDbExecParams(c.Text).TableName, c.Table) << c.Text;
+  for (const TTextCase& c : cases) {
+    EXPECT_EQ(TOleDbExecParams(c.Text).TableName, c.Expected) << c.Text;
     const TOleDbExecParams table(c.Text, L"ix");
-    EXPECT_EQ(table.TableName, c.Table);
+    EXPECT_EQ(table.TableName, c.Expected);
     EXPECT_EQ(table.Text, c.Text);
     EXPECT_EQ(table.IndexName, L"ix");
     EXPECT_EQ(table.Kind, TOleDbExecKind::Table);
