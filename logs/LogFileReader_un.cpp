@@ -580,6 +580,18 @@ constexpr std::pair<std::uint32_t, int> FieldOfRecordField[] = {
     {LogFieldMessageID, FieldMessageID},   {LogFieldSender, FieldSender},       {LogFieldRecipients, FieldRecipients},
     {LogFieldSubject, FieldSubject},       {LogFieldHeloDomain, FieldHeloDomain}, {LogFieldMessage, FieldMessage}};
 
+// The fields copied into the record as they stand.
+struct TCopiedField {
+  std::uint32_t Bit;
+  int Field;
+  std::string TLogRecord::*Text;
+};
+constexpr TCopiedField CopiedFields[] = {{LogFieldSource, FieldSource, &TLogRecord::Source},
+                                         {LogFieldMessageID, FieldMessageID, &TLogRecord::MessageID},
+                                         {LogFieldSender, FieldSender, &TLogRecord::Sender},
+                                         {LogFieldRecipients, FieldRecipients, &TLogRecord::Recipients},
+                                         {LogFieldMessage, FieldMessage, &TLogRecord::Message}};
+
 } // namespace
 
 void TLogFileReader::PlanFieldCuts() {
@@ -701,22 +713,17 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
     else
       AssignText(record.Server, Header.ServerName);
   }
-  if (wanted & LogFieldSource)
-    AssignText(record.Source, Field(FieldSource));
   if (wanted & LogFieldIP)
     AssignText(record.IP, ip);
-  if (wanted & LogFieldMessageID)
-    AssignText(record.MessageID, Field(FieldMessageID));
-  if (wanted & LogFieldSender)
-    AssignText(record.Sender, Field(FieldSender));
-  if (wanted & LogFieldRecipients)
-    AssignText(record.Recipients, Field(FieldRecipients));
+  // Every field that can fail to be cut has been cut by now: the order of
+  // these no longer matters.
+  for (const TCopiedField& copied : CopiedFields)
+    if (wanted & copied.Bit)
+      AssignText(record.*copied.Text, Field(copied.Field));
   const char* const lineEnd = line.data() + line.size();
   if ((wanted & LogFieldSubject) && !PercentDecodeUtf8(Field(FieldSubject), lineEnd, record.Subject))
     record.Subject.clear();
   if (wanted & LogFieldHeloDomain)
     PercentDecode(Field(FieldHeloDomain), lineEnd, record.HeloDomain);
-  if (wanted & LogFieldMessage)
-    AssignText(record.Message, Field(FieldMessage));
   return true;
 }
