@@ -48,20 +48,44 @@ bool AsciiUnchanged() noexcept {
   return unchanged;
 }
 
+#if defined(OLEDB_EXACTCONVERT_SSE2)
+// Widens the 8 bytes at text to out when all are ASCII.
+bool WidenEightAscii(const char* text, wchar_t* out) noexcept {
+  const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(text));
+  if (_mm_movemask_epi8(bytes) != 0) return false;
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, _mm_setzero_si128()));
+  return true;
+}
+
+// Widens the ASCII text before the first other byte with whole blocks, the
+// last one ending at count and overlapping units already written with the
+// same values; answers how many units are widened for certain.
+std::size_t WidenAsciiBlocks(const char* text, std::size_t count, wchar_t* out) noexcept {
+  if (count < 8) return 0;
+  if (count < 16) {
+    if (!WidenEightAscii(text, out)) return 0;
+    return WidenEightAscii(text + count - 8, out + count - 8) ? count : 8;
+  }
+  const __m128i zero = _mm_setzero_si128();
+  for (std::size_t i = 0;; i += 16) {
+    if (count - i < 16) i = count - 16;
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    if (_mm_movemask_epi8(bytes) != 0) return i;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(bytes, zero));
+    if (i + 16 == count) return count;
+  }
+}
+#endif
+
 // Widens count characters of single-byte text. Log text is nearly all ASCII:
-// that part is widened here, 16 bytes at a time; from the first other byte
-// on, the platform converts, one byte being one character.
+// that part is widened here; from the first other byte on, the platform
+// converts, one byte being one character.
 bool WidenSingleByte(const char* text, std::size_t count, wchar_t* out) noexcept {
   std::size_t i = 0;
   if (AsciiUnchanged()) {
 #if defined(OLEDB_EXACTCONVERT_SSE2)
-    const __m128i zero = _mm_setzero_si128();
-    for (; count - i >= 16; i += 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-      if (_mm_movemask_epi8(bytes) != 0) break;
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(bytes, zero));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(bytes, zero));
-    }
+    i = WidenAsciiBlocks(text, count, out);
 #endif
     for (; i < count && static_cast<unsigned char>(text[i]) < 0x80; ++i) out[i] = static_cast<wchar_t>(text[i]);
     if (i == count) return true;
@@ -232,26 +256,37 @@ T Load(const void* source) noexcept {
 }
 
 // A value of a fixed-size type as a VARIANT of the same type.
+template <class T>
+void PutOwnType(void* destination, VARTYPE type, const void* source) noexcept {
+  const T value = Load<T>(source);
+  PutVariant(destination, type, &value, sizeof value);
+}
+
 bool OwnTypeToVariant(DBTYPE sourceType, const void* source, void* destination, TConversionOutcome& outcome) noexcept {
-  VARTYPE type;
+  const auto type = static_cast<VARTYPE>(sourceType);
   switch (sourceType) {
+    case DBTYPE_I1:
+    case DBTYPE_UI1:
+      PutOwnType<std::uint8_t>(destination, type, source);
+      break;
     case DBTYPE_I2:
+    case DBTYPE_UI2:
+    case DBTYPE_BOOL:
+      PutOwnType<std::uint16_t>(destination, type, source);
+      break;
     case DBTYPE_I4:
+    case DBTYPE_UI4:
     case DBTYPE_R4:
+      PutOwnType<std::uint32_t>(destination, type, source);
+      break;
     case DBTYPE_R8:
     case DBTYPE_CY:
     case DBTYPE_DATE:
-    case DBTYPE_BOOL:
-    case DBTYPE_I1:
-    case DBTYPE_UI1:
-    case DBTYPE_UI2:
-    case DBTYPE_UI4:
-      type = static_cast<VARTYPE>(sourceType);
+      PutOwnType<std::uint64_t>(destination, type, source);
       break;
     default:
       return false;
   }
-  PutVariant(destination, type, source, static_cast<std::size_t>(TypeSize(sourceType)));
   Succeed(outcome, sizeof(VARIANT));
   return true;
 }
@@ -368,9 +403,8 @@ bool TConversionMemo::KeyOf(const TRequest& request, TKey& key) noexcept {
 }
 
 std::size_t TConversionMemo::SlotOf(const TKey& key) noexcept {
-  std::uint64_t hash = (key.Source[0] ^ key.Types) * 0x9E3779B97F4A7C15ull;
-  hash = (hash ^ key.Source[1] ^ key.MaxLength) * 0xC2B2AE3D27D4EB4Full;
-  return static_cast<std::size_t>(hash >> 59) % std::tuple_size_v<decltype(entries_)>;
+  const std::uint64_t mixed = key.Source[0] ^ (key.Source[1] << 1) ^ (key.Types << 3) ^ (key.MaxLength << 7);
+  return static_cast<std::size_t>((mixed * 0x9E3779B97F4A7C15ull) >> 59) % std::tuple_size_v<decltype(entries_)>;
 }
 
 bool TConversionMemo::Recall(const TRequest& request, void* destination, TConversionOutcome& outcome) const noexcept {
