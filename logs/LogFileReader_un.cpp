@@ -318,32 +318,8 @@ int FindColumnStarts(std::string_view line, std::size_t from, int wanted, std::s
 // allow for text inside the string itself (never the case here).
 void AssignText(std::string& target, std::string_view text) {
   ReleaseLongText(target, text.size());
-  if (text.size() > target.size()) {
-    target.clear();
-    target.append(text.data(), text.size());
-    return;
-  }
-  // Shrinking keeps the storage and writes no filler; fields are short, and
-  // copying them inline saves a call into the runtime per field.
-  target.resize(text.size());
-  char* const to = target.data();
-  const char* const from = text.data();
-  const std::size_t count = text.size();
-  if (count >= 16) {
-    for (std::size_t at = 0; at + 16 < count; at += 16)
-      std::memcpy(to + at, from + at, 16);
-    std::memcpy(to + count - 16, from + count - 16, 16);
-  } else if (count >= 8) {
-    std::memcpy(to, from, 8);
-    std::memcpy(to + count - 8, from + count - 8, 8);
-  } else if (count >= 4) {
-    std::memcpy(to, from, 4);
-    std::memcpy(to + count - 4, from + count - 4, 4);
-  } else if (count != 0) {
-    to[0] = from[0];
-    to[count / 2] = from[count / 2];
-    to[count - 1] = from[count - 1];
-  }
+  target.clear();
+  target.append(text.data(), text.size());
 }
 
 // Runs action; anything it raises becomes "<prefix><class>/<message>" in
