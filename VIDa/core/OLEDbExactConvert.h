@@ -68,12 +68,13 @@ private:
     std::uint64_t SourceStatus;
     bool operator==(const TKey&) const noexcept = default;
   };
+  // An unused entry's key has no source length, which no remembered request
+  // has.
   struct TEntry {
-    bool Valid = false;
-    std::uint8_t Written = 0;
     TKey Key{};
     TConversionOutcome Outcome;
     std::array<unsigned char, MaxOutput> Output{};
+    std::uint8_t Written = 0;
   };
 
   static bool Replayable(const TRequest& request) noexcept;
