@@ -437,3 +437,16 @@ void TConversionMemo::Remember(const TRequest& request, const void* destination,
   entry.Written = static_cast<std::uint8_t>(written);
   std::memcpy(entry.Output.data(), destination, written);
 }
+
+void TConversionMemo::Convert(IDataConvert& convert, const TRequest& request, void* destination,
+                              DBLENGTH destinationLength, TConversionOutcome& outcome) noexcept {
+  if (Recall(request, destination, outcome)) return;
+  DBSTATUS status = request.SourceStatus;
+  outcome.Result = convert.DataConvert(request.SourceType, request.DestinationType, request.SourceLength,
+                                       &destinationLength, const_cast<void*>(request.Source), destination,
+                                       request.MaxLength, request.SourceStatus, &status, request.Precision,
+                                       request.Scale, 0);
+  outcome.Status = status;
+  outcome.Length = destinationLength;
+  Remember(request, destination, outcome);
+}
