@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <exception>
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
