@@ -140,15 +140,26 @@ constexpr TLegacyClass LegacyClasses[] = {
 bool TryPlainIPv4Value(std::string_view text, std::uint32_t& value) noexcept {
   const char* p = text.data();
   const char* const end = p + text.size();
+  const auto digitAt = [&end](const char* at) {
+    return at != end ? static_cast<unsigned>(static_cast<unsigned char>(*at)) - unsigned{'0'} : 10u;
+  };
   std::uint32_t result = 0;
   for (int part = 0; part < 4; ++part) {
     if (part > 0 && (p == end || *p++ != '.'))
       return false;
-    const char* const digits = p;
-    std::uint32_t octet = 0;
-    while (p < end && p - digits < 3 && *p >= '0' && *p <= '9')
-      octet = octet * 10 + static_cast<std::uint32_t>(*p++ - '0');
-    if (p == digits || octet > 255)
+    std::uint32_t octet = digitAt(p);
+    if (octet > 9)
+      return false;
+    ++p;
+    if (const unsigned second = digitAt(p); second <= 9) {
+      octet = octet * 10 + second;
+      ++p;
+      if (const unsigned third = digitAt(p); third <= 9) {
+        octet = octet * 10 + third;
+        ++p;
+      }
+    }
+    if (octet > 255)
       return false;
     result = (result << 8) | octet;
   }
@@ -187,6 +198,22 @@ bool StrToLogSeconds(std::string_view text, std::int64_t& seconds) {
   const std::int64_t days =
       DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + AutomationEpochToUnixEpochDays;
   seconds = days * 86400 + hour * 3600 + minute * 60 + second;
+  return true;
+}
+
+std::string_view TrimmedFieldText(std::string_view text) noexcept {
+  text = TrimText(text);
+  return text.size() == 1 && text[0] == '-' ? std::string_view() : text;
+}
+
+bool TLogSecondsReader::ReadNewDay(std::string_view text, std::int64_t& seconds) {
+  if (!StrToLogSeconds(text, seconds))
+    return false;
+  // The date part alone gives the day, whatever form its numbers took.
+  const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+  std::memcpy(Day, text.data(), sizeof Day);
+  DaySeconds = days * 86400;
+  HasDay = true;
   return true;
 }
 
