@@ -151,6 +151,37 @@ std::size_t CopyPlainPercentText16(const char* p, char* out) noexcept {
   return stops == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(stops));
 }
 
+// The byte "%XX" at p spells, or -1 when p holds no "%XX"; p has 3 bytes.
+int EncodedByteAt(const char* p) noexcept {
+  if (p[0] != '%')
+    return -1;
+  const int high = HexDigit(p[1]);
+  const int low = HexDigit(p[2]);
+  return (high | low) < 0 ? -1 : high * 16 + low;
+}
+
+// Characters of two or three UTF-8 bytes, each spelt "%XX", are how non-ASCII
+// subjects are written: the character at p (of `remaining` bytes) when it is
+// one of those and well-formed, 0 otherwise, which leaves it to the general
+// decoding. Its encoded form takes 6 bytes below U+0800, 9 above.
+char16_t EncodedCharacterAt(const char* p, std::size_t remaining) noexcept {
+  if (remaining < 6)
+    return 0;
+  const int lead = EncodedByteAt(p);
+  const int second = lead >= 0xC2 ? EncodedByteAt(p + 3) : -1;
+  if (lead <= 0xDF)
+    return second >= 0x80 && second <= 0xBF ? static_cast<char16_t>((lead & 0x1F) << 6 | (second & 0x3F)) : 0;
+  if (lead > 0xEF || remaining < 9)
+    return 0;
+  // No overlong forms, no surrogates.
+  const int low = lead == 0xE0 ? 0xA0 : 0x80;
+  const int high = lead == 0xED ? 0x9F : 0xBF;
+  const int third = EncodedByteAt(p + 6);
+  if (second < low || second > high || third < 0x80 || third > 0xBF)
+    return 0;
+  return static_cast<char16_t>((lead & 0x0F) << 12 | (second & 0x3F) << 6 | (third & 0x3F));
+}
+
 // Blocks are read where 16 bytes from the next one are readable, even past the
 // text's end, and only the bytes within the text are taken: the short end of a
 // field, and the plain runs between encoded characters, would otherwise go a
@@ -201,6 +232,11 @@ bool PercentDecodeUtf8(std::string_view text, const char* readableEnd, std::u16s
       out += plain;
       if (plain == 16 || bytes.AtEnd())
         continue;
+    }
+    if (const char16_t c = EncodedCharacterAt(bytes.Next(), bytes.Remaining())) {
+      *out++ = c;
+      bytes.Skip(c < 0x800 ? 6 : 9);
+      continue;
     }
     const unsigned char lead = bytes.Take();
     if (lead < 0x80) {
@@ -282,32 +318,8 @@ int FindColumnStarts(std::string_view line, std::size_t from, int wanted, std::s
 // allow for text inside the string itself (never the case here).
 void AssignText(std::string& target, std::string_view text) {
   ReleaseLongText(target, text.size());
-  if (text.size() > target.size()) {
-    target.clear();
-    target.append(text.data(), text.size());
-    return;
-  }
-  // Shrinking keeps the storage and writes no filler; fields are short, and
-  // copying them inline saves a call into the runtime per field.
-  target.resize(text.size());
-  char* const to = target.data();
-  const char* const from = text.data();
-  const std::size_t count = text.size();
-  if (count >= 16) {
-    for (std::size_t at = 0; at + 16 < count; at += 16)
-      std::memcpy(to + at, from + at, 16);
-    std::memcpy(to + count - 16, from + count - 16, 16);
-  } else if (count >= 8) {
-    std::memcpy(to, from, 8);
-    std::memcpy(to + count - 8, from + count - 8, 8);
-  } else if (count >= 4) {
-    std::memcpy(to, from, 4);
-    std::memcpy(to + count - 4, from + count - 4, 4);
-  } else if (count != 0) {
-    to[0] = from[0];
-    to[count / 2] = from[count / 2];
-    to[count - 1] = from[count - 1];
-  }
+  target.clear();
+  target.append(text.data(), text.size());
 }
 
 // Runs action; anything it raises becomes "<prefix><class>/<message>" in
@@ -764,7 +776,7 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   }
   const std::uint32_t wanted = Options.Fields;
   if (wanted & LogFieldVersion)
-    record.Version = Header.Version;
+    AssignText(record.Version, Header.Version);
   if (wanted & LogFieldServer) {
     if (Header.FieldColumns[FieldServer] != -1)
       AssignText(record.Server, Field(FieldServer));
@@ -773,8 +785,8 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   }
   if (wanted & LogFieldIP)
     AssignText(record.IP, ip);
-  // Every field that can fail to be cut has been cut by now: the order of
-  // these no longer matters.
+  // A field that cannot be cut has made the line an error by now, so these
+  // may be cut in any order.
   for (const TCopiedField& copied : CopiedFields)
     if (wanted & copied.Bit)
       AssignText(record.*copied.Text, Field(copied.Field));
