@@ -2,6 +2,7 @@
 
 #include "CivilDate_un.h"
 
+#include <cstring>
 #include <limits>
 
 #include "LogText_un.h"
@@ -83,10 +84,34 @@ int DaysInMonth(int year, int month) noexcept {
   return month == 2 && IsLeapYear(year) ? 29 : Days[month - 1];
 }
 
+// The vocabulary is made of letters only, and a byte equals a letter but for
+// case exactly when both agree with bit 5 set: eight bytes are compared at
+// once, without the general case folding.
+bool SameVocabularyWord(std::string_view text, std::string_view word) noexcept {
+  const std::size_t size = word.size();
+  if (text.size() != size)
+    return false;
+  const auto bytesAt = [](const char* p) {
+    std::uint64_t bytes = 0;
+    std::memcpy(&bytes, p, 8);
+    return bytes | 0x2020202020202020u;
+  };
+  if (size < 8) {
+    for (std::size_t i = 0; i < size; ++i)
+      if ((text[i] | 0x20) != (word[i] | 0x20))
+        return false;
+    return true;
+  }
+  for (std::size_t at = 0; at + 8 < size; at += 8)
+    if (bytesAt(text.data() + at) != bytesAt(word.data() + at))
+      return false;
+  return bytesAt(text.data() + size - 8) == bytesAt(word.data() + size - 8);
+}
+
 template <typename T, std::size_t N>
 bool FindText(const std::array<std::string_view, N>& texts, std::string_view text, T& value) noexcept {
   for (std::size_t i = 0; i < N; ++i)
-    if (SameTextAscii(texts[i], text)) {
+    if (SameVocabularyWord(text, texts[i])) {
       value = static_cast<T>(i);
       return true;
     }
@@ -135,20 +160,54 @@ constexpr TLegacyClass LegacyClasses[] = {
     {"AddToAutoSenderWhitelist", TLogEventClass::System, NoActions},
 };
 
+constexpr bool IsLetterWord(std::string_view word) noexcept {
+  for (const char c : word)
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')))
+      return false;
+  return !word.empty();
+}
+template <std::size_t N>
+constexpr bool AreLetterWords(const std::array<std::string_view, N>& words) noexcept {
+  for (const std::string_view word : words)
+    if (!IsLetterWord(word))
+      return false;
+  return true;
+}
+static_assert(AreLetterWords(EventClassLogTexts) && AreLetterWords(ActionLogTexts) &&
+                  AreLetterWords(SeverityLogTexts) && IsLetterWord("BeforeArrival") && IsLetterWord("OnArrival"),
+              "SameVocabularyWord compares letters only");
+static_assert([] {
+  for (const TLegacyClass& legacy : LegacyClasses)
+    if (!IsLetterWord(legacy.Text))
+      return false;
+  return true;
+}(), "SameVocabularyWord compares letters only");
+
 // The usual form of an address: four parts of one to three plain digits, each
 // at most 255. False for anything else, which takes the general conversion.
 bool TryPlainIPv4Value(std::string_view text, std::uint32_t& value) noexcept {
   const char* p = text.data();
   const char* const end = p + text.size();
+  const auto digitAt = [&end](const char* at) {
+    return at != end ? static_cast<unsigned>(static_cast<unsigned char>(*at)) - unsigned{'0'} : 10u;
+  };
   std::uint32_t result = 0;
   for (int part = 0; part < 4; ++part) {
     if (part > 0 && (p == end || *p++ != '.'))
       return false;
-    const char* const digits = p;
-    std::uint32_t octet = 0;
-    while (p < end && p - digits < 3 && *p >= '0' && *p <= '9')
-      octet = octet * 10 + static_cast<std::uint32_t>(*p++ - '0');
-    if (p == digits || octet > 255)
+    std::uint32_t octet = digitAt(p);
+    if (octet > 9)
+      return false;
+    ++p;
+    if (const unsigned second = digitAt(p); second <= 9) {
+      octet = octet * 10 + second;
+      ++p;
+      if (const unsigned third = digitAt(p); third <= 9) {
+        octet = octet * 10 + third;
+        ++p;
+      }
+    }
+    if (octet > 255)
       return false;
     result = (result << 8) | octet;
   }
@@ -187,6 +246,22 @@ bool StrToLogSeconds(std::string_view text, std::int64_t& seconds) {
   const std::int64_t days =
       DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + AutomationEpochToUnixEpochDays;
   seconds = days * 86400 + hour * 3600 + minute * 60 + second;
+  return true;
+}
+
+std::string_view TrimmedFieldText(std::string_view text) noexcept {
+  text = TrimText(text);
+  return text.size() == 1 && text[0] == '-' ? std::string_view() : text;
+}
+
+bool TLogSecondsReader::ReadNewDay(std::string_view text, std::int64_t& seconds) {
+  if (!StrToLogSeconds(text, seconds))
+    return false;
+  // The date part alone gives the day, whatever form its numbers took.
+  const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+  std::memcpy(Day, text.data(), sizeof Day);
+  DaySeconds = days * 86400;
+  HasDay = true;
   return true;
 }
 
@@ -247,7 +322,7 @@ bool StrToActions(std::string_view text, TLogActions& value) {
 bool StrToLegacyEventClass(std::string_view text, TLogEventClass& eventClass, TLogActions& actions) {
   actions.Clear();
   for (const TLegacyClass& legacy : LegacyClasses)
-    if (SameTextAscii(legacy.Text, text)) {
+    if (SameVocabularyWord(text, legacy.Text)) {
       eventClass = legacy.Class;
       actions.Bits = legacy.Actions;
       return true;
@@ -256,9 +331,9 @@ bool StrToLegacyEventClass(std::string_view text, TLogEventClass& eventClass, TL
 }
 
 bool StrToFilteringPoint(std::string_view text, TFilteringPoint& value) {
-  if (SameTextAscii(text, "BeforeArrival"))
+  if (SameVocabularyWord(text, "BeforeArrival"))
     value = TFilteringPoint::BeforeArrival;
-  else if (SameTextAscii(text, "OnArrival"))
+  else if (SameVocabularyWord(text, "OnArrival"))
     value = TFilteringPoint::OnArrival;
   else if (text.empty() || text == "-")
     value = TFilteringPoint::NonFiltering;

@@ -95,10 +95,14 @@ int HexDigit(char c) noexcept { return HexDigitValues[static_cast<unsigned char>
 // without two digits included) is itself. Decoding never lengthens the text.
 class TPercentDecodedBytes {
 public:
-  explicit TPercentDecodedBytes(std::string_view text) noexcept : At(text.data()), End(At + text.size()) {}
+  // readableEnd: where the memory that holds the text ends (at or after the
+  // text's end), so that blocks may be read across the text's end.
+  TPercentDecodedBytes(std::string_view text, const char* readableEnd) noexcept
+      : At(text.data()), End(At + text.size()), ReadableEnd(readableEnd) {}
 
   bool AtEnd() const noexcept { return At == End; }
   std::size_t Remaining() const noexcept { return static_cast<std::size_t>(End - At); }
+  std::size_t ReadableAhead() const noexcept { return static_cast<std::size_t>(ReadableEnd - At); }
   // The encoded text not yet taken, and a way past a part of it taken elsewhere.
   const char* Next() const noexcept { return At; }
   void Skip(std::size_t count) noexcept { At += count; }
@@ -120,6 +124,7 @@ public:
 private:
   const char* At;
   const char* End;
+  const char* ReadableEnd;
 };
 
 // A record is reused line after line; after a long line its texts give their
@@ -127,17 +132,80 @@ private:
 constexpr std::size_t RetainedTextCapacity = std::size_t{1} << 20;
 
 template <typename TText>
-void ReleaseLongText(TText& text, std::size_t needed) {
-  if (text.capacity() > RetainedTextCapacity && needed < text.capacity() / 4)
-    TText().swap(text);
+void DropStorage(TText& text) {
+  TText().swap(text);
 }
 
-void PercentDecode(std::string_view text, std::string& bytes) {
+template <typename TText>
+void ReleaseLongText(TText& text, std::size_t needed) {
+  if (text.capacity() > RetainedTextCapacity && needed < text.capacity() / 4) [[unlikely]]
+    DropStorage(text);
+}
+
+// Of the 16 bytes at p, copies those before the first "%" or "+" to out and
+// returns how many (16 when there is none); out must have room for 16.
+std::size_t CopyPlainPercentText16(const char* p, char* out) noexcept {
+  using namespace bytescan_detail;
+  std::memcpy(out, p, 16);
+  const std::uint32_t stops = Matches16(p, Pattern('%')) | Matches16(p, Pattern('+'));
+  return stops == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(stops));
+}
+
+// The byte "%XX" at p spells, or -1 when p holds no "%XX"; p has 3 bytes.
+int EncodedByteAt(const char* p) noexcept {
+  if (p[0] != '%')
+    return -1;
+  const int high = HexDigit(p[1]);
+  const int low = HexDigit(p[2]);
+  return (high | low) < 0 ? -1 : high * 16 + low;
+}
+
+// Characters of two or three UTF-8 bytes, each spelt "%XX", are how non-ASCII
+// subjects are written: the character at p (of `remaining` bytes) when it is
+// one of those and well-formed, 0 otherwise, which leaves it to the general
+// decoding. Its encoded form takes 6 bytes below U+0800, 9 above.
+char16_t EncodedCharacterAt(const char* p, std::size_t remaining) noexcept {
+  if (remaining < 6)
+    return 0;
+  const int lead = EncodedByteAt(p);
+  const int second = lead >= 0xC2 ? EncodedByteAt(p + 3) : -1;
+  if (lead <= 0xDF)
+    return second >= 0x80 && second <= 0xBF ? static_cast<char16_t>((lead & 0x1F) << 6 | (second & 0x3F)) : 0;
+  if (lead > 0xEF || remaining < 9)
+    return 0;
+  // No overlong forms, no surrogates.
+  const int low = lead == 0xE0 ? 0xA0 : 0x80;
+  const int high = lead == 0xED ? 0x9F : 0xBF;
+  const int third = EncodedByteAt(p + 6);
+  if (second < low || second > high || third < 0x80 || third > 0xBF)
+    return 0;
+  return static_cast<char16_t>((lead & 0x0F) << 12 | (second & 0x3F) << 6 | (third & 0x3F));
+}
+
+// Blocks are read where 16 bytes from the next one are readable, even past the
+// text's end, and only the bytes within the text are taken: the short end of a
+// field, and the plain runs between encoded characters, would otherwise go a
+// byte at a time. Out has room for a block past the decoded text.
+constexpr std::size_t BlockRoom = 16;
+
+void PercentDecode(std::string_view text, const char* readableEnd, std::string& bytes) {
   ReleaseLongText(bytes, text.size());
-  bytes.resize(text.size());
+  if (text.empty()) {
+    bytes.clear();
+    return;
+  }
+  bytes.resize(text.size() + BlockRoom);
   char* out = bytes.data();
-  for (TPercentDecodedBytes decoded(text); !decoded.AtEnd();)
+  for (TPercentDecodedBytes decoded(text, readableEnd); !decoded.AtEnd();) {
+    if (*decoded.Next() != '%' && decoded.ReadableAhead() >= 16) {
+      const std::size_t plain = std::min(CopyPlainPercentText16(decoded.Next(), out), decoded.Remaining());
+      decoded.Skip(plain);
+      out += plain;
+      if (plain == 16 || decoded.AtEnd())
+        continue;
+    }
     *out++ = static_cast<char>(decoded.Take());
+  }
   bytes.resize(static_cast<std::size_t>(out - bytes.data()));
 }
 
@@ -145,21 +213,30 @@ void PercentDecode(std::string_view text, std::string& bytes) {
 // forms, encoded surrogates and values above U+10FFFF are ill-formed.
 // Characters above U+FFFF become surrogate pairs. UTF-16 never takes more units
 // than UTF-8 takes bytes, so the result is sized once and trimmed. On failure
-// it is left unspecified.
-bool PercentDecodeUtf8(std::string_view text, std::u16string& result) {
+// it is left unspecified. readableEnd as for TPercentDecodedBytes.
+bool PercentDecodeUtf8(std::string_view text, const char* readableEnd, std::u16string& result) {
   ReleaseLongText(result, text.size());
-  result.resize(text.size());
+  if (text.empty()) {
+    result.clear();
+    return true;
+  }
+  result.resize(text.size() + BlockRoom);
   char16_t* out = result.data();
-  TPercentDecodedBytes bytes(text);
+  TPercentDecodedBytes bytes(text, readableEnd);
   while (!bytes.AtEnd()) {
-    // Plain runs a block at a time; there is room, because out never runs
-    // ahead of the input.
-    if (bytes.Remaining() >= 16) {
-      const std::size_t plain = WidenPlainPercentText16(bytes.Next(), out);
+    // Plain runs a block at a time. Encoded characters come in runs, where a
+    // block would stop at once.
+    if (*bytes.Next() != '%' && bytes.ReadableAhead() >= 16) {
+      const std::size_t plain = std::min(WidenPlainPercentText16(bytes.Next(), out), bytes.Remaining());
       bytes.Skip(plain);
       out += plain;
-      if (plain == 16)
+      if (plain == 16 || bytes.AtEnd())
         continue;
+    }
+    if (const char16_t c = EncodedCharacterAt(bytes.Next(), bytes.Remaining())) {
+      *out++ = c;
+      bytes.Skip(c < 0x800 ? 6 : 9);
+      continue;
     }
     const unsigned char lead = bytes.Take();
     if (lead < 0x80) {
@@ -209,6 +286,11 @@ bool PercentDecodeUtf8(std::string_view text, std::u16string& result) {
   return true;
 }
 
+// The blanks of the last, short block of a line, which must not be read past.
+std::uint64_t LineTailBlanks(std::string_view line, std::size_t chunk) noexcept {
+  return ByteMask64(line.data() + chunk, line.size() - chunk, ' ');
+}
+
 // Stores one past each of the first `wanted` blanks of the line from `from`
 // on and returns how many it found. Only the blanks that bound a listed column are wanted, so
 // the scan stops before a free-text last column. Blanks are dense and
@@ -217,12 +299,12 @@ bool PercentDecodeUtf8(std::string_view text, std::u16string& result) {
 int FindColumnStarts(std::string_view line, std::size_t from, int wanted, std::size_t* starts) noexcept {
   int found = 0;
   for (std::size_t chunk = from; found < wanted && chunk < line.size(); chunk += 64) {
-    for (std::uint64_t blanks = ByteMask64(line.data() + chunk, std::min<std::size_t>(64, line.size() - chunk), ' ');
-         blanks != 0;
-         blanks &= blanks - 1) {
+    const std::size_t rest = line.size() - chunk;
+    std::uint64_t blanks = rest >= 64 ? ByteMask64(line.data() + chunk, 64, ' ') : LineTailBlanks(line, chunk);
+    for (; blanks != 0; blanks &= blanks - 1) {
       starts[found++] = chunk + static_cast<std::size_t>(std::countr_zero(blanks)) + 1;
       if (found == wanted)
-        break;
+        return found;
     }
   }
   return found;
@@ -497,6 +579,8 @@ void TLogFileReader::ApplyFields(std::string_view value) {
 
 void TLogFileReader::SetReadOptions(const TLogReadOptions& options) {
   Options = options;
+  Windowed = options.TimeFrom != std::numeric_limits<std::int64_t>::min() ||
+             options.TimeTo != std::numeric_limits<std::int64_t>::max();
   PlanFieldCuts();
 }
 
@@ -508,6 +592,18 @@ constexpr std::pair<std::uint32_t, int> FieldOfRecordField[] = {
     {LogFieldMessageID, FieldMessageID},   {LogFieldSender, FieldSender},       {LogFieldRecipients, FieldRecipients},
     {LogFieldSubject, FieldSubject},       {LogFieldHeloDomain, FieldHeloDomain}, {LogFieldMessage, FieldMessage}};
 
+// The fields copied into the record as they stand.
+struct TCopiedField {
+  std::uint32_t Bit;
+  int Field;
+  std::string TLogRecord::*Text;
+};
+constexpr TCopiedField CopiedFields[] = {{LogFieldSource, FieldSource, &TLogRecord::Source},
+                                         {LogFieldMessageID, FieldMessageID, &TLogRecord::MessageID},
+                                         {LogFieldSender, FieldSender, &TLogRecord::Sender},
+                                         {LogFieldRecipients, FieldRecipients, &TLogRecord::Recipients},
+                                         {LogFieldMessage, FieldMessage, &TLogRecord::Message}};
+
 } // namespace
 
 void TLogFileReader::PlanFieldCuts() {
@@ -515,7 +611,8 @@ void TLogFileReader::PlanFieldCuts() {
     const std::int32_t column = Header.FieldColumns[static_cast<std::size_t>(field)];
     TFieldCut& cut = FieldCuts[static_cast<std::size_t>(field)];
     if (column == -1) {
-      cut.First = AbsentField;
+      cut.First = 0;
+      cut.Last = AbsentBound;
     } else if (column < 1 || column > LastColumn) {
       cut.First = UnaddressableField;
     } else {
@@ -526,7 +623,7 @@ void TLogFileReader::PlanFieldCuts() {
   }
   const auto boundsOf = [&](int field) {
     const TFieldCut cut = FieldCuts[static_cast<std::size_t>(field)];
-    return cut.First < 0 ? 0 : cut.Last == LineEndBound ? cut.First : cut.Last;
+    return cut.First < 0 || cut.Last == AbsentBound ? 0 : cut.Last == LineEndBound ? cut.First : cut.Last;
   };
   const auto unaddressable = [&](std::initializer_list<int> fields) {
     return std::any_of(fields.begin(), fields.end(),
@@ -546,16 +643,15 @@ void TLogFileReader::PlanFieldCuts() {
 
 inline std::string_view TLogFileReader::Field(int fieldNumber) const {
   const TFieldCut cut = FieldCuts[static_cast<std::size_t>(fieldNumber)];
-  if (cut.First < 0) {
-    if (cut.First == AbsentField)
-      return {};
+  if (cut.First < 0) // a field that cannot be cut is the line's error
     RaiseRangeError();
-  }
   const std::size_t begin = ColumnBounds[static_cast<std::size_t>(cut.First)];
   const std::size_t end = ColumnBounds[static_cast<std::size_t>(cut.Last)] - 1;
-  if (begin > end) // the line has fewer columns
+  if (begin >= end) // empty, or the line has fewer columns
     return {};
-  const std::string_view text = TrimText(std::string_view(Line.data() + begin, end - begin));
+  const std::string_view text(Line.data() + begin, end - begin);
+  if (static_cast<unsigned char>(text.front()) <= ' ' || static_cast<unsigned char>(text.back()) <= ' ')
+    return TrimmedFieldText(text);
   return text.size() == 1 && text[0] == '-' ? std::string_view() : text;
 }
 
@@ -569,12 +665,15 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
 
   Line = line;
   const std::size_t beyondLine = line.size() + 1;
-  int found = FindColumnStarts(line, 0, CheckBounds, ColumnBounds.data() + 1);
-  std::fill(ColumnBounds.begin() + 1 + found, ColumnBounds.begin() + 1 + CheckBounds, beyondLine);
+  // Without a time window nearly every line gives a record: the blanks of the
+  // wanted fields are then found in the same pass as those of the checked ones.
+  const int scannedBounds = Windowed ? CheckBounds : WantedBounds;
+  int found = FindColumnStarts(line, 0, scannedBounds, ColumnBounds.data() + 1);
+  std::fill(ColumnBounds.begin() + 1 + found, ColumnBounds.begin() + 1 + scannedBounds, beyondLine);
   ColumnBounds[LineEndBound] = beyondLine;
 
   std::int64_t time = 0;
-  if (!StrToLogSeconds(Field(FieldDateTime), time))
+  if (!LogSeconds.Read(Field(FieldDateTime), time))
     return false;
   if (Header.FieldColumns[FieldAction] != -1) {
     if (!StrToEventClass(Field(FieldClass), record.Class) || !StrToActions(Field(FieldAction), record.Actions))
@@ -600,9 +699,7 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   record.LineNr = RecordsRead++;
   record.LogMode = Header.Verbose;
 
-  const bool windowed = Options.TimeFrom != std::numeric_limits<std::int64_t>::min() ||
-                        Options.TimeTo != std::numeric_limits<std::int64_t>::max();
-  if (windowed || (Options.Fields & LogFieldTime)) {
+  if (Windowed || (Options.Fields & LogFieldTime)) {
     // The log's zone gives the UTC instant; the local zone's rules at that
     // instant give its local time.
     const std::int64_t local =
@@ -612,37 +709,33 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
     record.Time = AutomationDateFromSeconds(local);
   }
 
-  if (WantedBounds > CheckBounds) {
+  if (WantedBounds > scannedBounds) {
     // Past the blanks already found, unless the line had fewer.
-    if (found == CheckBounds)
-      found += FindColumnStarts(line, ColumnBounds[static_cast<std::size_t>(CheckBounds)], WantedBounds - CheckBounds,
-                                ColumnBounds.data() + 1 + CheckBounds);
+    if (found == scannedBounds)
+      found += FindColumnStarts(line, ColumnBounds[static_cast<std::size_t>(scannedBounds)],
+                                WantedBounds - scannedBounds, ColumnBounds.data() + 1 + scannedBounds);
     std::fill(ColumnBounds.begin() + 1 + found, ColumnBounds.begin() + 1 + WantedBounds, beyondLine);
   }
   const std::uint32_t wanted = Options.Fields;
   if (wanted & LogFieldVersion)
-    record.Version = Header.Version;
+    AssignText(record.Version, Header.Version);
   if (wanted & LogFieldServer) {
     if (Header.FieldColumns[FieldServer] != -1)
       AssignText(record.Server, Field(FieldServer));
     else
       AssignText(record.Server, Header.ServerName);
   }
-  if (wanted & LogFieldSource)
-    AssignText(record.Source, Field(FieldSource));
   if (wanted & LogFieldIP)
     AssignText(record.IP, ip);
-  if (wanted & LogFieldMessageID)
-    AssignText(record.MessageID, Field(FieldMessageID));
-  if (wanted & LogFieldSender)
-    AssignText(record.Sender, Field(FieldSender));
-  if (wanted & LogFieldRecipients)
-    AssignText(record.Recipients, Field(FieldRecipients));
-  if ((wanted & LogFieldSubject) && !PercentDecodeUtf8(Field(FieldSubject), record.Subject))
+  // Every field that can fail to be cut has been cut by now: the order of
+  // these no longer matters.
+  for (const TCopiedField& copied : CopiedFields)
+    if (wanted & copied.Bit)
+      AssignText(record.*copied.Text, Field(copied.Field));
+  const char* const lineEnd = line.data() + line.size();
+  if ((wanted & LogFieldSubject) && !PercentDecodeUtf8(Field(FieldSubject), lineEnd, record.Subject))
     record.Subject.clear();
   if (wanted & LogFieldHeloDomain)
-    PercentDecode(Field(FieldHeloDomain), record.HeloDomain);
-  if (wanted & LogFieldMessage)
-    AssignText(record.Message, Field(FieldMessage));
+    PercentDecode(Field(FieldHeloDomain), lineEnd, record.HeloDomain);
   return true;
 }

@@ -184,15 +184,17 @@ private:
   THeaderState Header;
   std::string OpenedFileName;
   TLocalTimeConverter LocalTime;
+  TLogSecondsReader LogSeconds;
 
   // Where a field is cut from a data line: between the bounds First and Last
-  // of ColumnBounds. First is AbsentField for a field the list does not name
-  // and UnaddressableField for one that cannot be read (column 0 or past
-  // LastColumn). Derived from FieldColumns.
-  static constexpr std::int8_t AbsentField = -1;
+  // of ColumnBounds. A field the list does not name runs from bound 0 to
+  // AbsentBound, which is always empty; First is UnaddressableField for one
+  // that cannot be read (column 0 or past LastColumn). Derived from
+  // FieldColumns.
   static constexpr std::int8_t UnaddressableField = -2;
   // Index of the bound that stands for the end of the line.
   static constexpr std::int8_t LineEndBound = LastColumn;
+  static constexpr std::int8_t AbsentBound = LastColumn + 1;
   struct TFieldCut {
     std::int8_t First = UnaddressableField;
     std::int8_t Last = 0;
@@ -208,11 +210,12 @@ private:
   bool UnaddressableBeforeIP = false;
   bool UnaddressableAfterIP = false;
   TLogReadOptions Options;
+  bool Windowed = false; // Options has a time window
 
   // Per-line scratch, kept to reuse its storage. Bound k (1-13) is one past the
   // k-th blank of the line, or the line's length + 1 when it has fewer blanks;
-  // bound 0 is 0 and LineEndBound the line's length + 1. A field runs from its
-  // First bound to one before its Last bound.
+  // bound 0 is 0, LineEndBound the line's length + 1 and AbsentBound 1. A
+  // field runs from its First bound to one before its Last bound.
   std::string_view Line;
-  std::array<std::size_t, LastColumn + 1> ColumnBounds{};
+  std::array<std::size_t, AbsentBound + 1> ColumnBounds{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
 };

@@ -2,14 +2,15 @@
 
 #include <msdaguid.h>
 
-#include <atomic>
+using dataconvert_detail::sharedConvert;
 
-namespace {
 // Concurrent trees read the pointer without a lock; only creation and the
 // unload-time release take the lock. The conversion library is registered for
 // both threading models and keeps no per-call state, so one object serves
 // every apartment.
-std::atomic<IDataConvert*> sharedConvert{nullptr};
+std::atomic<IDataConvert*> dataconvert_detail::sharedConvert{nullptr};
+
+namespace {
 SRWLOCK sharedConvertLock = SRWLOCK_INIT;
 
 // Once an apartment that loaded the conversion library is torn down, COM may
@@ -49,8 +50,7 @@ public:
 };
 }  // namespace
 
-IDataConvert* GetDataConvert() noexcept {
-  if (IDataConvert* convert = sharedConvert.load(std::memory_order_acquire)) return convert;
+IDataConvert* dataconvert_detail::CreateSharedConvert() noexcept {
   TExclusive lock;
   IDataConvert* convert = sharedConvert.load(std::memory_order_relaxed);
   if (!convert) {

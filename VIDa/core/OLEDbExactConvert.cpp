@@ -5,6 +5,11 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define OLEDB_EXACTCONVERT_SSE2 1
+#endif
+
 #include "OLEDbTypes.h"
 
 namespace {
@@ -23,6 +28,70 @@ bool SingleByteSystemCodePage() noexcept {
     return GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
   }();
   return single;
+}
+
+// Whether the system code page maps 0x00-0x7F to the same UTF-16 units and
+// back, as every Windows code page of one byte per character does; asked of
+// the platform once rather than assumed.
+bool AsciiUnchanged() noexcept {
+  static const bool unchanged = [] {
+    char narrow[128];
+    wchar_t wide[128];
+    char back[128];
+    for (int i = 0; i < 128; ++i) narrow[i] = static_cast<char>(i);
+    if (MultiByteToWideChar(CP_ACP, 0, narrow, 128, wide, 128) != 128) return false;
+    if (WideCharToMultiByte(CP_ACP, 0, wide, 128, back, 128, nullptr, nullptr) != 128) return false;
+    for (int i = 0; i < 128; ++i)
+      if (wide[i] != static_cast<wchar_t>(i) || back[i] != narrow[i]) return false;
+    return true;
+  }();
+  return unchanged;
+}
+
+#if defined(OLEDB_EXACTCONVERT_SSE2)
+// Widens the 8 bytes at text to out when all are ASCII.
+bool WidenEightAscii(const char* text, wchar_t* out) noexcept {
+  const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(text));
+  if (_mm_movemask_epi8(bytes) != 0) return false;
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, _mm_setzero_si128()));
+  return true;
+}
+
+// Widens the ASCII text before the first other byte with whole blocks, the
+// last one ending at count and overlapping units already written with the
+// same values; answers how many units are widened for certain.
+std::size_t WidenAsciiBlocks(const char* text, std::size_t count, wchar_t* out) noexcept {
+  if (count < 8) return 0;
+  if (count < 16) {
+    if (!WidenEightAscii(text, out)) return 0;
+    return WidenEightAscii(text + count - 8, out + count - 8) ? count : 8;
+  }
+  const __m128i zero = _mm_setzero_si128();
+  for (std::size_t i = 0;; i += 16) {
+    if (count - i < 16) i = count - 16;
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    if (_mm_movemask_epi8(bytes) != 0) return i;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(bytes, zero));
+    if (i + 16 == count) return count;
+  }
+}
+#endif
+
+// Widens count characters of single-byte text. Log text is nearly all ASCII:
+// that part is widened here; from the first other byte on, the platform
+// converts, one byte being one character.
+bool WidenSingleByte(const char* text, std::size_t count, wchar_t* out) noexcept {
+  std::size_t i = 0;
+  if (AsciiUnchanged()) {
+#if defined(OLEDB_EXACTCONVERT_SSE2)
+    i = WidenAsciiBlocks(text, count, out);
+#endif
+    for (; i < count && static_cast<unsigned char>(text[i]) < 0x80; ++i) out[i] = static_cast<wchar_t>(text[i]);
+    if (i == count) return true;
+  }
+  const int n = static_cast<int>(count - i);
+  return MultiByteToWideChar(CP_ACP, 0, text + i, n, out + i, n) == n;
 }
 
 // A text to convert: single-byte in the system code page, or UTF-16.
@@ -48,8 +117,7 @@ struct TText {
       std::memcpy(out, Wide, count * sizeof(wchar_t));
       return true;
     }
-    const int n = static_cast<int>(count);
-    return MultiByteToWideChar(CP_ACP, 0, Narrow, n, out, n) == n;
+    return WidenSingleByte(Narrow, count, out);
   }
 };
 
@@ -188,26 +256,37 @@ T Load(const void* source) noexcept {
 }
 
 // A value of a fixed-size type as a VARIANT of the same type.
+template <class T>
+void PutOwnType(void* destination, VARTYPE type, const void* source) noexcept {
+  const T value = Load<T>(source);
+  PutVariant(destination, type, &value, sizeof value);
+}
+
 bool OwnTypeToVariant(DBTYPE sourceType, const void* source, void* destination, TConversionOutcome& outcome) noexcept {
-  VARTYPE type;
+  const auto type = static_cast<VARTYPE>(sourceType);
   switch (sourceType) {
+    case DBTYPE_I1:
+    case DBTYPE_UI1:
+      PutOwnType<std::uint8_t>(destination, type, source);
+      break;
     case DBTYPE_I2:
+    case DBTYPE_UI2:
+    case DBTYPE_BOOL:
+      PutOwnType<std::uint16_t>(destination, type, source);
+      break;
     case DBTYPE_I4:
+    case DBTYPE_UI4:
     case DBTYPE_R4:
+      PutOwnType<std::uint32_t>(destination, type, source);
+      break;
     case DBTYPE_R8:
     case DBTYPE_CY:
     case DBTYPE_DATE:
-    case DBTYPE_BOOL:
-    case DBTYPE_I1:
-    case DBTYPE_UI1:
-    case DBTYPE_UI2:
-    case DBTYPE_UI4:
-      type = static_cast<VARTYPE>(sourceType);
+      PutOwnType<std::uint64_t>(destination, type, source);
       break;
     default:
       return false;
   }
-  PutVariant(destination, type, source, static_cast<std::size_t>(TypeSize(sourceType)));
   Succeed(outcome, sizeof(VARIANT));
   return true;
 }
@@ -277,35 +356,72 @@ bool TConversionMemo::Replayable(const TRequest& request) noexcept {
          IsPlainValueType(request.DestinationType);
 }
 
-std::size_t TConversionMemo::SlotOf(const TRequest& request) noexcept {
-  std::uint64_t hash = 1469598103934665603ull;
-  const auto* bytes = static_cast<const unsigned char*>(request.Source);
-  for (DBLENGTH i = 0; i < request.SourceLength; ++i) hash = (hash ^ bytes[i]) * 1099511628211ull;
-  hash = (hash ^ request.DestinationType) * 1099511628211ull;
-  hash = (hash ^ request.MaxLength) * 1099511628211ull;
-  return static_cast<std::size_t>(hash ^ (hash >> 29)) % std::tuple_size_v<decltype(entries_)>;
+namespace {
+// The bytes of a short value as a word; a typed load for the common sizes,
+// since a word read back from narrower stores stalls.
+std::uint64_t WordOf(const void* source, std::size_t length) noexcept {
+  switch (length) {
+    case 2:
+      return Load<std::uint16_t>(source);
+    case 4:
+      return Load<std::uint32_t>(source);
+    case 8:
+      return Load<std::uint64_t>(source);
+    default: {
+      std::uint64_t word = 0;
+      std::memcpy(&word, source, length);
+      return word;
+    }
+  }
 }
 
-bool TConversionMemo::Matches(const TEntry& entry, const TRequest& request) noexcept {
-  return entry.Valid && entry.SourceType == request.SourceType && entry.DestinationType == request.DestinationType &&
-         entry.SourceLength == request.SourceLength && entry.MaxLength == request.MaxLength &&
-         entry.Precision == request.Precision && entry.Scale == request.Scale &&
-         entry.SourceStatus == request.SourceStatus &&
-         std::memcmp(entry.Source.data(), request.Source, request.SourceLength) == 0;
+// A short copy of a size known only now: words, never a string instruction.
+void CopyShort(void* destination, const unsigned char* source, std::size_t length) noexcept {
+  auto* out = static_cast<unsigned char*>(destination);
+  if (length >= 8) {
+    std::size_t i = 0;
+    for (; length - i >= 8; i += 8) std::memcpy(out + i, source + i, 8);
+    if (i < length) std::memcpy(out + length - 8, source + length - 8, 8);
+    return;
+  }
+  for (std::size_t i = 0; i < length; ++i) out[i] = source[i];
+}
+}  // namespace
+
+bool TConversionMemo::KeyOf(const TRequest& request, TKey& key) noexcept {
+  if (request.SourceLength > MaxSource) return false;
+  const auto* source = static_cast<const unsigned char*>(request.Source);
+  const std::size_t length = request.SourceLength;
+  key.Source[0] = WordOf(source, std::min<std::size_t>(length, 8));
+  key.Source[1] = length > 8 ? WordOf(source + 8, length - 8) : 0;
+  key.Types = request.SourceType | std::uint64_t{request.DestinationType} << 16 |
+              std::uint64_t{request.Precision} << 32 | std::uint64_t{request.Scale} << 40;
+  key.SourceLength = request.SourceLength;
+  key.MaxLength = request.MaxLength;
+  key.SourceStatus = request.SourceStatus;
+  return true;
+}
+
+std::size_t TConversionMemo::SlotOf(const TKey& key) noexcept {
+  const std::uint64_t mixed = key.Source[0] ^ (key.Source[1] << 1) ^ (key.Types << 3) ^ (key.MaxLength << 7);
+  return static_cast<std::size_t>((mixed * 0x9E3779B97F4A7C15ull) >> 59) % std::tuple_size_v<decltype(entries_)>;
 }
 
 bool TConversionMemo::Recall(const TRequest& request, void* destination, TConversionOutcome& outcome) const noexcept {
-  if (!Replayable(request)) return false;
-  const TEntry& entry = entries_[SlotOf(request)];
-  if (!Matches(entry, request)) return false;
-  std::memcpy(destination, entry.Output.data(), entry.Written);
+  // Only replayable requests are remembered, so a match is one.
+  TKey key;
+  if (!KeyOf(request, key)) return false;
+  const TEntry& entry = entries_[SlotOf(key)];
+  if (!entry.Valid || !(entry.Key == key)) return false;
+  CopyShort(destination, entry.Output.data(), entry.Written);
   outcome = entry.Outcome;
   return true;
 }
 
 void TConversionMemo::Remember(const TRequest& request, const void* destination,
                                const TConversionOutcome& outcome) noexcept {
-  if (!Replayable(request) || outcome.Result != S_OK) return;
+  TKey key;
+  if (!Replayable(request) || !KeyOf(request, key) || outcome.Result != S_OK) return;
   if (outcome.Status != DBSTATUS_S_OK && outcome.Status != DBSTATUS_S_TRUNCATED) return;
   std::size_t written;
   if (request.DestinationType == DBTYPE_STR || request.DestinationType == DBTYPE_WSTR) {
@@ -315,17 +431,10 @@ void TConversionMemo::Remember(const TRequest& request, const void* destination,
     if (written > MaxOutput) written = 0;
   }
   if (written == 0) return;
-  TEntry& entry = entries_[SlotOf(request)];
+  TEntry& entry = entries_[SlotOf(key)];
   entry.Valid = true;
-  entry.SourceType = request.SourceType;
-  entry.DestinationType = request.DestinationType;
-  entry.Precision = request.Precision;
-  entry.Scale = request.Scale;
-  entry.SourceLength = request.SourceLength;
-  entry.MaxLength = request.MaxLength;
-  entry.SourceStatus = request.SourceStatus;
+  entry.Key = key;
   entry.Outcome = outcome;
   entry.Written = static_cast<std::uint8_t>(written);
-  std::memcpy(entry.Source.data(), request.Source, request.SourceLength);
   std::memcpy(entry.Output.data(), destination, written);
 }

@@ -58,24 +58,28 @@ public:
 private:
   static constexpr std::size_t MaxSource = 16;
   static constexpr std::size_t MaxOutput = 96;
+  // Everything an answer depends on, in words compared at once: a lookup is
+  // made for every boolean and date of every row.
+  struct TKey {
+    std::uint64_t Source[MaxSource / 8];
+    std::uint64_t Types;
+    std::uint64_t SourceLength;
+    std::uint64_t MaxLength;
+    std::uint64_t SourceStatus;
+    bool operator==(const TKey&) const noexcept = default;
+  };
   struct TEntry {
     bool Valid = false;
-    DBTYPE SourceType = 0;
-    DBTYPE DestinationType = 0;
-    BYTE Precision = 0;
-    BYTE Scale = 0;
     std::uint8_t Written = 0;
-    DBLENGTH SourceLength = 0;
-    DBLENGTH MaxLength = 0;
-    DBSTATUS SourceStatus = 0;
+    TKey Key{};
     TConversionOutcome Outcome;
-    std::array<unsigned char, MaxSource> Source{};
     std::array<unsigned char, MaxOutput> Output{};
   };
 
   static bool Replayable(const TRequest& request) noexcept;
-  static std::size_t SlotOf(const TRequest& request) noexcept;
-  static bool Matches(const TEntry& entry, const TRequest& request) noexcept;
+  // False for a source too long to be remembered.
+  static bool KeyOf(const TRequest& request, TKey& key) noexcept;
+  static std::size_t SlotOf(const TKey& key) noexcept;
 
   std::array<TEntry, 32> entries_{};
 };

@@ -159,21 +159,27 @@ void TOleDbRowsetData::ConvertData(DBTYPE sourceType, DBTYPE destinationType, co
   // Without the converter no conversion is made, not even the exact ones.
   if (!convert) NotImplemented(L"TOleDbRowsetData.ConvertData");
   const DBSTATUS sourceStatus = status;
-  const TConversionMemo::TRequest request{sourceType,           destinationType, source, sourceLength,
-                                          destinationMaxLength, precision,       scale,  sourceStatus};
+  // The outcome stays in locals until it is final: status and length are
+  // the caller's, written once.
   TConversionOutcome outcome;
-  HRESULT hr;
-  if ((sourceStatus == DBSTATUS_S_OK && ConvertExactly(sourceType, destinationType, source, sourceLength, destination,
-                                                       destinationMaxLength, outcome)) ||
-      conversionMemo_.Recall(request, destination, outcome)) {
-    hr = outcome.Result;
-    status = outcome.Status;
-    destinationLength = outcome.Length;
-  } else {
-    hr = convert->DataConvert(sourceType, destinationType, sourceLength, &destinationLength, const_cast<void*>(source),
-                              destination, destinationMaxLength, sourceStatus, &status, precision, scale, 0);
-    conversionMemo_.Remember(request, destination, {hr, status, destinationLength});
+  if (sourceStatus != DBSTATUS_S_OK || !ConvertExactly(sourceType, destinationType, source, sourceLength, destination,
+                                                      destinationMaxLength, outcome)) {
+    const TConversionMemo::TRequest request{sourceType,           destinationType, source, sourceLength,
+                                            destinationMaxLength, precision,       scale,  sourceStatus};
+    if (!conversionMemo_.Recall(request, destination, outcome)) {
+      DBLENGTH length = destinationLength;
+      DBSTATUS converted = sourceStatus;
+      outcome.Result = convert->DataConvert(sourceType, destinationType, sourceLength, &length,
+                                            const_cast<void*>(source), destination, destinationMaxLength,
+                                            sourceStatus, &converted, precision, scale, 0);
+      outcome.Status = converted;
+      outcome.Length = length;
+      conversionMemo_.Remember(request, destination, outcome);
+    }
   }
+  destinationLength = outcome.Length;
+  status = outcome.Status;
+  const HRESULT hr = outcome.Result;
   if (SUCCEEDED(hr) && status != DBSTATUS_E_BADACCESSOR) return;
   if (hr == E_OUTOFMEMORY) throw EOleDbException(hr);
   // A value the converter refuses is this binding's failure; the others

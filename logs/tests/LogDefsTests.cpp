@@ -38,6 +38,29 @@ TEST(LogDefs, DateTimeNumbersWithBlanksOrSigns) {
   EXPECT_EQ(-1, value);
 }
 
+// Lines of one day reuse the day read last: whatever the line before gave,
+// each text must convert as on its own.
+TEST(LogDefs, DateTimeOfLinesThatShareTheirDay) {
+  constexpr std::int64_t Day = 40968 * std::int64_t{86400}; // 2012-02-29
+  const struct {
+    const char* Text;
+    std::int64_t Seconds; // -1: not a date-time
+  } lines[] = {{"2012-02-29T23:59:59", Day + 86399}, {"2012-02-29T 1:+5:-0", Day + 3900},
+               {"2012-02-29T24:00:00", -1},          {"2012-02-29T09:60:00", -1},
+               {"2012-02-29T00:00:9 ", -1},          {"2012-02-29X00:00:09", -1},
+               {"2012-02-29T00:00:09", Day + 9},     {"2012-02-30T00:00:00", -1},
+               {"2012-02-29T00:00:1x", -1},          {"2012-03-01T08:00:00", Day + 86400 + 28800},
+               {"2012-02-29T12:00:00", Day + 43200}, {"+012-02-29T00:00: 9", -689517 * std::int64_t{86400} + 9},
+               {"+012-02-29T00:00:10", -689517 * std::int64_t{86400} + 10}, {"2012-02-29T12:0", -1}};
+  TLogSecondsReader reader;
+  for (const auto& line : lines) {
+    std::int64_t seconds = -1;
+    EXPECT_EQ(line.Seconds != -1, reader.Read(line.Text, seconds)) << line.Text;
+    if (line.Seconds != -1)
+      EXPECT_EQ(line.Seconds, seconds) << line.Text;
+  }
+}
+
 // The usual form (one to three plain digits per part) is read directly;
 // everything else must come out as the general conversion has it.
 TEST(LogDefs, IPv4ValueOutsideThePlainForm) {

@@ -276,6 +276,27 @@ TEST_F(LogFileReaderTest, PercentDecodingAtEveryPlaceOfALongSubject) {
     ASSERT_EQ(expected[i], result.Records[i].Subject) << "line " << i;
 }
 
+// Encoded fields are decoded in blocks that may reach into the next field: a
+// field must end where its blank is, whatever follows it.
+TEST_F(LogFileReaderTest, EncodedFieldsEndAtTheirBlank) {
+  const std::string message = "%41+%C3%A9\xE9zz%2B+++++++++++++++++++++";
+  std::string lines;
+  for (std::size_t length = 0; length <= 40; ++length)
+    lines += "2010-01-01T00:00:00 Pass - Info " + (length ? std::string(length, 's') : "-") + " " +
+             (length ? std::string(length, 'h') : "-") + " " + message + "\r\n";
+  const TReadResult result = ReadLog(Dir.Write(
+      "fields.log", "#Software: Tarnvel ZEL Valtrix\r\n#Version: 2.0\r\n"
+                    "#Fields: x-event-datetime x-event-class x-event-action x-event-severity x-msg-subject "
+                    "x-helo-domain x-event-msg\r\n" +
+                        lines));
+  ASSERT_EQ(41u, result.Records.size());
+  for (std::size_t length = 0; length <= 40; ++length) {
+    EXPECT_EQ(std::u16string(length, u's'), result.Records[length].Subject) << length;
+    EXPECT_EQ(std::string(length, 'h'), result.Records[length].HeloDomain) << length;
+    EXPECT_EQ(message, result.Records[length].Message) << length;
+  }
+}
+
 TEST_F(LogFileReaderTest, SoftwareStartsANewHeaderBlock) {
   const std::string path = WriteLog("#Software: Tarnvel ZEL Valtrix\r\n"
                                     "2011-01-15T12:00:00 Pass - OnArrival Info - - - - after reset\r\n"

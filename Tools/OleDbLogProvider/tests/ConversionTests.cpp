@@ -253,6 +253,18 @@ TEST(Conversion, GetDataConvertsAsTheConversionLibrary) {
     WriteLogFile(folder.Path() / c.Name, options);
   }
 
+  // Text widened in blocks of 8 and 16 bytes: lengths around the blocks,
+  // with a byte beyond ASCII first, in the middle, last, or nowhere.
+  std::vector<std::string> blockLines;
+  for (const std::size_t length : {1, 7, 8, 9, 15, 16, 17, 24, 31, 32, 33, 47}) {
+    for (const std::size_t at : {length, std::size_t{0}, length / 2, length - 1}) {
+      std::string text(length, 'm');
+      if (at < length) text[at] = static_cast<char>(at % 2 ? 0xE9 : 0x80);
+      blockLines.push_back("2021-03-27T10:00:00 Pass - OnArrival Info 10.0.0.1 " + text + " r@example.com Hi " + text);
+    }
+  }
+  folder.Write(L"blocks.log", LogText(blockLines));
+
   TComPtr<IDBInitialize> dataSource;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_ZelLogDbProvider, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize,
                                    dataSource.PutVoid()));
@@ -265,6 +277,7 @@ TEST(Conversion, GetDataConvertsAsTheConversionLibrary) {
 
   TDifferential differential;
   for (const TLogCase& c : cases) EXPECT_GT(differential.CompareTable(open.Get(), c.Name), 50u) << c.Name;
+  EXPECT_EQ(blockLines.size(), differential.CompareTable(open.Get(), L"blocks.log"));
   EXPECT_GT(differential.Compared(), 100000u);
   // Only the pairs this platform's library does not make at all are skipped.
   EXPECT_LT(differential.LibraryGaps(), differential.Compared() / 10);
