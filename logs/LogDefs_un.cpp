@@ -108,14 +108,51 @@ bool SameVocabularyWord(std::string_view text, std::string_view word) noexcept {
   return bytesAt(text.data() + size - 8) == bytesAt(word.data() + size - 8);
 }
 
-template <typename T, std::size_t N>
-bool FindText(const std::array<std::string_view, N>& texts, std::string_view text, T& value) noexcept {
-  for (std::size_t i = 0; i < N; ++i)
-    if (SameVocabularyWord(text, texts[i])) {
-      value = static_cast<T>(i);
-      return true;
+// A small vocabulary found with one comparison: a text is looked for only in
+// the slot that its length and its first and last letters select, and every
+// vocabulary is checked when compiled to give each word a slot of its own.
+template <std::size_t N>
+class TVocabulary {
+public:
+  constexpr explicit TVocabulary(const std::array<std::string_view, N>& words) : Words(words) {
+    Slots.fill(-1);
+    for (std::size_t i = 0; i < N; ++i) {
+      std::int8_t& slot = Slots[SlotOf(words[i])];
+      Distinct = Distinct && slot == -1;
+      slot = static_cast<std::int8_t>(i);
     }
-  return false;
+  }
+
+  // The index of text's word (ASCII case-insensitive), or -1.
+  int Find(std::string_view text) const noexcept {
+    if (text.empty())
+      return -1;
+    const int index = Slots[SlotOf(text)];
+    return index >= 0 && SameVocabularyWord(text, Words[static_cast<std::size_t>(index)]) ? index : -1;
+  }
+
+  bool Distinct = true;
+
+private:
+  // Bit 5 set makes a letter's two cases one; other bytes only pick a slot
+  // whose word cannot match them.
+  static constexpr std::size_t SlotOf(std::string_view word) noexcept {
+    return (word.size() + static_cast<unsigned char>(word.front() | 0x20) +
+            static_cast<unsigned char>(word.back() | 0x20) * 6) %
+           64;
+  }
+
+  std::array<std::string_view, N> Words;
+  std::array<std::int8_t, 64> Slots{};
+};
+
+template <typename T, std::size_t N>
+bool FindText(const TVocabulary<N>& vocabulary, std::string_view text, T& value) noexcept {
+  const int index = vocabulary.Find(text);
+  if (index < 0)
+    return false;
+  value = static_cast<T>(index);
+  return true;
 }
 
 constexpr std::array<std::string_view, 5> EventClassLogTexts = {"System", "Pass", "Whitelist", "Blacklist",
@@ -124,6 +161,11 @@ constexpr std::array<std::string_view, 7> ActionLogTexts = {"Reject", "TagSubjec
                                                              "ReplaceAttachment", "RemoveRecipient",
                                                              "WhitelistRecipient"};
 constexpr std::array<std::string_view, 4> SeverityLogTexts = {"Info", "Warning", "Error", "Critical"};
+
+constexpr TVocabulary EventClassVocabulary(EventClassLogTexts);
+constexpr TVocabulary ActionVocabulary(ActionLogTexts);
+constexpr TVocabulary SeverityVocabulary(SeverityLogTexts);
+static_assert(EventClassVocabulary.Distinct && ActionVocabulary.Distinct && SeverityVocabulary.Distinct);
 
 constexpr std::array<std::string_view, 5> EventClassDisplayTexts = {"System Message", "Pass", "Whitelist",
                                                                      "Blacklist", "Intermediate"};
@@ -159,6 +201,14 @@ constexpr TLegacyClass LegacyClasses[] = {
     {"ReplaceMailAttachment", TLogEventClass::Intermediate, LogActionMask(TLogAction::ReplaceAttachment)},
     {"AddToAutoSenderWhitelist", TLogEventClass::System, NoActions},
 };
+
+constexpr TVocabulary LegacyClassVocabulary([] {
+  std::array<std::string_view, std::size(LegacyClasses)> words{};
+  for (std::size_t i = 0; i < words.size(); ++i)
+    words[i] = LegacyClasses[i].Text;
+  return words;
+}());
+static_assert(LegacyClassVocabulary.Distinct);
 
 constexpr bool IsLetterWord(std::string_view word) noexcept {
   for (const char c : word)
@@ -293,9 +343,9 @@ bool StrToIPv4Value(std::string_view text, std::uint32_t& value) {
   return (value >> 24) != 0 && (value & 0xFF) != 0;
 }
 
-bool StrToEventClass(std::string_view text, TLogEventClass& value) { return FindText(EventClassLogTexts, text, value); }
+bool StrToEventClass(std::string_view text, TLogEventClass& value) { return FindText(EventClassVocabulary, text, value); }
 
-bool StrToAction(std::string_view text, TLogAction& value) { return FindText(ActionLogTexts, text, value); }
+bool StrToAction(std::string_view text, TLogAction& value) { return FindText(ActionVocabulary, text, value); }
 
 bool StrToActions(std::string_view text, TLogActions& value) {
   value.Clear();
@@ -321,13 +371,12 @@ bool StrToActions(std::string_view text, TLogActions& value) {
 
 bool StrToLegacyEventClass(std::string_view text, TLogEventClass& eventClass, TLogActions& actions) {
   actions.Clear();
-  for (const TLegacyClass& legacy : LegacyClasses)
-    if (SameVocabularyWord(text, legacy.Text)) {
-      eventClass = legacy.Class;
-      actions.Bits = legacy.Actions;
-      return true;
-    }
-  return false;
+  const int index = LegacyClassVocabulary.Find(text);
+  if (index < 0)
+    return false;
+  eventClass = LegacyClasses[index].Class;
+  actions.Bits = LegacyClasses[index].Actions;
+  return true;
 }
 
 bool StrToFilteringPoint(std::string_view text, TFilteringPoint& value) {
@@ -342,7 +391,7 @@ bool StrToFilteringPoint(std::string_view text, TFilteringPoint& value) {
   return true;
 }
 
-bool StrToSeverity(std::string_view text, TLogSeverity& value) { return FindText(SeverityLogTexts, text, value); }
+bool StrToSeverity(std::string_view text, TLogSeverity& value) { return FindText(SeverityVocabulary, text, value); }
 
 std::string_view EventClassToDisplayText(TLogEventClass value) noexcept {
   return DisplayText(EventClassDisplayTexts, static_cast<std::uint8_t>(value));

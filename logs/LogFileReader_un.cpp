@@ -727,8 +727,8 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   }
   if (wanted & LogFieldIP)
     AssignText(record.IP, ip);
-  // Every field that can fail to be cut has been cut by now: the order of
-  // these no longer matters.
+  // A field that cannot be cut has made the line an error by now, so these
+  // may be cut in any order.
   for (const TCopiedField& copied : CopiedFields)
     if (wanted & copied.Bit)
       AssignText(record.*copied.Text, Field(copied.Field));

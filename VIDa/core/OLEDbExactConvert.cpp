@@ -389,7 +389,7 @@ void CopyShort(void* destination, const unsigned char* source, std::size_t lengt
 }  // namespace
 
 bool TConversionMemo::KeyOf(const TRequest& request, TKey& key) noexcept {
-  if (request.SourceLength > MaxSource) return false;
+  if (request.SourceLength == 0 || request.SourceLength > MaxSource) return false;
   const auto* source = static_cast<const unsigned char*>(request.Source);
   const std::size_t length = request.SourceLength;
   key.Source[0] = WordOf(source, std::min<std::size_t>(length, 8));
@@ -412,7 +412,7 @@ bool TConversionMemo::Recall(const TRequest& request, void* destination, TConver
   TKey key;
   if (!KeyOf(request, key)) return false;
   const TEntry& entry = entries_[SlotOf(key)];
-  if (!entry.Valid || !(entry.Key == key)) return false;
+  if (!(entry.Key == key)) return false;
   CopyShort(destination, entry.Output.data(), entry.Written);
   outcome = entry.Outcome;
   return true;
@@ -432,9 +432,21 @@ void TConversionMemo::Remember(const TRequest& request, const void* destination,
   }
   if (written == 0) return;
   TEntry& entry = entries_[SlotOf(key)];
-  entry.Valid = true;
   entry.Key = key;
   entry.Outcome = outcome;
   entry.Written = static_cast<std::uint8_t>(written);
   std::memcpy(entry.Output.data(), destination, written);
+}
+
+void TConversionMemo::Convert(IDataConvert& convert, const TRequest& request, void* destination,
+                              DBLENGTH destinationLength, TConversionOutcome& outcome) noexcept {
+  if (Recall(request, destination, outcome)) return;
+  DBSTATUS status = request.SourceStatus;
+  outcome.Result = convert.DataConvert(request.SourceType, request.DestinationType, request.SourceLength,
+                                       &destinationLength, const_cast<void*>(request.Source), destination,
+                                       request.MaxLength, request.SourceStatus, &status, request.Precision,
+                                       request.Scale, 0);
+  outcome.Status = status;
+  outcome.Length = destinationLength;
+  Remember(request, destination, outcome);
 }

@@ -10,6 +10,7 @@
 // more than one byte per character) still goes to the library.
 #include <windows.h>
 #include <oledb.h>
+#include <msdadc.h>
 
 #include <array>
 #include <cstdint>
@@ -48,6 +49,13 @@ public:
     DBSTATUS SourceStatus;
   };
 
+  // The library's answer for request, remembered or asked of convert now
+  // and remembered; destinationLength is what the library's length starts
+  // as.
+  void Convert(IDataConvert& convert, const TRequest& request, void* destination, DBLENGTH destinationLength,
+               TConversionOutcome& outcome) noexcept;
+
+private:
   // Writes a remembered answer for request into destination; false when
   // there is none.
   bool Recall(const TRequest& request, void* destination, TConversionOutcome& outcome) const noexcept;
@@ -55,7 +63,6 @@ public:
   // request and outcome are of the kind that can be replayed.
   void Remember(const TRequest& request, const void* destination, const TConversionOutcome& outcome) noexcept;
 
-private:
   static constexpr std::size_t MaxSource = 16;
   static constexpr std::size_t MaxOutput = 96;
   // Everything an answer depends on, in words compared at once: a lookup is
@@ -68,12 +75,13 @@ private:
     std::uint64_t SourceStatus;
     bool operator==(const TKey&) const noexcept = default;
   };
+  // An unused entry's key has no source length, which no remembered request
+  // has.
   struct TEntry {
-    bool Valid = false;
-    std::uint8_t Written = 0;
     TKey Key{};
     TConversionOutcome Outcome;
     std::array<unsigned char, MaxOutput> Output{};
+    std::uint8_t Written = 0;
   };
 
   static bool Replayable(const TRequest& request) noexcept;

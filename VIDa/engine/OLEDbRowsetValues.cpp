@@ -158,25 +158,15 @@ void TOleDbRowsetData::ConvertData(DBTYPE sourceType, DBTYPE destinationType, co
   IDataConvert* convert = GetDataConvert();
   // Without the converter no conversion is made, not even the exact ones.
   if (!convert) NotImplemented(L"TOleDbRowsetData.ConvertData");
-  const DBSTATUS sourceStatus = status;
   // The outcome stays in locals until it is final: status and length are
   // the caller's, written once.
   TConversionOutcome outcome;
-  if (sourceStatus != DBSTATUS_S_OK || !ConvertExactly(sourceType, destinationType, source, sourceLength, destination,
-                                                      destinationMaxLength, outcome)) {
-    const TConversionMemo::TRequest request{sourceType,           destinationType, source, sourceLength,
-                                            destinationMaxLength, precision,       scale,  sourceStatus};
-    if (!conversionMemo_.Recall(request, destination, outcome)) {
-      DBLENGTH length = destinationLength;
-      DBSTATUS converted = sourceStatus;
-      outcome.Result = convert->DataConvert(sourceType, destinationType, sourceLength, &length,
-                                            const_cast<void*>(source), destination, destinationMaxLength,
-                                            sourceStatus, &converted, precision, scale, 0);
-      outcome.Status = converted;
-      outcome.Length = length;
-      conversionMemo_.Remember(request, destination, outcome);
-    }
-  }
+  if (status != DBSTATUS_S_OK || !ConvertExactly(sourceType, destinationType, source, sourceLength, destination,
+                                                destinationMaxLength, outcome))
+    conversionMemo_.Convert(*convert,
+                            {sourceType, destinationType, source, sourceLength, destinationMaxLength, precision,
+                             scale, status},
+                            destination, destinationLength, outcome);
   destinationLength = outcome.Length;
   status = outcome.Status;
   const HRESULT hr = outcome.Result;
