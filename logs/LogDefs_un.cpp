@@ -84,9 +84,9 @@ int DaysInMonth(int year, int month) noexcept {
   return month == 2 && IsLeapYear(year) ? 29 : Days[month - 1];
 }
 
-// The vocabulary is made of letters only, and a byte equals a letter but for
-// case exactly when both agree with bit 5 set: eight bytes are compared at
-// once, without the general case folding.
+// The vocabulary is made of words of four letters or more, and a byte equals
+// a letter but for case exactly when both agree with bit 5 set: four or eight
+// bytes are compared at once, without the general case folding.
 bool SameVocabularyWord(std::string_view text, std::string_view word) noexcept {
   const std::size_t size = word.size();
   if (text.size() != size)
@@ -96,11 +96,14 @@ bool SameVocabularyWord(std::string_view text, std::string_view word) noexcept {
     std::memcpy(&bytes, p, 8);
     return bytes | 0x2020202020202020u;
   };
-  if (size < 8) {
-    for (std::size_t i = 0; i < size; ++i)
-      if ((text[i] | 0x20) != (word[i] | 0x20))
-        return false;
-    return true;
+  if (size < 8) { // words have four letters at least
+    const auto fourAt = [](const char* p) {
+      std::uint32_t bytes = 0;
+      std::memcpy(&bytes, p, 4);
+      return bytes | 0x20202020u;
+    };
+    return fourAt(text.data()) == fourAt(word.data()) &&
+           fourAt(text.data() + size - 4) == fourAt(word.data() + size - 4);
   }
   for (std::size_t at = 0; at + 8 < size; at += 8)
     if (bytesAt(text.data() + at) != bytesAt(word.data() + at))
@@ -214,7 +217,7 @@ constexpr bool IsLetterWord(std::string_view word) noexcept {
   for (const char c : word)
     if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')))
       return false;
-  return !word.empty();
+  return word.size() >= 4;
 }
 template <std::size_t N>
 constexpr bool AreLetterWords(const std::array<std::string_view, N>& words) noexcept {
@@ -225,13 +228,13 @@ constexpr bool AreLetterWords(const std::array<std::string_view, N>& words) noex
 }
 static_assert(AreLetterWords(EventClassLogTexts) && AreLetterWords(ActionLogTexts) &&
                   AreLetterWords(SeverityLogTexts) && IsLetterWord("BeforeArrival") && IsLetterWord("OnArrival"),
-              "SameVocabularyWord compares letters only");
+              "SameVocabularyWord compares words of four letters or more");
 static_assert([] {
   for (const TLegacyClass& legacy : LegacyClasses)
     if (!IsLetterWord(legacy.Text))
       return false;
   return true;
-}(), "SameVocabularyWord compares letters only");
+}(), "SameVocabularyWord compares words of four letters or more");
 
 // The usual form of an address: four parts of one to three plain digits, each
 // at most 255. False for anything else, which takes the general conversion.
