@@ -27,7 +27,7 @@ namespace {
 
 constexpr const char* Usage =
     "Usage: bench_provider --dll PATH [--file PATH | --dir DIR] [--size N[M|G]] [--seed N] [--repeat N]\n"
-    "                      [--measure all|read|held|query]\n"
+    "                      [--measure all|read|held|query] [--bind all|read|none|native|wstr|variant]\n"
     "Reads one synthetic log (generated when missing) through zellogdb.dll as an OLE DB\n"
     "consumer does, with native, wide-text and VARIANT bindings of all columns and with\n"
     "none, in batches of 1 and 100 rows, and prints MB/s and rows/s beside\n"
@@ -35,7 +35,9 @@ constexpr const char* Usage =
     "Then fetches 10,000 to 300,000 rows in one GetNextRows and holds them, and prints\n"
     "the cost per held row beside that of 10,000 (held).\n"
     "Then reads command texts with native bindings: SELECT * beside a column list and a\n"
-    "time window that keeps about 1% of the rows (query).\n";
+    "time window that keeps about 1% of the rows (query).\n"
+    "--bind limits the read passes to ReadRecord and one way of binding, or to ReadRecord\n"
+    "alone (read), for a profile.\n";
 
 struct TOptions {
   fs::path Dll;
@@ -43,6 +45,7 @@ struct TOptions {
   bool Read = true;
   bool Held = true;
   bool Query = true;
+  std::string_view Bind = "all";
 };
 
 bool ParseOptions(int argc, char** argv, TOptions& options) {
@@ -57,6 +60,11 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
       options.Held = measure == "all" || measure == "held";
       options.Query = measure == "all" || measure == "query";
       return options.Read || options.Held || options.Query;
+    }
+    if (name == "--bind") {
+      options.Bind = value;
+      return options.Bind == "all" || options.Bind == "read" || options.Bind == "none" || options.Bind == "native" || options.Bind == "wstr" ||
+             options.Bind == "variant";
     }
     return false;
   });
@@ -223,9 +231,11 @@ void MeasureReading(const TOptions& options, const fs::path& path, std::uint64_t
   struct TMode {
     TBindAs BindAs;
     const char* Name;
+    std::string_view Option;
   };
-  for (const TMode mode : {TMode{TBindAs::Nothing, "fetch only"}, TMode{TBindAs::Native, "native"},
-                           TMode{TBindAs::WideText, "WSTR"}, TMode{TBindAs::Variant, "VARIANT"}}) {
+  for (const TMode mode : {TMode{TBindAs::Nothing, "fetch only", "none"}, TMode{TBindAs::Native, "native", "native"},
+                           TMode{TBindAs::WideText, "WSTR", "wstr"}, TMode{TBindAs::Variant, "VARIANT", "variant"}}) {
+    if (options.Bind != "all" && options.Bind != mode.Option) continue;
     for (const DBROWCOUNT batch : {DBROWCOUNT(1), DBROWCOUNT(100)}) {
       const TBenchPass pass = MeasureBest(options.Log.Repeat, [&] { return consumer.Read(table, mode.BindAs, batch); });
       const std::string name = std::string("OLE DB, ") + mode.Name + (mode.BindAs == TBindAs::Nothing ? "" : " bindings") +

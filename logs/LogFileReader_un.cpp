@@ -435,16 +435,14 @@ TFastTextReaderOptions PartOptions(TFastTextReaderOptions options, std::uint64_t
 bool TLogFileReader::OpenPart(const std::string& path, const THeaderState& header, std::uint64_t begin,
                               std::uint64_t end, std::string& errorText) {
   const bool opened = OpenPath(path, path, PartOptions(TextReaderOptions, begin, end), errorText);
-  Header = header;
-  PlanFieldCuts();
+  SetHeaderState(header);
   return opened;
 }
 
 bool TLogFileReader::OpenPart(const std::u16string& path, const THeaderState& header, std::uint64_t begin,
                               std::uint64_t end, std::string& errorText) {
   const bool opened = OpenPath(path, NarrowFileName(path), PartOptions(TextReaderOptions, begin, end), errorText);
-  Header = header;
-  PlanFieldCuts();
+  SetHeaderState(header);
   return opened;
 }
 
@@ -499,13 +497,73 @@ bool TLogFileReader::SkipTo(std::uint64_t position) {
     while (!Eof() && TextReader->Position() < position) {
       const std::string_view line = TextReader->ReadLineView();
       if (!line.empty() && line[0] == '#')
-        ApplyDirective(line);
+        FollowDirective(line);
     }
   } catch (const std::exception&) {
-    // Whoever reads this part meets the same line and reports it; a directive
-    // that failed changed nothing.
+    // Whoever reads this part meets the same line and reports it.
   }
   return !Eof();
+}
+
+void TLogFileReader::FollowDirective(std::string_view line) {
+  try {
+    ApplyDirective(line);
+  } catch (const std::exception&) {
+    // Reported by whoever reads the line.
+  }
+}
+
+void TLogFileReader::SetHeaderState(const THeaderState& header) {
+  Header = header;
+  PlanFieldCuts();
+}
+
+bool TLogFileReader::DirectivesAhead(std::vector<std::string_view>& lines) const {
+  lines.clear();
+  if (!TextReader)
+    return true;
+  const std::string_view bytes = TextReader->Unread();
+  if (TextReader->Position() + bytes.size() != TextReader->FileSize())
+    return false;
+  const char* const end = bytes.data() + bytes.size();
+  for (const char* line = FindLineStartingWith(bytes.data(), end, '#'); line != end;) {
+    const char* const lineEnd = FindLineEnd(line, end);
+    lines.emplace_back(line, static_cast<std::size_t>(lineEnd - line));
+    line = lineEnd == end ? end : FindLineStartingWith(lineEnd + 2, end, '#');
+  }
+  return true;
+}
+
+// A few lines around the cut; a longer line is followed into further views.
+constexpr std::uint32_t LineStartProbeViewSize = 4u << 10;
+
+template <typename TPath>
+bool TLogFileReader::FindLineStartPath(const TPath& path, std::uint64_t position, std::uint64_t& lineStart) noexcept {
+  try {
+    // Lines end with CR LF: the line that holds the byte before `position`
+    // ends at the first LF at or after that byte with a CR before it. The
+    // reader looks back at no byte before where it starts, so it starts one
+    // further back, at the CR.
+    TFastTextReaderOptions options;
+    options.ViewSize = LineStartProbeViewSize;
+    options.Begin = position - std::min<std::uint64_t>(position, 2);
+    TFastTextReader text(path, fmShareDenyNone, options);
+    if (position > 0 && !text.Eof())
+      text.ReadLineView();
+    lineStart = text.Position();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool TLogFileReader::FindLineStart(const std::string& path, std::uint64_t position, std::uint64_t& lineStart) noexcept {
+  return FindLineStartPath(path, position, lineStart);
+}
+
+bool TLogFileReader::FindLineStart(const std::u16string& path, std::uint64_t position,
+                                   std::uint64_t& lineStart) noexcept {
+  return FindLineStartPath(path, position, lineStart);
 }
 
 bool TLogFileReader::Eof() const noexcept { return !TextReader || TextReader->Eof(); }

@@ -2,6 +2,8 @@
 
 #include <oledberr.h>
 
+#include <algorithm>
+
 #include "OLEDbError.h"
 #include "ZelLogFileSequence_un.h"
 #include "ZelLogFolder_un.h"
@@ -91,20 +93,31 @@ bool TZelLogRowsetData::ReadNextRecord(TOleDbStreamRecord& base, bool wanted) {
   return true;
 }
 
-TZelLogValue TZelLogRowsetData::HeldValue(std::int32_t rowValue, const TOleDbColumn& column, bool stream) {
-  const auto& record = static_cast<const TZelLogDbRecord&>(HeldRecord(rowValue));
+bool TZelLogRowsetData::RecordValues(const TOleDbStreamRecord& base, std::span<TOleDbColumnValue> values) {
+  const auto& record = static_cast<const TZelLogDbRecord&>(base);
   if (!record.PendingError.empty()) throw EZelLogRowsetData(record.PendingError);
+  const auto& definitions = ZelLogColumns();
+  const std::size_t count = std::min(values.size(), query_.Columns.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    const TZelLogValue value = definitions[query_.Columns[i]].Read(record);
+    values[i] = {value.Data, value.Length};
+  }
+  return true;
+}
+
+TOleDbColumnValue TZelLogRowsetData::HeldValue(std::int32_t rowValue, const TOleDbColumn& column, bool stream) {
+  const std::span<const TOleDbColumnValue> values = GetRowValues(TOleDbDataMode::Current, rowValue);
   const TZelLogColumnDef* definition =
       column.Index < query_.Columns.size() ? &ZelLogColumns()[query_.Columns[column.Index]] : nullptr;
   if (stream && (!definition || (definition->Type != DBTYPE_STR && definition->Type != DBTYPE_WSTR)))
     NotImplemented(L"TZelLogRowsetData.GetColumnBlobStream");
-  if (!definition) NotImplemented(L"TZelLogRowsetData.GetColumnReadBuffer");
-  return definition->Read(record);
+  if (!definition || column.Index >= values.size()) NotImplemented(L"TZelLogRowsetData.GetColumnReadBuffer");
+  return values[column.Index];
 }
 
 void TZelLogRowsetData::GetColumnReadBuffer(TOleDbDataMode, std::int32_t rowValue, const TOleDbColumn& column,
                                             void*& data, DBLENGTH& length, bool&) {
-  const TZelLogValue value = HeldValue(rowValue, column, false);
+  const TOleDbColumnValue value = HeldValue(rowValue, column, false);
   data = const_cast<void*>(value.Data);
   length = value.Length;
 }
@@ -112,7 +125,7 @@ void TZelLogRowsetData::GetColumnReadBuffer(TOleDbDataMode, std::int32_t rowValu
 std::unique_ptr<TOleDbByteStream> TZelLogRowsetData::GetColumnBlobStream(TOleDbDataMode, std::int32_t rowValue,
                                                                          const TOleDbColumn& column,
                                                                          TOleDbBlobAccess, void*) {
-  const TZelLogValue value = HeldValue(rowValue, column, true);
+  const TOleDbColumnValue value = HeldValue(rowValue, column, true);
   return std::make_unique<TOleDbByteStream>(value.Data, value.Length);
 }
 

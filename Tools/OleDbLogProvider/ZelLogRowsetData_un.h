@@ -52,11 +52,13 @@ public:
 protected:
   bool ReadNextRecord(TOleDbStreamRecord& record, bool wanted) override;
   bool AtEndOfSource() const override;
+  // Raises the row's own error for a line that could not be read.
+  bool RecordValues(const TOleDbStreamRecord& record, std::span<TOleDbColumnValue> values) override;
 
 private:
   // The column's value in the row a handle stands for; raises the row's own
   // error, and the hook's when the column has no such value.
-  TZelLogValue HeldValue(std::int32_t rowValue, const TOleDbColumn& column, bool stream);
+  TOleDbColumnValue HeldValue(std::int32_t rowValue, const TOleDbColumn& column, bool stream);
 
   std::wstring folder_;
   std::int64_t maxRows_;

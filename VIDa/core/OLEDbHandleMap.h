@@ -89,6 +89,13 @@ public:
     if (place.Found) RaiseDuplicateHandleKey();
     Insert(place, TEntry{place.Rank, key, value});
   }
+  // Adds key unless it is present; answers whether it was added.
+  bool TryAdd(std::int32_t key, V value) {
+    const TPlace place = Locate(DecimalTextRank(key));
+    if (place.Found) return false;
+    Insert(place, TEntry{place.Rank, key, value});
+    return true;
+  }
   // Replaces the value of a present key, else adds it.
   void Put(std::int32_t key, V value) {
     const TPlace place = Locate(DecimalTextRank(key));
@@ -277,8 +284,7 @@ public:
     std::int32_t key;
     do {
       key = HandleKeyOf(sequence.Next());
-    } while (this->Contains(key));
-    this->Add(key, object);
+    } while (!this->TryAdd(key, object));
     return HandleValueOf(key);
   }
 };

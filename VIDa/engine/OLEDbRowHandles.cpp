@@ -49,6 +49,7 @@ TOleDbRowHandle& TOleDbRowHandles::CreateHandle(std::int32_t rowValue) {
   TOleDbRowHandle& handle = *freeSlots_.back();
   const std::uintptr_t hRow = map_.AddNew(RowHandleSequence(), &handle);
   handle.key_ = HandleKeyOf(static_cast<std::uint32_t>(hRow));
+  recent_[static_cast<std::uint32_t>(handle.key_) % recent_.size()] = &handle;
   freeSlots_.pop_back();
   handle.rowValue_ = rowValue;
   handle.refCount_.store(0);

@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <oledb.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -82,7 +83,17 @@ public:
   // HROW fail. Destroying a handle twice does nothing.
   void DestroyHandle(TOleDbRowHandle& handle) noexcept;
   // Null for 0, stale and foreign HROWs.
-  TOleDbRowHandle* FindHandle(HROW hRow) const noexcept { return map_.FindHandle(hRow); }
+  TOleDbRowHandle* FindHandle(HROW hRow) const noexcept {
+    std::int32_t key;
+    if (!HandleKeyFromValue(hRow, key)) return nullptr;
+    // A slot holds the key of its handle exactly while the handle is in the
+    // map, so a recent slot that still holds the key is the answer.
+    TOleDbRowHandle*& recent = recent_[static_cast<std::uint32_t>(key) % recent_.size()];
+    if (recent && recent->key_ == key) return recent;
+    TOleDbRowHandle* found = map_.Find(key);
+    if (found) recent = found;
+    return found;
+  }
 
   // Handles in enumeration order of their HROWs' decimal texts.
   std::size_t Count() const noexcept { return map_.Count(); }
@@ -111,6 +122,11 @@ private:
   std::vector<TOleDbRowHandle*> freeSlots_;      // capacity kept at slots_.size()
   std::vector<TOleDbRowHandleEventsListener*> listeners_;
   std::int32_t suspendCount_ = 0;
+  // Slots of handles made or found lately, by key: a consumer reads and
+  // releases the rows it has just fetched, and finding each of them in the
+  // map again would cost more than the rest of the row's handling. Slots
+  // live as long as the list, so an entry is at worst out of date.
+  mutable std::array<TOleDbRowHandle*, 256> recent_{};
 };
 
 // The rowset's holder of its handles; carries IRowset::AddRefRows and

@@ -71,6 +71,15 @@ enum class TOleDbColumnStatusKind : std::uint8_t { SetNull = 1, SetDefault = 2 }
 // How a consumer wants to use a storage object (DBOBJECT::dwFlags).
 enum class TOleDbBlobAccess : std::uint8_t { Read = 0, Write = 1, ReadWrite = 2 };
 
+// A column's value where the data class keeps it, as GetColumnReadBuffer
+// locates it: the value in the column's own DBTYPE, and for fixed-length
+// types its byte length; text is measured up to its terminator within Length.
+struct TOleDbColumnValue {
+  const void* Data = nullptr;
+  DBLENGTH Length = 0;
+  bool IsNull = false;
+};
+
 // A set of pending states: bit s for state s.
 using TOleDbPendingStates = std::uint8_t;
 constexpr TOleDbPendingStates OleDbPendingStateBit(TOleDbPendingState state) noexcept {
@@ -202,6 +211,11 @@ public:
   // Text is measured up to its terminator, within the length left here.
   virtual void GetColumnReadBuffer(TOleDbDataMode mode, std::int32_t rowValue, const TOleDbColumn& column,
                                    void*& data, DBLENGTH& length, bool& isNull) = 0;
+  // Every column's value of a row at once, by column index, for a data class
+  // that keeps a row's values in place: a read then asks once, not once per
+  // binding. Empty (the default) sends every binding to GetColumnReadBuffer,
+  // as does a column past the end. What a row cannot give raises here.
+  virtual std::span<const TOleDbColumnValue> GetRowValues(TOleDbDataMode mode, std::int32_t rowValue);
   // Where the write path stores a column's value.
   virtual void GetColumnPointer(std::int32_t rowValue, const TOleDbColumn& column, void*& data, DBLENGTH& length);
   // Counts are positive; moving past either end stops before the first or
@@ -365,19 +379,31 @@ private:
     const TOleDbColumns* ColumnSet = nullptr;
     std::uint64_t ColumnsVersion = 0;
     std::vector<const TOleDbColumn*> Columns;
-    // Per binding: the value goes to the consumer as the column stores it,
-    // without asking the converter (same type, client-owned, not long).
-    std::vector<std::uint8_t> Copied;
+    // Per binding of the column's own type (client-owned, not long): how its
+    // value is copied without asking the converter (Kind 0: it is not), with
+    // what the copy needs of the binding and the column, side by side.
+    struct TCopyStep {
+      std::uint8_t Kind = 0;
+      // Byte size of a fixed-size type.
+      std::uint8_t Size = 0;
+      bool WantsLength = false;
+      bool WantsStatus = false;
+      std::size_t Column = 0;
+      DBBYTEOFFSET Value = 0;
+      DBBYTEOFFSET Length = 0;
+      DBBYTEOFFSET Status = 0;
+      DBLENGTH MaxLength = 0;
+    };
+    std::vector<TCopyStep> Copies;
   };
   const TBindingColumns& ResolveBindings(const TOleDbAccessor& accessor);
+  // Where a binding's value lies: from the row's values when the data class
+  // gave them, else from GetColumnReadBuffer.
+  TOleDbColumnValue LocateValue(TOleDbDataMode mode, std::span<const TOleDbColumnValue> rowValues,
+                                const TOleDbColumn& column, TOleDbRowHandle& handle);
   // One binding's value, length and status; false when the binding failed.
-  bool GetColumnValue(TOleDbDataMode mode, void* pData, const DBBINDING& binding, const TOleDbColumn& column,
-                      TOleDbRowHandle& handle);
-  // The same for a binding the plan copies: most bindings of most consumers,
-  // kept apart from the general path so they pay for nothing else. Leaves
-  // what it cannot copy to GetColumnValue.
-  bool CopyColumnValue(TOleDbDataMode mode, void* pData, const DBBINDING& binding, const TOleDbColumn& column,
-                       TOleDbRowHandle& handle);
+  bool TransferValue(TOleDbDataMode mode, void* pData, const DBBINDING& binding, const TOleDbColumn& column,
+                     TOleDbRowHandle& handle, const TOleDbColumnValue& value);
 
   IOleDbRowsetDataOwner* owner_ = nullptr;
   std::unique_ptr<TOleDbPendingRows> pendingRows_;

@@ -21,40 +21,107 @@ void StoreAt(void* buffer, DBBYTEOFFSET offset, const T& value) noexcept {
   std::memcpy(static_cast<BYTE*>(buffer) + offset, &value, sizeof(T));
 }
 
-// A value copied into a destination of the same type; false when the type
-// or a buffer too small for any text needs the converter.
-bool CopySameType(DBTYPE type, const void* source, void* destination, DBLENGTH sourceLength,
-                  DBLENGTH maxLength, DBLENGTH& destinationLength, DBSTATUS& status) noexcept {
-  DBLENGTH room;
-  DBLENGTH terminator;
-  switch (type) {
-    case DBTYPE_STR:
-      terminator = 1;
-      break;
-    case DBTYPE_WSTR:
-      terminator = sizeof(wchar_t);
-      sourceLength -= sourceLength % sizeof(wchar_t);
-      break;
-    case DBTYPE_BYTES:
-      terminator = 0;
-      break;
-    default:
-      if (!IsPlainValueType(type)) return false;
-      destinationLength = static_cast<DBLENGTH>(TypeSize(type));
-      std::memcpy(destination, source, destinationLength);
-      status = DBSTATUS_S_OK;
-      return true;
+// Terminated text into a slot of maxLength bytes: measured up to its first
+// zero unit within sourceLength, cut to the room left beside the
+// terminator. False when there is not even room for the terminator: the
+// converter decides how that fails.
+template <class Unit>
+inline bool CopyText(const void* source, DBLENGTH sourceLength, void* destination, DBLENGTH maxLength,
+              DBLENGTH& destinationLength, DBSTATUS& status) noexcept {
+  if (maxLength < sizeof(Unit)) return false;
+  const auto* from = static_cast<const Unit*>(source);
+  auto* to = static_cast<Unit*>(destination);
+  const std::size_t units = static_cast<std::size_t>(sourceLength / sizeof(Unit));
+  const std::size_t room = static_cast<std::size_t>((maxLength - sizeof(Unit)) / sizeof(Unit));
+  std::size_t measured;
+  std::size_t copied;
+  if (units <= room) {
+    measured = copied = CopyUpToZero(to, from, units);
+  } else {
+    measured = storedlength_detail::FirstZero(from, units);
+    copied = std::min(measured, room);
+    std::memcpy(to, from, copied * sizeof(Unit));
   }
-  // Not even room for the terminator: the converter decides how that fails.
-  if (maxLength < terminator) return false;
-  room = maxLength - terminator;
-  if (terminator == sizeof(wchar_t)) room -= room % sizeof(wchar_t);
-  const DBLENGTH copied = std::min(sourceLength, room);
+  const Unit terminator = 0;
+  std::memcpy(to + copied, &terminator, sizeof terminator);
+  destinationLength = measured * sizeof(Unit);
+  status = copied < measured ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
+  return true;
+}
+
+void CopyBytes(const void* source, DBLENGTH sourceLength, void* destination, DBLENGTH maxLength,
+               DBLENGTH& destinationLength, DBSTATUS& status) noexcept {
+  const DBLENGTH copied = std::min(sourceLength, maxLength);
   std::memcpy(destination, source, copied);
-  if (terminator > 0) std::memset(static_cast<BYTE*>(destination) + copied, 0, terminator);
   destinationLength = sourceLength;
   status = copied < sourceLength ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
-  return true;
+}
+
+// A value of a fixed-size type, mostly 2, 4 or 8 bytes: moves, not a call.
+void CopyFixed(const void* source, void* destination, std::size_t size) noexcept {
+  switch (size) {
+    case 2:
+      std::memcpy(destination, source, 2);
+      break;
+    case 4:
+      std::memcpy(destination, source, 4);
+      break;
+    case 8:
+      std::memcpy(destination, source, 8);
+      break;
+    case 16:
+      std::memcpy(destination, source, 16);
+      break;
+    default:
+      std::memcpy(destination, source, size);
+  }
+}
+
+// How a value reaches a binding of the column's own type without the
+// converter.
+enum class TSameTypeCopy : std::uint8_t { None, Fixed, Text, WideText, Bytes };
+
+TSameTypeCopy SameTypeCopyOf(DBTYPE type) noexcept {
+  switch (type) {
+    case DBTYPE_STR:
+      return TSameTypeCopy::Text;
+    case DBTYPE_WSTR:
+      return TSameTypeCopy::WideText;
+    case DBTYPE_BYTES:
+      return TSameTypeCopy::Bytes;
+    default:
+      return IsPlainValueType(type) ? TSameTypeCopy::Fixed : TSameTypeCopy::None;
+  }
+}
+
+// A value copied into a destination of the same type; text is measured up
+// to its terminator within sourceLength. False when the type, or a slot too
+// small for any text, needs the converter.
+inline bool CopySameType(TSameTypeCopy copy, DBTYPE type, const void* source, void* destination, DBLENGTH sourceLength,
+                         DBLENGTH maxLength, DBLENGTH& destinationLength, DBSTATUS& status) noexcept {
+  switch (copy) {
+    case TSameTypeCopy::Fixed:
+      destinationLength = static_cast<DBLENGTH>(TypeSize(type));
+      CopyFixed(source, destination, static_cast<std::size_t>(destinationLength));
+      status = DBSTATUS_S_OK;
+      return true;
+    case TSameTypeCopy::Text:
+      return CopyText<char>(source, sourceLength, destination, maxLength, destinationLength, status);
+    case TSameTypeCopy::WideText:
+      return CopyText<wchar_t>(source, sourceLength, destination, maxLength, destinationLength, status);
+    case TSameTypeCopy::Bytes:
+      CopyBytes(source, sourceLength, destination, maxLength, destinationLength, status);
+      return true;
+    case TSameTypeCopy::None:
+      break;
+  }
+  return false;
+}
+
+bool CopySameType(DBTYPE type, const void* source, void* destination, DBLENGTH sourceLength, DBLENGTH maxLength,
+                  DBLENGTH& destinationLength, DBSTATUS& status) noexcept {
+  return CopySameType(SameTypeCopyOf(type), type, source, destination, sourceLength, maxLength, destinationLength,
+                      status);
 }
 // Values whose conversion allocates what the consumer frees.
 bool IsConsumerOwned(DBTYPE type) noexcept {
@@ -126,16 +193,24 @@ const TOleDbRowsetData::TBindingColumns& TOleDbRowsetData::ResolveBindings(const
   TBindingColumns& entry = bindingColumns_[nextBindingColumns_];
   entry.Accessor = nullptr;
   entry.Columns.resize(accessor.BindingCount());
-  entry.Copied.resize(accessor.BindingCount());
+  entry.Copies.resize(accessor.BindingCount());
   for (DBCOUNTITEM i = 0; i < accessor.BindingCount(); ++i) {
     const DBBINDING& binding = accessor.Binding(i);
     const TOleDbColumn* column = columnSet->FindByOrdinal(binding.iOrdinal);
     if (!column) throw EOleDbException(DB_E_BADORDINAL);
     entry.Columns[i] = column;
-    entry.Copied[i] = binding.wType == column->DataType && (binding.dwPart & DBPART_VALUE) != 0 &&
-                      binding.dwMemOwner != DBMEMOWNER_PROVIDEROWNED && !column->IsLong() &&
-                      (IsPlainValueType(binding.wType) || binding.wType == DBTYPE_STR ||
-                       binding.wType == DBTYPE_WSTR || binding.wType == DBTYPE_BYTES);
+    const bool copied = binding.wType == column->DataType && (binding.dwPart & DBPART_VALUE) != 0 &&
+                        binding.dwMemOwner != DBMEMOWNER_PROVIDEROWNED && !column->IsLong();
+    const TSameTypeCopy copy = copied ? SameTypeCopyOf(binding.wType) : TSameTypeCopy::None;
+    entry.Copies[i] = {static_cast<std::uint8_t>(copy),
+                       static_cast<std::uint8_t>(copy == TSameTypeCopy::Fixed ? TypeSize(binding.wType) : 0),
+                       (binding.dwPart & DBPART_LENGTH) != 0,
+                       (binding.dwPart & DBPART_STATUS) != 0,
+                       column->Index,
+                       binding.obValue,
+                       binding.obLength,
+                       binding.obStatus,
+                       binding.cbMaxLen};
   }
   entry.Accessor = &accessor;
   entry.Handle = accessor.Handle();
@@ -182,14 +257,40 @@ void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& re
   DBCOUNTITEM failed = 0;
   const DBCOUNTITEM count = accessor.BindingCount();
   const TBindingColumns& plan = ResolveBindings(accessor);
+  const std::span<const TOleDbColumnValue> rowValues = GetRowValues(mode, handle.RowValue());
+  const DBBINDING* const bindings = accessor.Bindings();
+  BYTE* const buffer = static_cast<BYTE*>(pData);
   handedOut_.clear();
   handedOut_.reserve(count);
   try {
     for (DBCOUNTITEM i = 0; i < count; ++i) {
-      const DBBINDING& binding = accessor.Binding(i);
+      // Most bindings of most consumers: the column's own type from a row
+      // that holds its values, copied here with nothing else to pay for.
+      const TBindingColumns::TCopyStep& step = plan.Copies[i];
+      if (step.Kind != 0 && step.Column < rowValues.size()) {
+        const TOleDbColumnValue& value = rowValues[step.Column];
+        if (!value.IsNull && value.Data) {
+          const auto copy = static_cast<TSameTypeCopy>(step.Kind);
+          BYTE* const destination = buffer + step.Value;
+          DBLENGTH length = step.Size;
+          DBSTATUS status = DBSTATUS_S_OK;
+          bool copied = true;
+          if (copy == TSameTypeCopy::Fixed)
+            CopyFixed(value.Data, destination, step.Size);
+          else if (copy == TSameTypeCopy::Text)
+            copied = CopyText<char>(value.Data, value.Length, destination, step.MaxLength, length, status);
+          else
+            copied = CopySameType(copy, bindings[i].wType, value.Data, destination, value.Length, step.MaxLength,
+                                  length, status);
+          if (copied) {
+            if (step.WantsLength) StoreAt(buffer, step.Length, length);
+            if (step.WantsStatus) StoreAt(buffer, step.Status, status);
+            continue;
+          }
+        }
+      }
       const TOleDbColumn& column = *plan.Columns[i];
-      if (!(plan.Copied[i] ? CopyColumnValue(mode, pData, binding, column, handle)
-                           : GetColumnValue(mode, pData, binding, column, handle)))
+      if (!TransferValue(mode, pData, bindings[i], column, handle, LocateValue(mode, rowValues, column, handle)))
         ++failed;
     }
   } catch (...) {
@@ -202,35 +303,27 @@ void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& re
   result = OleDbSummedResult(failed, count);
 }
 
-bool TOleDbRowsetData::CopyColumnValue(TOleDbDataMode mode, void* pData, const DBBINDING& binding,
-                                       const TOleDbColumn& column, TOleDbRowHandle& handle) {
+std::span<const TOleDbColumnValue> TOleDbRowsetData::GetRowValues(TOleDbDataMode, std::int32_t) { return {}; }
+
+TOleDbColumnValue TOleDbRowsetData::LocateValue(TOleDbDataMode mode, std::span<const TOleDbColumnValue> rowValues,
+                                                const TOleDbColumn& column, TOleDbRowHandle& handle) {
+  if (column.Index < rowValues.size()) return rowValues[column.Index];
   void* data = nullptr;
   DBLENGTH length = column.Size;
   bool isNull = false;
   GetColumnReadBuffer(mode, handle.RowValue(), column, data, length, isNull);
-  DBSTATUS status = DBSTATUS_S_ISNULL;
-  if (!isNull) {
-    DBLENGTH transferLength;
-    if (!data || !CopySameType(binding.wType, data, static_cast<BYTE*>(pData) + binding.obValue,
-                               StoredLength(binding.wType, data, length), binding.cbMaxLen, transferLength, status))
-      return GetColumnValue(mode, pData, binding, column, handle);
-    if (binding.dwPart & DBPART_LENGTH) StoreAt(pData, binding.obLength, transferLength);
-  }
-  if (binding.dwPart & DBPART_STATUS) StoreAt(pData, binding.obStatus, status);
-  return true;
+  return {data, length, isNull};
 }
 
-bool TOleDbRowsetData::GetColumnValue(TOleDbDataMode mode, void* pData, const DBBINDING& binding,
-                                      const TOleDbColumn& column, TOleDbRowHandle& handle) {
+bool TOleDbRowsetData::TransferValue(TOleDbDataMode mode, void* pData, const DBBINDING& binding,
+                                     const TOleDbColumn& column, TOleDbRowHandle& handle,
+                                     const TOleDbColumnValue& value) {
   DBSTATUS status = DBSTATUS_S_OK;
-  bool isNull = false;
-  DBLENGTH sourceLength = column.Size;
-  void* data = nullptr;
+  void* data = const_cast<void*>(value.Data);
   DBLENGTH transferLength = binding.cbMaxLen;
   bool ok = true;
 
-  GetColumnReadBuffer(mode, handle.RowValue(), column, data, sourceLength, isNull);
-  if (isNull) {
+  if (value.IsNull) {
     status = DBSTATUS_S_ISNULL;
   } else {
     if (binding.dwMemOwner == DBMEMOWNER_PROVIDEROWNED) {
@@ -241,7 +334,7 @@ bool TOleDbRowsetData::GetColumnValue(TOleDbDataMode mode, void* pData, const DB
       ok = ReadLongValue(mode, pData, binding, column, handle, data, transferLength, status);
     } else {
       if (!data) throw EOleError(L"Column value is not available", E_FAIL);
-      sourceLength = StoredLength(column.DataType, data, sourceLength);
+      const DBLENGTH sourceLength = StoredLength(column.DataType, data, value.Length);
       if (binding.dwPart & DBPART_VALUE) {
         ConvertData(column.DataType, binding.wType, data, static_cast<BYTE*>(pData) + binding.obValue, sourceLength,
                     binding.cbMaxLen, binding.bPrecision, binding.bScale, transferLength, status);

@@ -81,7 +81,9 @@ TOleDbCursorPosition TOleDbStreamingRowsetData::MoveCursor(TOleDbMoveKind kind, 
 
   while (target > currentIndex_ && !NoMoreRows()) {
     const std::int32_t slot = WritableSlot();
-    if (ReadNextRecord(*pool_.Record(slot), currentIndex_ + 1 == target)) {
+    TOleDbStreamRecord& record = *pool_.Record(slot);
+    record.valuesKnown_ = false;
+    if (ReadNextRecord(record, currentIndex_ + 1 == target)) {
       ++currentIndex_;
       if (slot == spareSlot_) spareSlot_ = TOleDbStreamRecordPool::NoSlot;
       currentSlot_ = slot;
@@ -122,6 +124,21 @@ TOleDbStreamRecord& TOleDbStreamingRowsetData::HeldRecord(std::int32_t rowValue)
   TOleDbStreamRecord* record = pool_.Record(rowValue);
   if (!record) throw EOleDbException(DB_E_BADROWHANDLE);
   return *record;
+}
+
+std::span<const TOleDbColumnValue> TOleDbStreamingRowsetData::GetRowValues(TOleDbDataMode, std::int32_t rowValue) {
+  TOleDbStreamRecord& record = HeldRecord(rowValue);
+  if (!record.valuesKnown_) {
+    // Sized once per record; records are reused, so reading allocates nothing.
+    record.values_.resize(Columns().Count());
+    if (!RecordValues(record, record.values_)) return {};
+    record.valuesKnown_ = true;
+  }
+  return record.values_;
+}
+
+bool TOleDbStreamingRowsetData::RecordValues(const TOleDbStreamRecord&, std::span<TOleDbColumnValue>) {
+  return false;
 }
 
 DBCOUNTITEM TOleDbStreamingRowsetData::GetRowCount() {

@@ -7,6 +7,7 @@
 // refuses what such a rowset cannot do, with the data class's own messages.
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ private:
   friend class TOleDbStreamingRowsetData;
   // Row handles that stand for this record.
   std::int32_t holders_ = 0;
+  // Its values by column index, once a read has asked for them; a record
+  // read anew forgets them.
+  std::vector<TOleDbColumnValue> values_;
+  bool valuesKnown_ = false;
 };
 
 // Records of the rows a consumer holds, reused as their handles go: a slot
@@ -64,6 +69,9 @@ public:
   // DBPROP_MAXROWS settable, for SetRowLimit.
   static void DeclareRowLimit(TOleDbPropertySets& sets);
 
+  // The held record's values, as RecordValues gives them, found once per
+  // record read.
+  std::span<const TOleDbColumnValue> GetRowValues(TOleDbDataMode mode, std::int32_t rowValue) override;
   TOleDbCursorPosition MoveCursor(TOleDbMoveKind kind, DBCOUNTITEM count) override;
   TOleDbCursorPosition FetchCurrentRow(TOleDbRowHandle& handle) override;
   void RowHandleStateChanged(TOleDbRowHandle& handle, bool active) override;
@@ -96,6 +104,11 @@ protected:
   virtual bool ReadNextRecord(TOleDbStreamRecord& record, bool wanted) = 0;
   // True when nothing is left to read (or the source was never opened).
   virtual bool AtEndOfSource() const = 0;
+  // Where every column's value lies in a record read whole, by column index;
+  // pointers stay valid until the record is read anew. False (the default)
+  // when the data class answers column by column in GetColumnReadBuffer.
+  // Raises for a row whose values cannot be read.
+  virtual bool RecordValues(const TOleDbStreamRecord& record, std::span<TOleDbColumnValue> values);
 
   // The record of a row a handle stands for; DB_E_BADROWHANDLE for a row
   // value no handle was given.
