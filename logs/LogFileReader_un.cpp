@@ -315,11 +315,36 @@ int FindColumnStarts(std::string_view line, std::size_t from, int wanted, std::s
 [[noreturn]] void RaiseRangeError() { throw ERangeError(); }
 
 // Appending to a cleared string is leaner than a general assignment, which must
-// allow for text inside the string itself (never the case here).
+// allow for text inside the string itself (never the case here). A text no
+// longer than the one it replaces is copied inline: shrinking writes no filler,
+// and a call into the runtime per field costs more than the copy where the
+// runtime sits in another DLL (Windows) and copies short texts piecewise.
 void AssignText(std::string& target, std::string_view text) {
   ReleaseLongText(target, text.size());
-  target.clear();
-  target.append(text.data(), text.size());
+  const std::size_t count = text.size();
+  if (count > target.size()) {
+    target.clear();
+    target.append(text.data(), count);
+    return;
+  }
+  target.resize(count);
+  char* const to = target.data();
+  const char* const from = text.data();
+  if (count >= 16) {
+    for (std::size_t at = 0; at + 16 < count; at += 16)
+      std::memcpy(to + at, from + at, 16);
+    std::memcpy(to + count - 16, from + count - 16, 16);
+  } else if (count >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + count - 8, from + count - 8, 8);
+  } else if (count >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + count - 4, from + count - 4, 4);
+  } else if (count != 0) {
+    to[0] = from[0];
+    to[count / 2] = from[count / 2];
+    to[count - 1] = from[count - 1];
+  }
 }
 
 // Runs action; anything it raises becomes "<prefix><class>/<message>" in

@@ -1,6 +1,7 @@
 #include "ZellogCat.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -237,10 +238,15 @@ private:
     bool Unreadable = false;
     TJsonWriter Json;
     std::vector<std::pair<std::size_t, std::int32_t>> LineNrs; // where Json leaves a LineNr out, and its number within the part
+    std::size_t NumberedFrom = 0; // Json's lines from here on hold their final numbers
+    // The offset as soon as it is known, published to the part's thread
+    // while it reads, so that the lines it writes from then on need no copy.
+    std::shared_ptr<std::atomic<std::int64_t>> KnownOffset = std::make_shared<std::atomic<std::int64_t>>(-1);
     std::int32_t Records = 0;
     bool Done = false;
     std::int64_t Offset = 0; // the records of the file before the part, once known
-    bool Final = false;      // Json holds the final numbers already
+    bool Final = false;      // Numbered holds Json up to NumberedFrom with the final numbers
+    TJsonWriter Numbered;
   };
 
   // Parts of half a MiB, fewer on a small file but at least four per thread
@@ -345,22 +351,33 @@ private:
             continue;
           }
           part->Json = TakeBuffer();
+          if (part->Begin == 0) part->KnownOffset->store(0, std::memory_order_relaxed);
+          if (part->Sequence == NextOffsetSequence) part->KnownOffset->store(NextOffset, std::memory_order_relaxed);
+          Reading.emplace(part->Sequence, part->KnownOffset);
         }
         // Room for the part's output at the start, rather than copies of it
         // as it grows: JSON takes about twice the bytes of a log line.
         part->Json.Reserve(2 * (part->End - part->Begin) + (64u << 10));
         if (TLogFileReader* const reader = part->Reader.get()) {
           const std::string& fileJson = part->FileJson;
+          const std::atomic<std::int64_t>& knownOffset = *part->KnownOffset;
+          std::size_t numberedFrom = SIZE_MAX;
           while (!reader->Eof()) {
             errorText.clear();
             if (reader->ReadRecord(record, errorText)) {
+              const std::int64_t offset = knownOffset.load(std::memory_order_relaxed);
+              if (offset >= 0 && numberedFrom == SIZE_MAX) numberedFrom = part->Json.Text().size();
               recordJson.WriteUpToLineNr(part->Json, fileJson, record, textCodePage);
-              part->LineNrs.emplace_back(part->Json.Text().size(), record.LineNr);
+              if (offset >= 0)
+                part->Json.Int(offset + record.LineNr);
+              else
+                part->LineNrs.emplace_back(part->Json.Text().size(), record.LineNr);
               part->Json.Raw("}\n");
             } else if (!errorText.empty()) {
               WriteErrorLine(part->Json, fileJson, errorText, errorCodePage);
             }
           }
+          part->NumberedFrom = numberedFrom == SIZE_MAX ? part->Json.Text().size() : numberedFrom;
           part->Records = reader->RecordCount();
           errorText.clear();
           if (!reader->Close(errorText)) part->Message = errorText;
@@ -375,12 +392,14 @@ private:
   }
 
   // A parsed part whose predecessors are all parsed knows its numbers: its
-  // own thread then writes them in, so that the writer only passes the text
-  // on. Otherwise the writer puts them in when the part's turn comes.
+  // own thread then writes in those its lines lack, so that the writer only
+  // passes the text on. Otherwise the writer puts them in when the part's
+  // turn comes.
   void Finish(std::unique_ptr<TPart> part) {
     TJsonWriter numbered;
     {
       const std::lock_guard lock(Lock);
+      Reading.erase(part->Sequence);
       part->Done = true;
       if (part->Sequence != NextOffsetSequence) {
         Parts.emplace(part->Sequence, std::move(part));
@@ -390,13 +409,11 @@ private:
       }
       TakeOffset(*part);
       AdvanceOffsets();
-      numbered = TakeBuffer();
+      if (!part->LineNrs.empty()) numbered = TakeBuffer();
     }
-    AppendNumbered(numbered, *part);
+    if (!part->LineNrs.empty()) AppendNumbered(numbered, *part);
     const std::lock_guard lock(Lock);
-    part->Json.Clear();
-    FreeBuffers.push_back(std::move(part->Json));
-    part->Json = std::move(numbered);
+    part->Numbered = std::move(numbered);
     part->Final = true;
     Parts.emplace(part->Sequence, std::move(part));
     Changed.notify_all();
@@ -407,6 +424,8 @@ private:
     part.Offset = NextOffset;
     NextOffset = part.LastOfFile ? 0 : NextOffset + part.Records;
     ++NextOffsetSequence;
+    if (const auto reading = Reading.find(NextOffsetSequence); reading != Reading.end())
+      reading->second->store(NextOffset, std::memory_order_relaxed);
   }
 
   // Called under Lock after a part was added: the parts that follow parsed
@@ -416,8 +435,9 @@ private:
       TakeOffset(*found->second);
   }
 
+  // The part's lines up to NumberedFrom with their numbers.
   static void AppendNumbered(TJsonWriter& to, const TPart& part) {
-    const std::string_view text = part.Json.Text();
+    const std::string_view text = part.Json.Text().substr(0, part.NumberedFrom);
     to.Reserve(text.size() + 12 * part.LineNrs.size());
     std::size_t from = 0;
     for (const auto& [at, lineNr] : part.LineNrs) {
@@ -443,16 +463,22 @@ private:
         Parts.erase(found);
       }
       if (part->Final) {
-        if (!Output.WriteThrough(part->Json.Text())) return false;
+        if (!Output.WriteThrough(part->Numbered.Text())) return false;
       } else {
         AppendNumbered(Output.Output, *part);
       }
+      const std::string_view numbered = part->Json.Text().substr(part->NumberedFrom);
+      if (!numbered.empty() && !Output.WriteThrough(numbered)) return false;
       if (part->Unreadable) readable = false;
       if (!(part->Message.empty() ? Output.FlushIfFull() : Output.Report(part->Message))) return false;
       {
         const std::lock_guard lock(Lock);
         part->Json.Clear();
         FreeBuffers.push_back(std::move(part->Json));
+        if (part->Final && !part->LineNrs.empty()) {
+          part->Numbered.Clear();
+          FreeBuffers.push_back(std::move(part->Numbered));
+        }
         ++Written;
       }
       Changed.notify_all();
@@ -503,6 +529,7 @@ private:
   std::size_t Written = 0;
   std::size_t NextOffsetSequence = 0; // the first part without its offset
   std::int64_t NextOffset = 0;
+  std::map<std::size_t, std::shared_ptr<std::atomic<std::int64_t>>> Reading; // parts being read, by sequence
   std::map<std::size_t, std::unique_ptr<TPart>> Parts; // done, waiting for their turn
   std::vector<TJsonWriter> FreeBuffers;
 };
