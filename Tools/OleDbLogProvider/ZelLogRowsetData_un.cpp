@@ -3,6 +3,7 @@
 #include <oledberr.h>
 
 #include <algorithm>
+#include <array>
 
 #include "OLEDbError.h"
 #include "ZelLogFileSequence_un.h"
@@ -96,12 +97,10 @@ bool TZelLogRowsetData::ReadNextRecord(TOleDbStreamRecord& base, bool wanted) {
 bool TZelLogRowsetData::RecordValues(const TOleDbStreamRecord& base, std::span<TOleDbColumnValue> values) {
   const auto& record = static_cast<const TZelLogDbRecord&>(base);
   if (!record.PendingError.empty()) throw EZelLogRowsetData(record.PendingError);
-  const auto& definitions = ZelLogColumns();
+  std::array<TOleDbColumnValue, ZelLogPatternColumnCount> all;
+  ZelLogRecordValues(record, all);
   const std::size_t count = std::min(values.size(), query_.Columns.size());
-  for (std::size_t i = 0; i < count; ++i) {
-    const TZelLogValue value = definitions[query_.Columns[i]].Read(record);
-    values[i] = {value.Data, value.Length};
-  }
+  for (std::size_t i = 0; i < count; ++i) values[i] = all[query_.Columns[i]];
   return true;
 }
 
