@@ -77,8 +77,7 @@ TOleDbColumnValue FixedValue(const T& value) noexcept {
 }
 }  // namespace
 
-void ZelLogRecordValues(const TZelLogDbRecord& record,
-                        std::span<TOleDbColumnValue, ZelLogPatternColumnCount> values) noexcept {
+void ZelLogRecordValues(const TZelLogDbRecord& record, std::span<TOleDbColumnValue> values) noexcept {
   static const std::wstring noFile;
   const TLogRecord& parsed = record.Parsed;
   values[0] = TextValue(parsed.Version);
@@ -98,7 +97,7 @@ void ZelLogRecordValues(const TZelLogDbRecord& record,
   values[20] = WideTextValue(parsed.Subject);
   values[21] = TextValue(parsed.Message);
   values[22] = FixedValue(parsed.LineNr);
-  values[23] = WideTextValue(record.LogFile ? *record.LogFile : noFile);
+  if (values.size() > 23) values[23] = WideTextValue(record.LogFile ? *record.LogFile : noFile);
 }
 
 namespace {

@@ -61,7 +61,7 @@ inline constexpr std::size_t ZelLogColumnCount = 23;
 inline constexpr std::size_t ZelLogPatternColumnCount = 24;
 const std::array<TZelLogColumnDef, ZelLogPatternColumnCount>& ZelLogColumns() noexcept;
 
-// Where each column's value lies in a record, in the order of ZelLogColumns;
-// valid until the record is read anew.
-void ZelLogRecordValues(const TZelLogDbRecord& record,
-                        std::span<TOleDbColumnValue, ZelLogPatternColumnCount> values) noexcept;
+// Where each column's value lies in a record, in the order of ZelLogColumns,
+// for as many columns as values holds (at least ZelLogColumnCount); valid
+// until the record is read anew.
+void ZelLogRecordValues(const TZelLogDbRecord& record, std::span<TOleDbColumnValue> values) noexcept;
