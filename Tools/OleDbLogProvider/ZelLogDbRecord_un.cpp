@@ -26,6 +26,11 @@ namespace {
 // environment on every call, which cost more than the rest of a row's own
 // values; truncating and comparing the (exact) remainder gives the same.
 double RoundHalfEven(double value) noexcept {
+  // As a double, not wider: the x87 unit of a 32-bit build keeps excess
+  // precision in registers, where a product that is a half as a double
+  // need not be one.
+  volatile double stored = value;
+  value = stored;
   // From 2^52 on every double is a whole number; NaN passes through.
   if (!(std::fabs(value) < 4503599627370496.0)) return value;
   const double whole = static_cast<double>(static_cast<long long>(value));
