@@ -13,7 +13,7 @@
 // counted on the log's own size for every reader.
 import { spawnSync } from 'node:child_process';
 import { closeSync, existsSync, mkdtempSync, openSync, readSync, renameSync, rmSync, statSync, writeSync } from 'node:fs';
-import { tmpdir, availableParallelism } from 'node:os';
+import { tmpdir, availableParallelism, loadavg } from 'node:os';
 import { join } from 'node:path';
 import { createRequire } from 'node:module';
 
@@ -63,34 +63,28 @@ const everyColumn = `
          sum(length(array_to_string(f[10:], ' '))) AS messages
   FROM fields`;
 
-function best(run) {
+// The best wall-clock time of the runs, and the least CPU time (user and
+// system, all threads) of any: on a machine shared with other work, CPU time
+// says what a run costs, wall-clock time what threads gain when cores are free.
+async function best(run) {
   let seconds = Infinity;
+  let cpu = Infinity;
   for (let i = 0; i < repeat; ++i) {
     const start = process.hrtime.bigint();
-    run();
+    const cpuSeconds = await run();
     seconds = Math.min(seconds, Number(process.hrtime.bigint() - start) / 1e9);
+    cpu = Math.min(cpu, cpuSeconds);
   }
-  return seconds;
+  return { seconds, cpu };
 }
 
-async function bestAsync(run) {
-  let seconds = Infinity;
-  for (let i = 0; i < repeat; ++i) {
-    const start = process.hrtime.bigint();
-    await run();
-    seconds = Math.min(seconds, Number(process.hrtime.bigint() - start) / 1e9);
-  }
-  return seconds;
-}
-
+// Runs zellogcat under the shell, whose "times" gives its children's CPU time.
 function zellogcat(jobs, out = '/dev/null') {
-  const fd = openSync(out, 'w');
-  try {
-    const result = spawnSync(args.zellogcat, ['-j', String(jobs), log], { stdio: ['ignore', fd, 'inherit'] });
-    if (result.status !== 0) throw new Error(`zellogcat exited with ${result.status}`);
-  } finally {
-    closeSync(fd);
-  }
+  const result = spawnSync('sh', ['-c', '"$0" -j "$1" "$2" > "$3" || exit $?; times', args.zellogcat, String(jobs), log, out],
+                           { stdio: ['ignore', 'pipe', 'inherit'], encoding: 'utf8' });
+  if (result.status !== 0) throw new Error(`zellogcat exited with ${result.status}`);
+  const children = result.stdout.trim().split('\n').pop().match(/(\d+)m([\d.]+)s\s+(\d+)m([\d.]+)s/);
+  return children ? 60 * (Number(children[1]) + Number(children[3])) + Number(children[2]) + Number(children[4]) : NaN;
 }
 
 // The best ReadRecord time bench_logread reports over the same log.
@@ -105,11 +99,14 @@ async function duckdb(threadCount) {
   const instance = await DuckDBInstance.create(':memory:', { threads: String(threadCount) });
   const connection = await instance.connect();
   let rows;
-  const seconds = await bestAsync(async () => {
+  const times = await best(async () => {
+    const cpu = process.cpuUsage();
     rows = (await connection.runAndReadAll(everyColumn)).getRowObjectsJson();
+    const used = process.cpuUsage(cpu);
+    return (used.user + used.system) / 1e6;
   });
   connection.closeSync();
-  return { seconds, rows };
+  return { ...times, rows };
 }
 
 // zellogcat's JSON Lines read back by DuckDB: times, numbers and lists must
@@ -144,22 +141,27 @@ async function checkJsonTypes() {
 }
 
 const mb = (seconds) => (bytes / 1e6 / seconds).toFixed(1).padStart(8);
-const line = (name, seconds, reference, referenceName) =>
-  console.log(`${name.padEnd(36)} ${seconds.toFixed(3).padStart(7)} s ${mb(seconds)} MB/s   ${(reference / seconds).toFixed(2).padStart(5)}x ${referenceName}`);
+const ratio = (reference, value) => `${(reference / value).toFixed(2).padStart(5)}x`;
+// A run against a reference by wall-clock and by CPU time.
+const line = (name, run, reference, referenceName) =>
+  console.log(`${name.padEnd(30)} ${run.seconds.toFixed(3).padStart(7)} s ${mb(run.seconds)} MB/s ${run.cpu.toFixed(3).padStart(7)} s CPU` +
+              (reference ? `   ${ratio(reference.seconds, run.seconds)} wall, ${ratio(reference.cpu, run.cpu)} CPU of ${referenceName}` : ''));
+const loadAverage = () => loadavg().map((load) => load.toFixed(2)).join(' ');
 
-console.log(`log: ${log} (${(bytes / 1048576).toFixed(1)} MiB); best of ${repeat}; ${threads} threads where more than one`);
+console.log(`log: ${log} (${(bytes / 1048576).toFixed(1)} MiB); best of ${repeat}; ${threads} threads where more than one; load average ${loadAverage()}`);
 const duck1 = await duckdb(1);
 const duckN = await duckdb(threads);
 console.log(`DuckDB's answer: ${JSON.stringify(duck1.rows[0])}`);
-const cat1 = best(() => zellogcat(1));
-const catN = best(() => zellogcat(threads));
+const cat1 = await best(() => zellogcat(1));
+const catN = await best(() => zellogcat(threads));
 const readRecord = readRecordSeconds();
 console.log();
-line('DuckDB, 1 thread', duck1.seconds, duck1.seconds, 'DuckDB 1 thread');
-line(`DuckDB, ${threads} threads`, duckN.seconds, duck1.seconds, 'DuckDB 1 thread');
-line('zellogcat -j 1 > /dev/null', cat1, duck1.seconds, 'DuckDB 1 thread');
-line(`zellogcat -j ${threads} > /dev/null`, catN, duckN.seconds, `DuckDB ${threads} threads`);
-line('', catN, cat1, 'zellogcat -j 1');
-line('TLogFileReader::ReadRecord (native)', readRecord, duck1.seconds, 'DuckDB 1 thread');
+line('DuckDB, 1 thread', duck1);
+line(`DuckDB, ${threads} threads`, duckN, duck1, 'DuckDB 1 thread');
+line('zellogcat -j 1 > /dev/null', cat1, duck1, 'DuckDB 1 thread');
+line(`zellogcat -j ${threads} > /dev/null`, catN, duckN, `DuckDB ${threads} threads`);
+line(`zellogcat -j ${threads} > /dev/null`, catN, cat1, 'zellogcat -j 1');
+console.log(`${'TLogFileReader::ReadRecord'.padEnd(30)} ${readRecord.toFixed(3).padStart(7)} s ${mb(readRecord)} MB/s   ${ratio(duck1.seconds, readRecord)} wall of DuckDB 1 thread`);
+console.log(`load average after the runs: ${loadAverage()}`);
 console.log();
 await checkJsonTypes();

@@ -42,6 +42,23 @@ inline std::uint32_t Matches16(const char* p, std::uint64_t pattern) noexcept {
 }
 #endif
 
+// Whether any of the 64 bytes at p equals the pattern.
+#if defined(ZELLOG_BYTESCAN_SSE2)
+inline bool Any64(const char* p, __m128i pattern) noexcept {
+  const auto equal = [&](int at) {
+    return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)), pattern);
+  };
+  return _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(equal(0), equal(16)), _mm_or_si128(equal(32), equal(48)))) != 0;
+}
+#else
+inline bool Any64(const char* p, std::uint64_t pattern) noexcept {
+  return (MatchingHighBits8(p, pattern) | MatchingHighBits8(p + 8, pattern) | MatchingHighBits8(p + 16, pattern) |
+          MatchingHighBits8(p + 24, pattern) | MatchingHighBits8(p + 32, pattern) |
+          MatchingHighBits8(p + 40, pattern) | MatchingHighBits8(p + 48, pattern) |
+          MatchingHighBits8(p + 56, pattern)) != 0;
+}
+#endif
+
 inline auto Pattern(char byte) noexcept {
 #if defined(ZELLOG_BYTESCAN_SSE2)
   return _mm_set1_epi8(byte);
@@ -57,13 +74,15 @@ inline const char* FindByte(const char* begin, const char* end, char byte) noexc
   using namespace bytescan_detail;
   const auto pattern = Pattern(byte);
   const char* p = begin;
-  // Lines run to hundreds of bytes: four blocks per test of the loop.
+  // Lines run to hundreds of bytes: four blocks per test of the loop, and
+  // the blocks' bits gathered only once one of them holds the byte.
   while (end - p >= 64) {
-    const std::uint64_t mask = Matches16(p, pattern) | std::uint64_t{Matches16(p + 16, pattern)} << 16 |
-                               std::uint64_t{Matches16(p + 32, pattern)} << 32 |
-                               std::uint64_t{Matches16(p + 48, pattern)} << 48;
-    if (mask != 0)
+    if (Any64(p, pattern)) {
+      const std::uint64_t mask = Matches16(p, pattern) | std::uint64_t{Matches16(p + 16, pattern)} << 16 |
+                                 std::uint64_t{Matches16(p + 32, pattern)} << 32 |
+                                 std::uint64_t{Matches16(p + 48, pattern)} << 48;
       return p + std::countr_zero(mask);
+    }
     p += 64;
   }
   while (end - p >= 16) {
@@ -74,6 +93,33 @@ inline const char* FindByte(const char* begin, const char* end, char byte) noexc
   while (p < end && *p != byte)
     ++p;
   return p;
+}
+
+// Lines end with CR LF (a lone CR or LF is line content).
+// The end of the line that starts at begin (its CR), or end when it has no
+// CR LF before end.
+inline const char* FindLineEnd(const char* begin, const char* end) noexcept {
+  for (const char* p = begin; (p = FindByte(p, end, '\n')) != end; ++p)
+    if (p > begin && p[-1] == '\r')
+      return p - 1;
+  return end;
+}
+
+// The first line in [begin, end) that starts with `byte`, or end; begin is
+// where a line starts. Searches for the byte, not line by line: a byte that
+// seldom occurs (the "#" of directives) is found at the speed of FindByte.
+inline const char* FindLineStartingWith(const char* begin, const char* end, char byte) noexcept {
+  if (begin == end || *begin == byte)
+    return begin;
+  const auto pattern = bytescan_detail::Pattern(byte);
+  for (const char* p = begin + 1;; ++p) {
+    while (end - p >= 128 && !bytescan_detail::Any64(p, pattern) && !bytescan_detail::Any64(p + 64, pattern))
+      p += 128;
+    if ((p = FindByte(p, end, byte)) == end)
+      return end;
+    if (p - begin >= 2 && p[-1] == '\n' && p[-2] == '\r')
+      return p;
+  }
 }
 
 // One bit per byte of the up to 64 bytes at p (count of them; bits beyond

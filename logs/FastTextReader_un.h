@@ -95,6 +95,8 @@ public:
   void Close();
 
   std::uint64_t Position() const noexcept { return CurrentPosition; }
+  // The bytes of the current view from Position() on, not read yet.
+  std::string_view Unread() const noexcept { return {ReadPtr, static_cast<std::size_t>(ViewEnd - ReadPtr)}; }
   std::uint64_t FileSize() const noexcept { return Size; }
   std::uint32_t ViewSize() const noexcept { return FullViewSize; }
 

@@ -315,11 +315,36 @@ int FindColumnStarts(std::string_view line, std::size_t from, int wanted, std::s
 [[noreturn]] void RaiseRangeError() { throw ERangeError(); }
 
 // Appending to a cleared string is leaner than a general assignment, which must
-// allow for text inside the string itself (never the case here).
+// allow for text inside the string itself (never the case here). A text no
+// longer than the one it replaces is copied inline: shrinking writes no filler,
+// and a call into the runtime per field costs more than the copy where the
+// runtime sits in another DLL (Windows) and copies short texts piecewise.
 void AssignText(std::string& target, std::string_view text) {
   ReleaseLongText(target, text.size());
-  target.clear();
-  target.append(text.data(), text.size());
+  const std::size_t count = text.size();
+  if (count > target.size()) {
+    target.clear();
+    target.append(text.data(), count);
+    return;
+  }
+  target.resize(count);
+  char* const to = target.data();
+  const char* const from = text.data();
+  if (count >= 16) {
+    for (std::size_t at = 0; at + 16 < count; at += 16)
+      std::memcpy(to + at, from + at, 16);
+    std::memcpy(to + count - 16, from + count - 16, 16);
+  } else if (count >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + count - 8, from + count - 8, 8);
+  } else if (count >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + count - 4, from + count - 4, 4);
+  } else if (count != 0) {
+    to[0] = from[0];
+    to[count / 2] = from[count / 2];
+    to[count - 1] = from[count - 1];
+  }
 }
 
 // Runs action; anything it raises becomes "<prefix><class>/<message>" in
@@ -435,16 +460,14 @@ TFastTextReaderOptions PartOptions(TFastTextReaderOptions options, std::uint64_t
 bool TLogFileReader::OpenPart(const std::string& path, const THeaderState& header, std::uint64_t begin,
                               std::uint64_t end, std::string& errorText) {
   const bool opened = OpenPath(path, path, PartOptions(TextReaderOptions, begin, end), errorText);
-  Header = header;
-  PlanFieldCuts();
+  SetHeaderState(header);
   return opened;
 }
 
 bool TLogFileReader::OpenPart(const std::u16string& path, const THeaderState& header, std::uint64_t begin,
                               std::uint64_t end, std::string& errorText) {
   const bool opened = OpenPath(path, NarrowFileName(path), PartOptions(TextReaderOptions, begin, end), errorText);
-  Header = header;
-  PlanFieldCuts();
+  SetHeaderState(header);
   return opened;
 }
 
@@ -499,13 +522,73 @@ bool TLogFileReader::SkipTo(std::uint64_t position) {
     while (!Eof() && TextReader->Position() < position) {
       const std::string_view line = TextReader->ReadLineView();
       if (!line.empty() && line[0] == '#')
-        ApplyDirective(line);
+        FollowDirective(line);
     }
   } catch (const std::exception&) {
-    // Whoever reads this part meets the same line and reports it; a directive
-    // that failed changed nothing.
+    // Whoever reads this part meets the same line and reports it.
   }
   return !Eof();
+}
+
+void TLogFileReader::FollowDirective(std::string_view line) {
+  try {
+    ApplyDirective(line);
+  } catch (const std::exception&) {
+    // Reported by whoever reads the line.
+  }
+}
+
+void TLogFileReader::SetHeaderState(const THeaderState& header) {
+  Header = header;
+  PlanFieldCuts();
+}
+
+bool TLogFileReader::DirectivesAhead(std::vector<std::string_view>& lines) const {
+  lines.clear();
+  if (!TextReader)
+    return true;
+  const std::string_view bytes = TextReader->Unread();
+  if (TextReader->Position() + bytes.size() != TextReader->FileSize())
+    return false;
+  const char* const end = bytes.data() + bytes.size();
+  for (const char* line = FindLineStartingWith(bytes.data(), end, '#'); line != end;) {
+    const char* const lineEnd = FindLineEnd(line, end);
+    lines.emplace_back(line, static_cast<std::size_t>(lineEnd - line));
+    line = lineEnd == end ? end : FindLineStartingWith(lineEnd + 2, end, '#');
+  }
+  return true;
+}
+
+// A few lines around the cut; a longer line is followed into further views.
+constexpr std::uint32_t LineStartProbeViewSize = 4u << 10;
+
+template <typename TPath>
+bool TLogFileReader::FindLineStartPath(const TPath& path, std::uint64_t position, std::uint64_t& lineStart) noexcept {
+  try {
+    // Lines end with CR LF: the line that holds the byte before `position`
+    // ends at the first LF at or after that byte with a CR before it. The
+    // reader looks back at no byte before where it starts, so it starts one
+    // further back, at the CR.
+    TFastTextReaderOptions options;
+    options.ViewSize = LineStartProbeViewSize;
+    options.Begin = position - std::min<std::uint64_t>(position, 2);
+    TFastTextReader text(path, fmShareDenyNone, options);
+    if (position > 0 && !text.Eof())
+      text.ReadLineView();
+    lineStart = text.Position();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool TLogFileReader::FindLineStart(const std::string& path, std::uint64_t position, std::uint64_t& lineStart) noexcept {
+  return FindLineStartPath(path, position, lineStart);
+}
+
+bool TLogFileReader::FindLineStart(const std::u16string& path, std::uint64_t position,
+                                   std::uint64_t& lineStart) noexcept {
+  return FindLineStartPath(path, position, lineStart);
 }
 
 bool TLogFileReader::Eof() const noexcept { return !TextReader || TextReader->Eof(); }

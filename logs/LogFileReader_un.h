@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "FastTextReader_un.h"
 #include "LocalTime_un.h"
@@ -86,6 +87,8 @@ public:
     std::string ServerName;
     bool LegacyFormat = true;
     std::array<std::int32_t, FieldCount + 1> FieldColumns{}; // indexed 1-14; -1 absent, 0 before "#Fields"
+
+    bool operator==(const THeaderState&) const = default;
   };
   // Columns up to this one are addressable; it runs to the end of the line.
   static constexpr int LastColumn = 14;
@@ -137,6 +140,23 @@ public:
   // the file. Position() and HeaderState() then describe where a part may
   // begin. A line that cannot be read ends the skip early.
   bool SkipTo(std::uint64_t position);
+  // For an open part before its first line is read: its directive lines
+  // (those that start with "#"), in order, as views into the reader's view,
+  // found without reading its lines, so that a part's header state can be
+  // followed on before the part is read. False when the part does not lie
+  // within one view; then nothing is found.
+  bool DirectivesAhead(std::vector<std::string_view>& lines) const;
+  // Follows a directive line as reading it would; one that fails changes
+  // what it changes when read (the reader reports it on its line).
+  void FollowDirective(std::string_view line);
+  void SetHeaderState(const THeaderState& header);
+  // The start of the first line at or after `position` in the file at path,
+  // found by reading only from just before it: where a part may begin
+  // without reading the file up to it (the header state there is then the
+  // caller's to establish). The file's size when no line starts there; false
+  // when the file cannot be read there, which whoever reads on meets again.
+  static bool FindLineStart(const std::string& path, std::uint64_t position, std::uint64_t& lineStart) noexcept;
+  static bool FindLineStart(const std::u16string& path, std::uint64_t position, std::uint64_t& lineStart) noexcept;
   std::uint64_t Position() const noexcept;
   // The size of the open file (or of its part) when it was opened; 0 when none is.
   std::uint64_t Size() const noexcept;
@@ -166,6 +186,8 @@ private:
   template <typename TPath>
   bool OpenPath(const TPath& path, const std::string& displayName, const TFastTextReaderOptions& options,
                 std::string& errorText);
+  template <typename TPath>
+  static bool FindLineStartPath(const TPath& path, std::uint64_t position, std::uint64_t& lineStart) noexcept;
   template <typename TPath>
   TCheckedOpen OpenCheckedPath(const TPath& path, const std::string& displayName, std::string& errorText);
   // Forgets the previous file; the next one is reported as displayName.

@@ -1,11 +1,14 @@
 #include "ZellogCat.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "CodePage.h"
@@ -49,6 +52,8 @@ const char* const CatUsage =
 namespace {
 
 constexpr std::size_t FlushThreshold = 1u << 20;
+// Parts up to this length are read in one view.
+constexpr std::uint64_t MaxPartView = 16u << 20;
 
 // The narrow encoding of the log layer's error texts (paths and system
 // messages).
@@ -186,28 +191,37 @@ private:
   std::string ErrorText;
 };
 
-// Several threads. Files are cut into parts at line boundaries by a reader
-// that only follows the directives, so that each part starts with the header
-// state in force there; threads read and format parts in any order, and the
-// calling thread writes them out in file order. A part numbers its records
-// from 0: the writer adds the records of the parts before it, which it alone
-// knows when their turn comes.
+// Several threads. Files are cut into parts at line boundaries; threads read
+// and format parts in any order, and the calling thread writes them out in
+// file order. The cutter opens each part's reader with the header state in
+// force at its start and hands it over: the part lies in one view of the
+// reader, so that the cutter follows its directives with a search for "#"
+// over bytes the reader then parses, and each byte of a file is read from it
+// once. A part numbers its records from 0: the writer adds the records of the
+// parts before it, which it alone knows when their turn comes.
 class TParallelCat {
 public:
   TParallelCat(TCatOutput& output, const std::vector<const TCatArgument*>& files, unsigned jobs)
       : Output(output), Files(files), Jobs(jobs), Window(2 * jobs + 1) {}
 
-  // False when the output could not be written.
+  // False when the output could not be written; raises what stopped a thread
+  // (want of memory, a thread that could not start).
   bool Run(bool& readable) {
     std::vector<std::thread> threads;
-    for (unsigned i = 0; i < Jobs; ++i) threads.emplace_back([this] { Work(); });
-    const bool written = WriteInOrder(readable);
+    bool written = false;
+    try {
+      for (unsigned i = 0; i < Jobs; ++i) threads.emplace_back([this] { Work(); });
+      written = WriteInOrder(readable);
+    } catch (const std::exception&) {
+      Fail(std::current_exception());
+    }
     {
       const std::lock_guard lock(Lock);
       Stopped = true;
     }
     Changed.notify_all();
     for (std::thread& thread : threads) thread.join();
+    if (Failure) std::rethrow_exception(Failure);
     return written;
   }
 
@@ -218,22 +232,30 @@ private:
     std::string FileJson; // the file's name as the JSON string its lines start with
     std::uint64_t Begin = 0;
     std::uint64_t End = UINT64_MAX;
-    TLogFileReader::THeaderState Header;
+    std::unique_ptr<TLogFileReader> Reader; // open on the part, unless Message says why not
     bool LastOfFile = false;
     std::string Message; // for standard error after the part's output
     bool Unreadable = false;
     TJsonWriter Json;
     std::vector<std::pair<std::size_t, std::int32_t>> LineNrs; // where Json leaves a LineNr out, and its number within the part
+    std::size_t NumberedFrom = 0; // Json's lines from here on hold their final numbers
+    // The offset as soon as it is known, published to the part's thread
+    // while it reads, so that the lines it writes from then on need no copy.
+    std::shared_ptr<std::atomic<std::int64_t>> KnownOffset = std::make_shared<std::atomic<std::int64_t>>(-1);
     std::int32_t Records = 0;
     bool Done = false;
     std::int64_t Offset = 0; // the records of the file before the part, once known
-    bool Final = false;      // Json holds the final numbers already
+    bool Final = false;      // Numbered holds Json up to NumberedFrom with the final numbers
+    TJsonWriter Numbered;
   };
 
-  // Parts of a few MiB, at least four per thread on a file that allows it:
-  // enough to even out the threads, few enough to cut quickly.
+  // Parts of half a MiB, fewer on a small file but at least four per thread
+  // where it allows: enough to even out the threads, and small enough that a
+  // part's bytes and output stay in the caches and the parts on their way
+  // hold little memory (larger ones cost more in page faults than their
+  // opening saves).
   std::uint64_t PartSizeFor(std::uint64_t fileSize) const {
-    return std::clamp<std::uint64_t>(fileSize / (4 * Jobs), 256u << 10, 1u << 20);
+    return std::clamp<std::uint64_t>(fileSize / (4 * Jobs), 256u << 10, 512u << 10);
   }
 
   // The next part in file order, or none at the end or when stopped. One
@@ -246,94 +268,138 @@ private:
       if (Stopped || AllCut) return nullptr;
     }
     auto part = std::make_unique<TPart>();
-    while (!Cutter && !part->Done) {
-      CutterFile = NextFile++;
-      Cutter = std::make_unique<TLogFileReader>();
-      CutterFileJson = Output.OpenFile(*Files[CutterFile], *Cutter, part->Message);
+    while (CutterFileJson.empty() && !part->Done) {
+      part->File = NextFile++;
+      TLogFileReader reader;
+      CutterFileJson = Output.OpenFile(*Files[part->File], reader, part->Message);
       if (CutterFileJson.empty()) {
-        Cutter.reset();
         part->Unreadable = true;
         part->LastOfFile = true;
         part->Done = true;
       } else {
-        CutterPartSize = PartSizeFor(Cutter->Size());
+        CutterFile = part->File;
+        CutterSize = reader.Size();
+        CutterPartSize = PartSizeFor(CutterSize);
+        CutterNext = 0;
+        Follower.SetHeaderState(reader.HeaderState());
       }
     }
-    part->File = CutterFile;
     if (!part->Done) {
+      part->File = CutterFile;
       part->FileJson = CutterFileJson;
-      part->Begin = Cutter->Position();
-      part->Header = Cutter->HeaderState();
-      if (Cutter->SkipTo(part->Begin + CutterPartSize)) {
-        part->End = Cutter->Position();
+      part->Begin = CutterNext;
+      const TCatPath& path = Files[CutterFile]->Path;
+      if (CutterSize - part->Begin > CutterPartSize &&
+          TLogFileReader::FindLineStart(path, part->Begin + CutterPartSize, part->End) && part->End < CutterSize) {
+        CutterNext = part->End;
       } else {
+        // Also when the file cannot be read there: reading the part reports it.
+        part->End = CutterSize;
         part->LastOfFile = true;
-        std::string ignored;
-        Cutter->Close(ignored);
-        Cutter.reset();
+        CutterFileJson.clear();
       }
+      OpenPart(*part, path);
     }
     const std::lock_guard lock(Lock);
     part->Sequence = NextSequence++;
-    AllCut = !Cutter && NextFile == Files.size();
+    AllCut = CutterFileJson.empty() && NextFile == Files.size();
     return part;
   }
 
-  void Work() {
-    TCodePage textCodePage = Output.TextCodePage; // a code page keeps scratch storage
-    TCodePage errorCodePage = Output.ErrorCodePage;
-    TRecordJson recordJson;
-    TLogRecord record;
+  // The part's reader, in one view when the part is not too long for one,
+  // and the header state it leaves in force.
+  void OpenPart(TPart& part, const TCatPath& path) {
+    const std::uint64_t length = part.End - part.Begin;
+    TFastTextReaderOptions options;
+    options.ViewSize = length <= MaxPartView ? static_cast<std::uint32_t>(length) : 0;
+    part.Reader = std::make_unique<TLogFileReader>(options);
     std::string errorText;
-    for (;;) {
-      std::unique_ptr<TPart> part = CutNextPart();
-      if (!part) return;
-      {
-        const std::lock_guard lock(Lock);
-        if (part->Done) {
-          Parts.emplace(part->Sequence, std::move(part));
-          AdvanceOffsets();
-          Changed.notify_all();
-          continue;
-        }
-        part->Json = TakeBuffer();
-      }
-      const std::string& fileJson = part->FileJson;
-      const TCatArgument& file = *Files[part->File];
-      TLogFileReader reader;
-      errorText.clear();
-      if (reader.OpenPart(file.Path, part->Header, part->Begin, part->End, errorText)) {
-        while (!reader.Eof()) {
-          errorText.clear();
-          if (reader.ReadRecord(record, errorText)) {
-            recordJson.WriteUpToLineNr(part->Json, fileJson, record, textCodePage);
-            part->LineNrs.emplace_back(part->Json.Text().size(), record.LineNr);
-            part->Json.Raw("}\n");
-          } else if (!errorText.empty()) {
-            WriteErrorLine(part->Json, fileJson, errorText, errorCodePage);
+    if (!part.Reader->OpenPart(path, Follower.HeaderState(), part.Begin, part.End, errorText)) {
+      part.Reader.reset();
+      part.Message = errorText;
+      return;
+    }
+    if (part.Reader->DirectivesAhead(Directives)) {
+      for (const std::string_view line : Directives) Follower.FollowDirective(line);
+      return;
+    }
+    // A line longer than a view: the directives are found line by line.
+    TLogFileReader skimmer;
+    errorText.clear();
+    if (skimmer.OpenPart(path, Follower.HeaderState(), part.Begin, part.End, errorText)) {
+      skimmer.SkipTo(part.End);
+      Follower.SetHeaderState(skimmer.HeaderState());
+    }
+  }
+
+  void Work() {
+    try {
+      TCodePage textCodePage = Output.TextCodePage; // a code page keeps scratch storage
+      TCodePage errorCodePage = Output.ErrorCodePage;
+      TRecordJson recordJson;
+      TLogRecord record;
+      std::string errorText;
+      for (;;) {
+        std::unique_ptr<TPart> part = CutNextPart();
+        if (!part) return;
+        {
+          const std::lock_guard lock(Lock);
+          if (part->Done) {
+            Parts.emplace(part->Sequence, std::move(part));
+            AdvanceOffsets();
+            Changed.notify_all();
+            continue;
           }
+          part->Json = TakeBuffer();
+          if (part->Begin == 0) part->KnownOffset->store(0, std::memory_order_relaxed);
+          if (part->Sequence == NextOffsetSequence) part->KnownOffset->store(NextOffset, std::memory_order_relaxed);
+          Reading.emplace(part->Sequence, part->KnownOffset);
         }
-        part->Records = reader.RecordCount();
-        errorText.clear();
-        if (!reader.Close(errorText)) {
-          part->Message = errorText;
-          part->Unreadable = true;
+        // Room for the part's output at the start, rather than copies of it
+        // as it grows: JSON takes about twice the bytes of a log line.
+        part->Json.Reserve(2 * (part->End - part->Begin) + (64u << 10));
+        if (TLogFileReader* const reader = part->Reader.get()) {
+          const std::string& fileJson = part->FileJson;
+          const std::atomic<std::int64_t>& knownOffset = *part->KnownOffset;
+          std::size_t numberedFrom = SIZE_MAX;
+          while (!reader->Eof()) {
+            errorText.clear();
+            if (reader->ReadRecord(record, errorText)) {
+              const std::int64_t offset = knownOffset.load(std::memory_order_relaxed);
+              if (offset >= 0 && numberedFrom == SIZE_MAX) numberedFrom = part->Json.Text().size();
+              recordJson.WriteUpToLineNr(part->Json, fileJson, record, textCodePage);
+              if (offset >= 0)
+                part->Json.Int(offset + record.LineNr);
+              else
+                part->LineNrs.emplace_back(part->Json.Text().size(), record.LineNr);
+              part->Json.Raw("}\n");
+            } else if (!errorText.empty()) {
+              WriteErrorLine(part->Json, fileJson, errorText, errorCodePage);
+            }
+          }
+          part->NumberedFrom = numberedFrom == SIZE_MAX ? part->Json.Text().size() : numberedFrom;
+          part->Records = reader->RecordCount();
+          errorText.clear();
+          if (!reader->Close(errorText)) part->Message = errorText;
+          part->Reader.reset();
         }
-      } else {
-        part->Message = errorText;
-        part->Unreadable = true;
+        if (!part->Message.empty()) part->Unreadable = true;
+        Finish(std::move(part));
       }
-      Finish(std::move(part));
+    } catch (const std::exception&) {
+      Fail(std::current_exception());
     }
   }
 
   // A parsed part whose predecessors are all parsed knows its numbers: its
-  // own thread then writes them in, so that the writer only passes the text
-  // on. Otherwise the writer puts them in when the part's turn comes.
+  // own thread then writes in those its lines lack, so that the writer only
+  // passes the text on. Otherwise the writer puts them in when the part's
+  // turn comes.
   void Finish(std::unique_ptr<TPart> part) {
     TJsonWriter numbered;
     {
       const std::lock_guard lock(Lock);
+      Reading.erase(part->Sequence);
       part->Done = true;
       if (part->Sequence != NextOffsetSequence) {
         Parts.emplace(part->Sequence, std::move(part));
@@ -343,13 +409,11 @@ private:
       }
       TakeOffset(*part);
       AdvanceOffsets();
-      numbered = TakeBuffer();
+      if (!part->LineNrs.empty()) numbered = TakeBuffer();
     }
-    AppendNumbered(numbered, *part);
+    if (!part->LineNrs.empty()) AppendNumbered(numbered, *part);
     const std::lock_guard lock(Lock);
-    part->Json.Clear();
-    FreeBuffers.push_back(std::move(part->Json));
-    part->Json = std::move(numbered);
+    part->Numbered = std::move(numbered);
     part->Final = true;
     Parts.emplace(part->Sequence, std::move(part));
     Changed.notify_all();
@@ -360,6 +424,8 @@ private:
     part.Offset = NextOffset;
     NextOffset = part.LastOfFile ? 0 : NextOffset + part.Records;
     ++NextOffsetSequence;
+    if (const auto reading = Reading.find(NextOffsetSequence); reading != Reading.end())
+      reading->second->store(NextOffset, std::memory_order_relaxed);
   }
 
   // Called under Lock after a part was added: the parts that follow parsed
@@ -369,8 +435,9 @@ private:
       TakeOffset(*found->second);
   }
 
+  // The part's lines up to NumberedFrom with their numbers.
   static void AppendNumbered(TJsonWriter& to, const TPart& part) {
-    const std::string_view text = part.Json.Text();
+    const std::string_view text = part.Json.Text().substr(0, part.NumberedFrom);
     to.Reserve(text.size() + 12 * part.LineNrs.size());
     std::size_t from = 0;
     for (const auto& [at, lineNr] : part.LineNrs) {
@@ -387,29 +454,45 @@ private:
       {
         std::unique_lock lock(Lock);
         Changed.wait(lock, [this] {
-          return (Parts.contains(Written) && Written < NextOffsetSequence) ||
+          return Stopped || (Parts.contains(Written) && Written < NextOffsetSequence) ||
                  (AllCut && Written == NextSequence);
         });
         const auto found = Parts.find(Written);
-        if (found == Parts.end()) return true;
+        if (Stopped || found == Parts.end()) return !Stopped;
         part = std::move(found->second);
         Parts.erase(found);
       }
       if (part->Final) {
-        if (!Output.WriteThrough(part->Json.Text())) return false;
+        if (!Output.WriteThrough(part->Numbered.Text())) return false;
       } else {
         AppendNumbered(Output.Output, *part);
       }
+      const std::string_view numbered = part->Json.Text().substr(part->NumberedFrom);
+      if (!numbered.empty() && !Output.WriteThrough(numbered)) return false;
       if (part->Unreadable) readable = false;
       if (!(part->Message.empty() ? Output.FlushIfFull() : Output.Report(part->Message))) return false;
       {
         const std::lock_guard lock(Lock);
         part->Json.Clear();
         FreeBuffers.push_back(std::move(part->Json));
+        if (part->Final && !part->LineNrs.empty()) {
+          part->Numbered.Clear();
+          FreeBuffers.push_back(std::move(part->Numbered));
+        }
         ++Written;
       }
       Changed.notify_all();
     }
+  }
+
+  // Stops every thread; Run raises the first failure.
+  void Fail(std::exception_ptr failure) {
+    {
+      const std::lock_guard lock(Lock);
+      if (!Failure) Failure = std::move(failure);
+      Stopped = true;
+    }
+    Changed.notify_all();
   }
 
   // Called under Lock.
@@ -428,20 +511,25 @@ private:
   // The cutter's, under CutLock.
   std::mutex CutLock;
   std::size_t NextFile = 0;
-  std::unique_ptr<TLogFileReader> Cutter;
   std::size_t CutterFile = 0;
-  std::string CutterFileJson;
+  std::string CutterFileJson; // empty between files
+  std::uint64_t CutterSize = 0;
   std::uint64_t CutterPartSize = 0;
+  std::uint64_t CutterNext = 0; // where the next part begins
+  TLogFileReader Follower;      // holds the header state in force there
+  std::vector<std::string_view> Directives;
 
   // Everyone's, under Lock.
   std::mutex Lock;
   std::condition_variable Changed;
   bool Stopped = false;
+  std::exception_ptr Failure;
   bool AllCut = false;
   std::size_t NextSequence = 0;
   std::size_t Written = 0;
   std::size_t NextOffsetSequence = 0; // the first part without its offset
   std::int64_t NextOffset = 0;
+  std::map<std::size_t, std::shared_ptr<std::atomic<std::int64_t>>> Reading; // parts being read, by sequence
   std::map<std::size_t, std::unique_ptr<TPart>> Parts; // done, waiting for their turn
   std::vector<TJsonWriter> FreeBuffers;
 };
@@ -453,9 +541,7 @@ bool ParseJobs(std::string_view text, unsigned& jobs) {
   return true;
 }
 
-}  // namespace
-
-int RunZellogcat(const std::vector<TCatArgument>& arguments, const TCatSink& out, const TCatSink& err) {
+int RunCat(const std::vector<TCatArgument>& arguments, const TCatSink& out, const TCatSink& err) {
   const auto usageError = [&](const std::string& message) {
     err("zellogcat: " + message + "\nTry 'zellogcat --help'.\n");
     return CatExitUsage;
@@ -515,4 +601,17 @@ int RunZellogcat(const std::vector<TCatArgument>& arguments, const TCatSink& out
     return CatExitUnreadable;
   }
   return allReadable ? CatExitSuccess : CatExitUnreadable;
+}
+
+}  // namespace
+
+int RunZellogcat(const std::vector<TCatArgument>& arguments, const TCatSink& out, const TCatSink& err) {
+  try {
+    return RunCat(arguments, out, err);
+  } catch (const std::bad_alloc&) {
+    err("zellogcat: out of memory\n");
+  } catch (const std::exception& error) { // a thread that could not start
+    err(std::string("zellogcat: ") + error.what() + "\n");
+  }
+  return CatExitUnreadable;
 }

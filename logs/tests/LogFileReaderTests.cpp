@@ -596,3 +596,22 @@ TEST_F(LogFileReaderTest, ReadOptionsGiveTheRowsOfAFullReadThatTheyKeep) {
     }
   }
 }
+
+// Where a part may begin, for every position of a file whose lines hold lone
+// CRs and LFs, with the view boundaries of a long line among them.
+TEST(LogFileParts, FindLineStartGivesTheFirstLineStartAtOrAfterAPosition) {
+  TTempDir dir;
+  std::string text = "#Software: x\r\na\rb\nc\r\n\r\n\r\r\n\n\r\nd";
+  text += std::string(9000, 'e') + "\r\n\nf\r\n";
+  const std::string path = dir.Write("parts.log", text);
+  for (std::uint64_t position = 0; position <= text.size(); ++position) {
+    std::uint64_t expected = position;
+    while (expected < text.size() && expected != 0 && (expected < 2 || text.compare(expected - 2, 2, "\r\n") != 0))
+      ++expected;
+    std::uint64_t found = 0;
+    ASSERT_TRUE(TLogFileReader::FindLineStart(path, position, found)) << position;
+    ASSERT_EQ(expected, found) << position;
+  }
+  std::uint64_t found = 0;
+  EXPECT_FALSE(TLogFileReader::FindLineStart(dir.PathOf("missing.log"), 5, found));
+}

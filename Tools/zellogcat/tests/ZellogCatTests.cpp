@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <new>
 #include <random>
 #include <sstream>
 
@@ -325,6 +326,24 @@ TEST_F(ZellogCat, FailedOutputIsAnError) {
                                   });
   EXPECT_EQ(status, CatExitUnreadable);
   EXPECT_NE(err.find("cannot write the output"), std::string::npos) << err;
+}
+
+// Want of memory on the way (here met by the output) ends the run with a
+// message and a failing status, with one thread or several.
+TEST_F(ZellogCat, WantOfMemoryIsReported) {
+  const fs::path path = Dir / "a.log";
+  WriteLogFile(path, MixedLog(13, 600u << 10, 20, 300));
+  for (const char* jobs : {"-j1", "-j2"}) {
+    std::string err;
+    const int status = RunZellogcat({Option(jobs), FileArgument(path)},
+                                    [](std::string_view) -> bool { throw std::bad_alloc(); },
+                                    [&](std::string_view text) {
+                                      err.append(text);
+                                      return true;
+                                    });
+    EXPECT_EQ(status, CatExitUnreadable) << jobs;
+    EXPECT_EQ(err, "zellogcat: out of memory\n") << jobs;
+  }
 }
 
 // Any number of threads gives the output of one, byte for byte and with the
