@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "ByteScan_un.h"
 #include "LogText_un.h"
 
 bool TryStrToInt(std::string_view text, std::int32_t& value) noexcept {
@@ -318,12 +319,65 @@ bool TLogSecondsReader::ReadNewDay(std::string_view text, std::int64_t& seconds)
   return true;
 }
 
+namespace {
+
+// TryPlainIPv4Value where 16 bytes from the text on may be read: the lengths
+// of the parts differ from line to line, so the parts are found from one mask
+// of the dots and converted without a branch on their lengths.
+bool TryPlainIPv4Block(std::string_view text, std::uint32_t& value) noexcept {
+#if defined(ZELLOG_BYTESCAN_SSE2)
+  const std::size_t size = text.size();
+  if (size > 15)
+    return false;
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data()));
+  const __m128i digits = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
+  const __m128i dotBytes = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('.'));
+  const std::uint32_t inText = (1u << size) - 1;
+  const std::uint32_t dots = static_cast<std::uint32_t>(_mm_movemask_epi8(dotBytes)) & inText;
+  // Bytes 0-9 after the subtraction, and no others, were digits.
+  const std::uint32_t digitBytes =
+      static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(digits, _mm_set1_epi8(9)), digits))) &
+      inText;
+  if ((dots | digitBytes) != inText || std::popcount(dots) != 3)
+    return false;
+  // Byte i at digit[i + 3]; the zeros ahead stand for the missing hundreds and
+  // tens of a short first part, a dot's zeroed byte for those of the others.
+  unsigned char digit[3 + 16] = {};
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(digit + 3), _mm_andnot_si128(dotBytes, digits));
+  const unsigned ends[4] = {static_cast<unsigned>(std::countr_zero(dots)),
+                            static_cast<unsigned>(std::countr_zero(dots & (dots - 1))),
+                            static_cast<unsigned>(31 - std::countl_zero(dots)), static_cast<unsigned>(size)};
+  unsigned begin = 0;
+  std::uint32_t result = 0;
+  bool plain = true;
+  for (const unsigned end : ends) {
+    const unsigned length = end - begin; // an empty part gives 0
+    const unsigned octet =
+        digit[end + 2] + 10u * digit[end + 1] * (length >= 2) + 100u * digit[end] * (length >= 3);
+    plain &= length - 1 < 3 && octet <= 255;
+    result = result << 8 | (octet & 0xFF);
+    begin = end + 1;
+  }
+  if (plain)
+    value = result;
+  return plain;
+#else
+  return TryPlainIPv4Value(text, value);
+#endif
+}
+
+} // namespace
+
 bool StrToIPv4Value(std::string_view text, std::uint32_t& value) {
+  return StrToIPv4Value(text, text.data() + text.size(), value);
+}
+
+bool StrToIPv4Value(std::string_view text, const char* readableEnd, std::uint32_t& value) {
   if (text.empty() || text == "-") {
     value = 0;
     return true;
   }
-  if (TryPlainIPv4Value(text, value))
+  if (readableEnd - text.data() >= 16 ? TryPlainIPv4Block(text, value) : TryPlainIPv4Value(text, value))
     return (value >> 24) != 0 && (value & 0xFF) != 0;
   // All dots are counted before a part is converted: with more or fewer than
   // three, the text fails without raising.

@@ -167,6 +167,8 @@ private:
 // Otherwise the value is written and the result is true only when the first
 // and the last octet are non-zero.
 bool StrToIPv4Value(std::string_view text, std::uint32_t& value);
+// The same, where the bytes from the text up to readableEnd may be read.
+bool StrToIPv4Value(std::string_view text, const char* readableEnd, std::uint32_t& value);
 
 bool StrToEventClass(std::string_view text, TLogEventClass& value);
 bool StrToAction(std::string_view text, TLogAction& value);

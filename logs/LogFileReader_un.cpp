@@ -776,7 +776,7 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
     RaiseRangeError();
   const std::string_view ip = Field(FieldIP);
   record.IPValue = 0;
-  StrToIPv4Value(ip, record.IPValue);
+  StrToIPv4Value(ip, line.data() + line.size(), record.IPValue);
   if (UnaddressableAfterIP)
     RaiseRangeError();
   record.LineNr = RecordsRead++;

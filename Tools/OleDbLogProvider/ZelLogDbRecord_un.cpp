@@ -26,6 +26,11 @@ namespace {
 // environment on every call, which cost more than the rest of a row's own
 // values; truncating and comparing the (exact) remainder gives the same.
 double RoundHalfEven(double value) noexcept {
+  // As a double, not wider: the x87 unit of a 32-bit build keeps excess
+  // precision in registers, where a product that is a half as a double
+  // need not be one.
+  volatile double stored = value;
+  value = stored;
   // From 2^52 on every double is a whole number; NaN passes through.
   if (!(std::fabs(value) < 4503599627370496.0)) return value;
   const double whole = static_cast<double>(static_cast<long long>(value));
@@ -66,70 +71,69 @@ const std::string& FilteringPointDisplayText(TFilteringPoint value) noexcept {
 }
 
 namespace {
-TZelLogValue TextValue(const std::string& text) noexcept { return {text.c_str(), text.size()}; }
+TOleDbColumnValue TextValue(const std::string& text) noexcept { return {text.c_str(), text.size()}; }
+template <class C>
+TOleDbColumnValue WideTextValue(const std::basic_string<C>& text) noexcept {
+  return {text.c_str(), text.size() * sizeof(C)};
+}
+template <class T>
+TOleDbColumnValue FixedValue(const T& value) noexcept {
+  return {&value, sizeof value};
+}
+}  // namespace
 
-template <std::string TLogRecord::*Field>
-TZelLogValue ParsedText(const TZelLogDbRecord& record) noexcept {
-  return TextValue(record.Parsed.*Field);
-}
-
-TZelLogValue ClassText(const TZelLogDbRecord& record) noexcept {
-  return TextValue(EventClassDisplayText(record.Parsed.Class));
-}
-TZelLogValue SeverityText(const TZelLogDbRecord& record) noexcept {
-  return TextValue(SeverityDisplayText(record.Parsed.Severity));
-}
-TZelLogValue FilteringPointText(const TZelLogDbRecord& record) noexcept {
-  return TextValue(FilteringPointDisplayText(record.Parsed.FilteringPoint));
-}
-TZelLogValue SubjectText(const TZelLogDbRecord& record) noexcept {
-  const std::u16string& subject = record.Parsed.Subject;
-  return {subject.c_str(), subject.size() * sizeof(char16_t)};
-}
-TZelLogValue VerboseFlag(const TZelLogDbRecord& record) noexcept { return {&record.Verbose, sizeof record.Verbose}; }
-TZelLogValue RowTime(const TZelLogDbRecord& record) noexcept { return {&record.Time, sizeof record.Time}; }
-TZelLogValue LineNumber(const TZelLogDbRecord& record) noexcept {
-  return {&record.Parsed.LineNr, sizeof record.Parsed.LineNr};
-}
-
-TZelLogValue LogFileName(const TZelLogDbRecord& record) noexcept {
-  static const std::wstring none;
-  const std::wstring& name = record.LogFile ? *record.LogFile : none;
-  return {name.c_str(), name.size() * sizeof(wchar_t)};
-}
-
-template <TLogAction Action>
-TZelLogValue ActionFlag(const TZelLogDbRecord& record) noexcept {
-  return {&record.Actions[static_cast<std::size_t>(Action)], sizeof(VARIANT_BOOL)};
+void ZelLogRecordValues(const TZelLogDbRecord& record, std::span<TOleDbColumnValue> values) noexcept {
+  static const std::wstring noFile;
+  const TLogRecord& parsed = record.Parsed;
+  values[0] = TextValue(parsed.Version);
+  values[1] = FixedValue(record.Verbose);
+  values[2] = TextValue(EventClassDisplayText(parsed.Class));
+  values[3] = TextValue(parsed.Server);
+  values[4] = TextValue(parsed.Source);
+  values[5] = FixedValue(record.Time);
+  for (std::size_t i = 0; i < record.Actions.size(); ++i) values[6 + i] = FixedValue(record.Actions[i]);
+  values[13] = TextValue(SeverityDisplayText(parsed.Severity));
+  values[14] = TextValue(FilteringPointDisplayText(parsed.FilteringPoint));
+  values[15] = TextValue(parsed.IP);
+  values[16] = TextValue(parsed.MessageID);
+  values[17] = TextValue(parsed.Sender);
+  values[18] = TextValue(parsed.Recipients);
+  values[19] = TextValue(parsed.HeloDomain);
+  values[20] = WideTextValue(parsed.Subject);
+  values[21] = TextValue(parsed.Message);
+  values[22] = FixedValue(parsed.LineNr);
+  if (values.size() > 23) values[23] = WideTextValue(record.LogFile ? *record.LogFile : noFile);
 }
 
+namespace {
 constexpr std::array<TZelLogColumnDef, ZelLogPatternColumnCount> Columns = {{
-    {L"Version", DBTYPE_STR, 50, 0, &ParsedText<&TLogRecord::Version>},
-    {L"Verbose", DBTYPE_BOOL, 2, 0, &VerboseFlag},
-    {L"Class", DBTYPE_STR, 15, 0, &ClassText},
-    {L"Server", DBTYPE_STR, 1024, 0, &ParsedText<&TLogRecord::Server>},
-    {L"Source", DBTYPE_STR, 1024, 0, &ParsedText<&TLogRecord::Source>},
-    {L"Time", DBTYPE_DATE, 8, 0, &RowTime},
-    {L"Action_Reject", DBTYPE_BOOL, 2, 0, &ActionFlag<TLogAction::Reject>},
-    {L"Action_TagSubject", DBTYPE_BOOL, 2, 0, &ActionFlag<TLogAction::TagSubject>},
-    {L"Action_TagHeader", DBTYPE_BOOL, 2, 0, &ActionFlag<TLogAction::TagHeader>},
-    {L"Action_Redirect", DBTYPE_BOOL, 2, 0, &ActionFlag<TLogAction::Redirect>},
-    {L"Action_ReplaceAtt", DBTYPE_BOOL, 2, 0, &ActionFlag<TLogAction::ReplaceAttachment>},
-    {L"Action_RemoveRcpt", DBTYPE_BOOL, 2, 0, &ActionFlag<TLogAction::RemoveRecipient>},
-    {L"Action_WhitelistRcpt", DBTYPE_BOOL, 2, 0, &ActionFlag<TLogAction::WhitelistRecipient>},
-    {L"Severity", DBTYPE_STR, 16, 0, &SeverityText},
-    {L"FilteringPoint", DBTYPE_STR, 16, 0, &FilteringPointText},
-    {L"RelatedIP", DBTYPE_STR, 45, 0, &ParsedText<&TLogRecord::IP>},  // the longest IPv6 text, not only IPv4
-    {L"MessageID", DBTYPE_STR, 16384, 0, &ParsedText<&TLogRecord::MessageID>},
-    {L"Sender", DBTYPE_STR, 1024, 0, &ParsedText<&TLogRecord::Sender>},
-    {L"Recipients", DBTYPE_STR, 16384, 0, &ParsedText<&TLogRecord::Recipients>},
-    {L"HeloDomain", DBTYPE_STR, 1024, 0, &ParsedText<&TLogRecord::HeloDomain>},
-    {L"Subject", DBTYPE_WSTR, 16384, 0, &SubjectText},
-    {L"Message", DBTYPE_STR, 16384, 0, &ParsedText<&TLogRecord::Message>},
-    {L"LineNr", DBTYPE_I4, 4, 0, &LineNumber},
+    // In the order of ZelLogRecordValues.
+    {L"Version", DBTYPE_STR, 50, 0},
+    {L"Verbose", DBTYPE_BOOL, 2, 0},
+    {L"Class", DBTYPE_STR, 15, 0},
+    {L"Server", DBTYPE_STR, 1024, 0},
+    {L"Source", DBTYPE_STR, 1024, 0},
+    {L"Time", DBTYPE_DATE, 8, 0},
+    {L"Action_Reject", DBTYPE_BOOL, 2, 0},
+    {L"Action_TagSubject", DBTYPE_BOOL, 2, 0},
+    {L"Action_TagHeader", DBTYPE_BOOL, 2, 0},
+    {L"Action_Redirect", DBTYPE_BOOL, 2, 0},
+    {L"Action_ReplaceAtt", DBTYPE_BOOL, 2, 0},
+    {L"Action_RemoveRcpt", DBTYPE_BOOL, 2, 0},
+    {L"Action_WhitelistRcpt", DBTYPE_BOOL, 2, 0},
+    {L"Severity", DBTYPE_STR, 16, 0},
+    {L"FilteringPoint", DBTYPE_STR, 16, 0},
+    {L"RelatedIP", DBTYPE_STR, 45, 0},  // the longest IPv6 text, not only IPv4
+    {L"MessageID", DBTYPE_STR, 16384, 0},
+    {L"Sender", DBTYPE_STR, 1024, 0},
+    {L"Recipients", DBTYPE_STR, 16384, 0},
+    {L"HeloDomain", DBTYPE_STR, 1024, 0},
+    {L"Subject", DBTYPE_WSTR, 16384, 0},
+    {L"Message", DBTYPE_STR, 16384, 0},
+    {L"LineNr", DBTYPE_I4, 4, 0},
     // Relative to the data source folder, as TABLES lists it; any name the
     // file system can list fits.
-    {L"LogFile", DBTYPE_WSTR, MAX_PATH * sizeof(wchar_t), 0, &LogFileName},
+    {L"LogFile", DBTYPE_WSTR, MAX_PATH * sizeof(wchar_t), 0},
 }};
 }  // namespace
 

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -42,22 +43,15 @@ const std::string& EventClassDisplayText(TLogEventClass value) noexcept;
 const std::string& SeverityDisplayText(TLogSeverity value) noexcept;
 const std::string& FilteringPointDisplayText(TFilteringPoint value) noexcept;
 
-// A value as the engine reads it: where it is and its length in bytes.
-struct TZelLogValue {
-  const void* Data;
-  std::size_t Length;
-};
-
-// One column of a log table: everything a consumer can learn about it, and
-// how its value is read from a record. Text columns (DBTYPE_STR and
-// DBTYPE_WSTR) are terminated and can be read as streams.
+// One column of a log table: everything a consumer can learn about it. Text
+// columns (DBTYPE_STR and DBTYPE_WSTR) are terminated and can be read as
+// streams.
 struct TZelLogColumnDef {
   const wchar_t* Name;
   DBTYPE Type;
   // Declared size in bytes.
   ULONG Size;
   DBCOLUMNFLAGS Flags;
-  TZelLogValue (*Read)(const TZelLogDbRecord& record) noexcept;
 };
 
 // The columns of a log table, in column order: a table over one file has
@@ -66,3 +60,8 @@ struct TZelLogColumnDef {
 inline constexpr std::size_t ZelLogColumnCount = 23;
 inline constexpr std::size_t ZelLogPatternColumnCount = 24;
 const std::array<TZelLogColumnDef, ZelLogPatternColumnCount>& ZelLogColumns() noexcept;
+
+// Where each column's value lies in a record, in the order of ZelLogColumns,
+// for as many columns as values holds (at least ZelLogColumnCount); valid
+// until the record is read anew.
+void ZelLogRecordValues(const TZelLogDbRecord& record, std::span<TOleDbColumnValue> values) noexcept;

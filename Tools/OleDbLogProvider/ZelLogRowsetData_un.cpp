@@ -3,6 +3,7 @@
 #include <oledberr.h>
 
 #include <algorithm>
+#include <array>
 
 #include "OLEDbError.h"
 #include "ZelLogFileSequence_un.h"
@@ -54,6 +55,8 @@ HRESULT TZelLogRowsetData::Open(TOleDbExecParams* request) {
   AddQueryColumns(query_, Columns());
   filter_ = TZelLogRowFilter(query_);
   filtering_ = query_.FiltersRows();
+  wholeRows_ = true;
+  for (std::size_t i = 0; i < query_.Columns.size(); ++i) wholeRows_ = wholeRows_ && query_.Columns[i] == i;
   std::int64_t rowLimit = query_.Top;
   if (maxRows_ > 0 && (rowLimit < 0 || maxRows_ < rowLimit)) rowLimit = maxRows_;
   SetRowLimit(rowLimit);
@@ -96,12 +99,14 @@ bool TZelLogRowsetData::ReadNextRecord(TOleDbStreamRecord& base, bool wanted) {
 bool TZelLogRowsetData::RecordValues(const TOleDbStreamRecord& base, std::span<TOleDbColumnValue> values) {
   const auto& record = static_cast<const TZelLogDbRecord&>(base);
   if (!record.PendingError.empty()) throw EZelLogRowsetData(record.PendingError);
-  const auto& definitions = ZelLogColumns();
-  const std::size_t count = std::min(values.size(), query_.Columns.size());
-  for (std::size_t i = 0; i < count; ++i) {
-    const TZelLogValue value = definitions[query_.Columns[i]].Read(record);
-    values[i] = {value.Data, value.Length};
+  if (wholeRows_ && values.size() >= ZelLogColumnCount) {
+    ZelLogRecordValues(record, values);
+    return true;
   }
+  std::array<TOleDbColumnValue, ZelLogPatternColumnCount> all;
+  ZelLogRecordValues(record, all);
+  const std::size_t count = std::min(values.size(), query_.Columns.size());
+  for (std::size_t i = 0; i < count; ++i) values[i] = all[query_.Columns[i]];
   return true;
 }
 

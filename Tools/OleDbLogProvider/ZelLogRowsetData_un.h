@@ -67,6 +67,8 @@ private:
   TZelLogQuery query_;
   TZelLogRowFilter filter_;
   bool filtering_ = false;
+  // The rowset's columns are the table's, in its order (no column list).
+  bool wholeRows_ = false;
   std::unique_ptr<TLogFileReader> reader_;
   bool readerOpened_ = false;
   // For a pattern name: the files reader_ reads one after another.

@@ -39,14 +39,40 @@ constexpr std::string_view Headers[] = {
     "",
 };
 
+// An address converted with and without bytes to read past its end (a block
+// at a time or a byte at a time) must give the same result, value and error.
+struct TAddressOutcome {
+  bool Result = false;
+  std::uint32_t Value = 7;
+  std::string Error;
+  bool operator==(const TAddressOutcome&) const = default;
+};
+
+TAddressOutcome ConvertAddress(std::string_view text, const char* readableEnd) {
+  TAddressOutcome outcome;
+  try {
+    outcome.Result = StrToIPv4Value(text, readableEnd, outcome.Value);
+  } catch (const ELogError& error) {
+    outcome.Error.assign(error.ClassName()).append(": ").append(error.what());
+  }
+  return outcome;
+}
+
+void ConvertAddressBothWays(std::string_view text) {
+  std::string padded(text);
+  padded.append(16, '9'); // digits past the end must not be taken for the address's own
+  const std::string_view inPadded(padded.data(), text.size());
+  if (!(ConvertAddress(text, text.data() + text.size()) == ConvertAddress(inPadded, padded.data() + padded.size()))) {
+    std::fprintf(stderr, "address converted differently with bytes past its end: '%.*s'\n",
+                 static_cast<int>(text.size()), text.data());
+    std::abort();
+  }
+}
+
 void ConvertVocabulary(std::string_view text) {
   double time = 0;
   StrToLogDateTime(text, time);
-  try {
-    std::uint32_t ip = 0;
-    StrToIPv4Value(text, ip);
-  } catch (const ELogError&) {
-  }
+  ConvertAddressBothWays(text);
   TLogEventClass eventClass{};
   TLogActions actions;
   TFilteringPoint filteringPoint{};

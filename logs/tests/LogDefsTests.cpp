@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include "LogDefs_un.h"
@@ -144,6 +146,37 @@ TEST(LogDefs, IPv4ValueRaisesForBadParts) {
   }
   EXPECT_THROW(StrToIPv4Value("10..0.1", value), EConvertError);
   EXPECT_THROW(StrToIPv4Value("10.0.0.99999999999", value), EConvertError);
+}
+
+// Within a line the bytes after an address may be read with it; they must not
+// change what it converts to, whatever they are.
+TEST(LogDefs, IPv4ValueIgnoresTheBytesAfterIt) {
+  const struct {
+    const char* Text;
+    bool Result;
+    std::uint32_t Value; // 7 where nothing is written
+  } converted[] = {
+      {"1.2.3.4", true, 0x01020304},         {"255.255.255.255", true, 0xFFFFFFFF}, {"10.200.3.45", true, 0x0AC8032D},
+      {"010.001.000.099", true, 0x0A010063}, {"1.2.3.0099", true, 0x01020363},      {"0.1.2.3", false, 0x00010203},
+      {"10.0.0.0", false, 0x0A000000},       {"1.2.3", false, 7},                   {"1.2.3.4.5", false, 7},
+      {"fe80::1", false, 7},                 {"1.2.3.4.", false, 7},
+  };
+  for (const char* after : {"", " 9.9.9.9", "9999999999999999", "................"}) {
+    for (const auto& expected : converted) {
+      const std::string line = std::string(expected.Text) + after + std::string(16, ' ');
+      const std::string_view text(line.data(), std::strlen(expected.Text));
+      std::uint32_t value = 7;
+      EXPECT_EQ(expected.Result, StrToIPv4Value(text, line.data() + line.size(), value)) << expected.Text << after;
+      EXPECT_EQ(expected.Value, value) << expected.Text << after;
+    }
+    for (const char* text : {"256.1.1.1", "1.2.3.300", "1..2.3", ".1.2.3", "1.2.3."}) {
+      const std::string line = std::string(text) + after + std::string(16, ' ');
+      std::uint32_t value = 7;
+      EXPECT_THROW(StrToIPv4Value(std::string_view(line.data(), std::strlen(text)), line.data() + line.size(), value),
+                   ELogError)
+          << text << after;
+    }
+  }
 }
 
 TEST(LogDefs, EnumerationTextsAreCaseInsensitiveLogTexts) {

@@ -161,7 +161,8 @@ void TSequence::Step() {
       s.Source->QueryInterface(IID_IDBProperties, properties.PutVoid());
       static const wchar_t* const Folders[] = {L"", L"\\sub", L"\\missing", L"\\..\\", L"\\.\\", L"   "};
       DBPROP prop{};
-      prop.dwPropertyID = Chance(80) ? DBPROP_INIT_DATASOURCE : static_cast<DBPROPID>(Pick(300));
+      prop.dwPropertyID =
+          Chance(80) ? static_cast<DBPROPID>(DBPROP_INIT_DATASOURCE) : static_cast<DBPROPID>(Pick(300));
       prop.dwOptions = Chance(50) ? DBPROPOPTIONS_REQUIRED : DBPROPOPTIONS_OPTIONAL;
       prop.colid = DB_NULLID;
       VariantInit(&prop.vValue);
@@ -314,7 +315,8 @@ void TSequence::Step() {
         offset += 16 + ((std::max<DBLENGTH>(b.cbMaxLen, 32) + 7) & ~DBLENGTH{7});
         if (offset > buffer_.size() - 512) break;
       }
-      const DBACCESSORFLAGS flags = Chance(90) ? DBACCESSOR_ROWDATA : static_cast<DBACCESSORFLAGS>(Pick(64));
+      const DBACCESSORFLAGS flags =
+          Chance(90) ? static_cast<DBACCESSORFLAGS>(DBACCESSOR_ROWDATA) : static_cast<DBACCESSORFLAGS>(Pick(64));
       HACCESSOR handle = 7;
       const HRESULT hr = accessor->CreateAccessor(flags, bindings.size(), bindings.empty() || Chance(97) ? bindings.data() : nullptr,
                                                   Chance(90) ? 0 : Pick(100), Chance(3) ? nullptr : &handle, nullptr);

@@ -224,7 +224,9 @@ TEST(Consumer, LogRowsetsSayTheyAreForwardOnly) {
                                                   reinterpret_cast<IUnknown**>(rowset.Put()));
       EXPECT_EQ(options == DBPROPOPTIONS_REQUIRED ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED, hr) << id;
       EXPECT_NE(DBPROPSTATUS_OK, property.dwStatus) << id;
-      if (rowset) EXPECT_EQ(L"false false ", BackwardsValues(rowset.Get()));
+      if (rowset) {
+        EXPECT_EQ(L"false false ", BackwardsValues(rowset.Get()));
+      }
     }
   }
 

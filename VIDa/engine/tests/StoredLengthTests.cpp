@@ -23,12 +23,19 @@ void CheckEveryPlace(DBTYPE type) {
       const std::size_t expected = static_cast<std::size_t>(std::find(units.begin(), units.end(), Unit{0}) - units.begin());
       ASSERT_EQ(StoredLength(type, units.data(), count * sizeof(Unit)), expected * sizeof(Unit))
           << "slot of " << count << " units, zero at " << zeroAt;
+      // The copy that measures as it goes: the same length, exactly those
+      // units copied, nothing written after them.
+      std::vector<Unit> copy(count, Unit{0x5A});
+      ASSERT_EQ(CopyUpToZero(copy.data(), units.data(), count), expected)
+          << "slot of " << count << " units, zero at " << zeroAt;
+      EXPECT_TRUE(std::equal(units.begin(), units.begin() + expected, copy.begin()));
+      EXPECT_TRUE(std::all_of(copy.begin() + expected, copy.end(), [](Unit unit) { return unit == Unit{0x5A}; }));
     }
   }
 }
 }  // namespace
 
-TEST(StoredLength, TextEndsAtItsFirstTerminatorWithinTheSlot) {
+TEST(StoredLength, TextEndsAtItsFirstTerminatorWithinTheSlotAndIsCopiedUpToIt) {
   CheckEveryPlace<char>(DBTYPE_STR);
   CheckEveryPlace<wchar_t>(DBTYPE_WSTR);
 }
