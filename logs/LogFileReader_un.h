@@ -87,8 +87,6 @@ public:
     std::string ServerName;
     bool LegacyFormat = true;
     std::array<std::int32_t, FieldCount + 1> FieldColumns{}; // indexed 1-14; -1 absent, 0 before "#Fields"
-
-    bool operator==(const THeaderState&) const = default;
   };
   // Columns up to this one are addressable; it runs to the end of the line.
   static constexpr int LastColumn = 14;
