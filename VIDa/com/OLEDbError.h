@@ -36,9 +36,15 @@ private:
   DWORD helpContext_;
 };
 
-// Raises code (warnings included) unless it is S_OK; with a message the
-// consumer gets an error object, without one the bare code.
-void OleDbError(HRESULT code, const std::wstring& message = {}, const std::wstring& source = {},
+// Raises code (warnings included) unless it is S_OK, as the bare code. Every
+// published method passes its result through here, so the usual S_OK costs
+// one comparison and builds no message.
+inline void OleDbError(HRESULT code) {
+  if (code != S_OK) throw EOleDbException(code);
+}
+// The same with a message: the consumer gets an error object (an empty
+// message gives the bare code).
+void OleDbError(HRESULT code, const std::wstring& message, const std::wstring& source = {},
                 const std::wstring& helpFile = {}, DWORD helpContext = 0);
 // Raises only failure codes.
 void OleDbCheck(HRESULT code);
