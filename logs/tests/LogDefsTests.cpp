@@ -58,8 +58,9 @@ TEST(LogDefs, DateTimeOfLinesThatShareTheirDay) {
   for (const auto& line : lines) {
     std::int64_t seconds = -1;
     EXPECT_EQ(line.Seconds != -1, reader.Read(line.Text, seconds)) << line.Text;
-    if (line.Seconds != -1)
+    if (line.Seconds != -1) {
       EXPECT_EQ(line.Seconds, seconds) << line.Text;
+    }
   }
 }
 

@@ -591,8 +591,9 @@ TEST_F(LogFileReaderTest, ReadOptionsGiveTheRowsOfAFullReadThatTheyKeep) {
       EXPECT_EQ(expected[i]->Error, read[i].Error) << i;
       EXPECT_EQ(expected[i]->Record.LineNr, read[i].Record.LineNr) << i;
       EXPECT_EQ(FieldsText(expected[i]->Record, item.Fields), FieldsText(read[i].Record, item.Fields)) << i;
-      if (item.Fields & LogFieldTime)
+      if (item.Fields & LogFieldTime) {
         EXPECT_EQ(expected[i]->Record.Time, read[i].Record.Time) << i;
+      }
     }
   }
 }
