@@ -76,7 +76,7 @@ public:
   // could not be mapped (the reader never touches a released view again) and
   // after the error for a file that shrank. A file that shrank is not at its
   // end before that error was raised.
-  bool Eof() const noexcept;
+  bool Eof() const noexcept { return Stopped || (CurrentPosition == Size && !Shrunk); }
 
   // The next line without its CR LF. Raises EFastTextReaderError at the end
   // ("Cannot read over EOF."), when the next view cannot be mapped, and once

@@ -335,13 +335,7 @@ void AppendToCleared(std::string& target, std::string_view text) {
 }
 
 #if defined(_WIN32)
-// Where the runtime sits in another DLL, each call is an indirect jump into a
-// copy that dispatches on the size first: for fields of 5 to 100 bytes that
-// costs more than copying them inline. A text that fits the target's storage
-// is copied here; the string itself only sets its length (and fills what it
-// grows by, which the copy then overwrites).
-ZELLOG_NOINLINE void AssignTextRarely(std::string& target, std::string_view text) { AppendToCleared(target, text); }
-
+// Copies count bytes inline (any count; the pieces may overlap each other).
 inline void CopyBytes(char* to, const char* from, std::size_t count) noexcept {
   if (count >= 16) {
     for (std::size_t at = 0; at + 16 < count; at += 16)
@@ -359,6 +353,13 @@ inline void CopyBytes(char* to, const char* from, std::size_t count) noexcept {
     to[count - 1] = from[count - 1];
   }
 }
+
+// Where the runtime sits in another DLL, each call is an indirect jump into a
+// copy that dispatches on the size first: for fields of 5 to 100 bytes that
+// costs more than copying them inline. A text that fits the target's storage
+// is copied here; the string itself only sets its length (and fills what it
+// grows by, which the copy then overwrites).
+ZELLOG_NOINLINE void AssignTextRarely(std::string& target, std::string_view text) { AppendToCleared(target, text); }
 
 inline void AssignText(std::string& target, std::string_view text) {
   const std::size_t count = text.size();
@@ -618,8 +619,6 @@ bool TLogFileReader::FindLineStart(const std::u16string& path, std::uint64_t pos
                                    std::uint64_t& lineStart) noexcept {
   return FindLineStartPath(path, position, lineStart);
 }
-
-bool TLogFileReader::Eof() const noexcept { return !TextReader || TextReader->Eof(); }
 
 bool TLogFileReader::ReadRecord(TLogRecord& record, std::string& errorText) {
   errorText.clear();
