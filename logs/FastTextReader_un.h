@@ -52,9 +52,10 @@ public:
   // may hold many readers beside its own data, so there views are smaller.
   static constexpr std::uint32_t MaxViewSize = sizeof(void*) >= 8 ? 8u << 20 : 2u << 20;
 #else
-  // Each view is a copy into one buffer (pread): small enough that the scan
-  // finds the bytes still in cache.
-  static constexpr std::uint32_t MaxViewSize = 256u << 10;
+  // Each view is a copy into one buffer (pread), a call into the system:
+  // large enough that the calls cost little beside the copy, small enough
+  // that the scan finds the copied bytes still in a core's cache.
+  static constexpr std::uint32_t MaxViewSize = 1u << 20;
 #endif
 
   // fileName: UTF-16 (u16string) or the system's narrow file name encoding
