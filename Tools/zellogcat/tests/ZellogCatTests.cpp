@@ -357,8 +357,15 @@ TEST_F(ZellogCat, ThreadsGiveTheOutputOfOne) {
   WriteLogFile(small, MixedLog(12, 300u << 10, 20, 300));
   const fs::path foreign = WriteFile("foreign.log", "#Software: Something Else\r\n");
 
-  const auto run = [&](const std::string& jobs, int& status) {
+  // Output in pieces too, as a program takes it that can write them at once.
+  const auto run = [&](const std::string& jobs, int& status, bool inPieces = false) {
     std::string all;
+    TCatGatherSink gather;
+    if (inPieces)
+      gather = [&](std::span<const std::string_view> pieces) {
+        for (const std::string_view piece : pieces) all.append(piece);
+        return true;
+      };
     status = RunZellogcat({Option("-j" + jobs), FileArgument(big), FileArgument(foreign), FileArgument(Dir / "missing.log"),
                            FileArgument(small), FileArgument(big)},
                           [&](std::string_view text) {
@@ -368,19 +375,22 @@ TEST_F(ZellogCat, ThreadsGiveTheOutputOfOne) {
                           [&](std::string_view text) {
                             all.append("<stderr>").append(text);
                             return true;
-                          });
+                          },
+                          gather);
     return all;
   };
   int oneStatus = 0;
   const std::string one = run("1", oneStatus);
   EXPECT_EQ(oneStatus, CatExitUnreadable);
   ASSERT_GT(one.size(), 6u << 20);
-  for (const char* jobs : {"2", "3", "8"}) {
-    int status = 0;
-    const std::string many = run(jobs, status);
-    EXPECT_EQ(status, oneStatus) << jobs;
-    ASSERT_EQ(many.size(), one.size()) << jobs;
-    EXPECT_TRUE(many == one) << jobs << " threads differ first at byte "
-                             << std::mismatch(one.begin(), one.end(), many.begin()).first - one.begin();
+  for (const bool inPieces : {false, true}) {
+    for (const char* jobs : {"2", "3", "8"}) {
+      int status = 0;
+      const std::string many = run(jobs, status, inPieces);
+      EXPECT_EQ(status, oneStatus) << jobs;
+      ASSERT_EQ(many.size(), one.size()) << jobs;
+      EXPECT_TRUE(many == one) << jobs << " threads" << (inPieces ? " in pieces" : "") << " differ first at byte "
+                               << std::mismatch(one.begin(), one.end(), many.begin()).first - one.begin();
+    }
   }
 }
