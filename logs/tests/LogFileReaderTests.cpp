@@ -663,8 +663,9 @@ TEST(LogFileParts, FindLineStartGivesTheFirstLineStartAtOrAfterAPosition) {
       const bool inView = position == 0 || (from >= part.Begin && expected <= part.Begin + part.ViewSize &&
                                             text.compare(expected - 2, 2, "\r\n") == 0);
       ASSERT_EQ(part.Reader.LineStartAhead(position, found), inView) << position << " from " << part.Begin;
-      if (inView)
+      if (inView) {
         ASSERT_EQ(expected, found) << position;
+      }
     }
   }
   std::uint64_t found = 0;
