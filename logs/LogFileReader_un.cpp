@@ -301,7 +301,8 @@ std::uint64_t LineTailBlanks(std::string_view line, std::size_t chunk) noexcept 
 // the scan stops before a free-text last column. Blanks are dense and
 // irregular: a search per blank or a branch per byte costs more than
 // collecting the blanks of 64 bytes in one mask.
-int FindColumnStarts(std::string_view line, std::size_t from, int wanted, std::size_t* starts) noexcept {
+int FindColumnStarts(const char* lineData, std::size_t lineSize, std::size_t from, int wanted, std::size_t* starts) noexcept {
+  const std::string_view line(lineData, lineSize);
   int found = 0;
   for (std::size_t chunk = from; found < wanted && chunk < line.size(); chunk += 64) {
     const std::size_t rest = line.size() - chunk;
@@ -801,7 +802,7 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   // Without a time window nearly every line gives a record: the blanks of the
   // wanted fields are then found in the same pass as those of the checked ones.
   const int scannedBounds = Windowed ? CheckBounds : WantedBounds;
-  int found = FindColumnStarts(line, 0, scannedBounds, ColumnBounds.data() + 1);
+  int found = FindColumnStarts(line.data(), line.size(), 0, scannedBounds, ColumnBounds.data() + 1);
   std::fill(ColumnBounds.begin() + 1 + found, ColumnBounds.begin() + 1 + scannedBounds, beyondLine);
   ColumnBounds[LineEndBound] = beyondLine;
 
@@ -845,7 +846,7 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   if (WantedBounds > scannedBounds) {
     // Past the blanks already found, unless the line had fewer.
     if (found == scannedBounds)
-      found += FindColumnStarts(line, ColumnBounds[static_cast<std::size_t>(scannedBounds)],
+      found += FindColumnStarts(line.data(), line.size(), ColumnBounds[static_cast<std::size_t>(scannedBounds)],
                                 WantedBounds - scannedBounds, ColumnBounds.data() + 1 + scannedBounds);
     std::fill(ColumnBounds.begin() + 1 + found, ColumnBounds.begin() + 1 + WantedBounds, beyondLine);
   }
