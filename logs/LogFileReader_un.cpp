@@ -573,19 +573,42 @@ void TLogFileReader::SetHeaderState(const THeaderState& header) {
   PlanFieldCuts();
 }
 
-bool TLogFileReader::DirectivesAhead(std::vector<std::string_view>& lines) const {
+bool TLogFileReader::DirectivesAhead(std::vector<std::string_view>& lines, std::uint64_t end) const {
   lines.clear();
   if (!TextReader)
     return true;
+  const std::uint64_t position = TextReader->Position();
+  const std::uint64_t stop = std::max(position, std::min(end, TextReader->FileSize()));
   const std::string_view bytes = TextReader->Unread();
-  if (TextReader->Position() + bytes.size() != TextReader->FileSize())
+  if (position + bytes.size() < stop)
+    return false;
+  const char* const last = bytes.data() + (stop - position);
+  for (const char* line = FindLineStartingWith(bytes.data(), last, '#'); line != last;) {
+    const char* const lineEnd = FindLineEnd(line, last);
+    lines.emplace_back(line, static_cast<std::size_t>(lineEnd - line));
+    line = lineEnd == last ? last : FindLineStartingWith(lineEnd + 2, last, '#');
+  }
+  return true;
+}
+
+bool TLogFileReader::LineStartAhead(std::uint64_t position, std::uint64_t& lineStart) const noexcept {
+  if (!TextReader)
+    return false;
+  if (position == 0) {
+    lineStart = 0;
+    return true;
+  }
+  // As FindLineStart reads it: from the CR before position, if it is one.
+  const std::uint64_t from = position - std::min<std::uint64_t>(position, 2);
+  const std::string_view bytes = TextReader->Unread();
+  if (from < TextReader->Position() || from - TextReader->Position() >= bytes.size())
     return false;
   const char* const end = bytes.data() + bytes.size();
-  for (const char* line = FindLineStartingWith(bytes.data(), end, '#'); line != end;) {
-    const char* const lineEnd = FindLineEnd(line, end);
-    lines.emplace_back(line, static_cast<std::size_t>(lineEnd - line));
-    line = lineEnd == end ? end : FindLineStartingWith(lineEnd + 2, end, '#');
-  }
+  const char* const start = bytes.data() + (from - TextReader->Position());
+  const char* const lineEnd = FindLineEnd(start, end);
+  if (lineEnd == end)
+    return false;
+  lineStart = from + static_cast<std::uint64_t>(lineEnd - start) + 2;
   return true;
 }
 

@@ -56,6 +56,8 @@ namespace {
 constexpr std::size_t FlushThreshold = 1u << 20;
 // Parts up to this length are read in one view.
 constexpr std::uint64_t MaxPartView = 16u << 20;
+// How far past its cut a part is read to find the end of the line there.
+constexpr std::uint64_t CutReach = 4u << 10;
 
 // The narrow encoding of the log layer's error texts (paths and system
 // messages).
@@ -303,17 +305,28 @@ private:
       part->File = CutterFile;
       part->FileJson = CutterFileJson;
       part->Begin = CutterNext;
+      part->End = CutterSize;
       const TCatPath& path = Files[CutterFile]->Path;
-      if (CutterSize - part->Begin > CutterPartSize &&
-          TLogFileReader::FindLineStart(path, part->Begin + CutterPartSize, part->End) && part->End < CutterSize) {
+      if (CutterSize - part->Begin > CutterPartSize) {
+        // The cut is found in what the part's reader reads anyway, a little
+        // past it; a line longer than that is followed from the cut. Where
+        // the file cannot be read, reading the part reports it.
+        const std::uint64_t cut = part->Begin + CutterPartSize;
+        const std::uint64_t reach = std::min(CutterSize, cut + CutReach);
+        if (OpenPart(*part, path, reach) && !part->Reader->LineStartAhead(cut, part->End) && reach < CutterSize) {
+          if (!TLogFileReader::FindLineStart(path, cut, part->End)) part->End = CutterSize;
+          OpenPart(*part, path, part->End);
+        }
+      } else {
+        OpenPart(*part, path, part->End);
+      }
+      if (part->End < CutterSize) {
         CutterNext = part->End;
       } else {
-        // Also when the file cannot be read there: reading the part reports it.
-        part->End = CutterSize;
         part->LastOfFile = true;
         CutterFileJson.clear();
       }
-      OpenPart(*part, path);
+      if (part->Reader) FollowDirectives(*part, path);
     }
     const std::lock_guard lock(Lock);
     part->Sequence = NextSequence++;
@@ -321,26 +334,30 @@ private:
     return part;
   }
 
-  // The part's reader, in one view when the part is not too long for one,
-  // and the header state it leaves in force.
-  void OpenPart(TPart& part, const TCatPath& path) {
-    const std::uint64_t length = part.End - part.Begin;
+  // The part's reader on its bytes up to readTo, in one view when they are
+  // not too many for one; false, with the reason in Message, when the file
+  // cannot be read.
+  bool OpenPart(TPart& part, const TCatPath& path, std::uint64_t readTo) {
+    const std::uint64_t length = readTo - part.Begin;
     TFastTextReaderOptions options;
     options.ViewSize = length <= MaxPartView ? static_cast<std::uint32_t>(length) : 0;
     part.Reader = std::make_unique<TLogFileReader>(options);
     std::string errorText;
-    if (!part.Reader->OpenPart(path, Follower.HeaderState(), part.Begin, part.End, errorText)) {
-      part.Reader.reset();
-      part.Message = errorText;
-      return;
-    }
-    if (part.Reader->DirectivesAhead(Directives)) {
+    if (part.Reader->OpenPart(path, Follower.HeaderState(), part.Begin, readTo, errorText)) return true;
+    part.Reader.reset();
+    part.Message = errorText;
+    return false;
+  }
+
+  // The header state the part leaves in force, for the part after it.
+  void FollowDirectives(TPart& part, const TCatPath& path) {
+    if (part.Reader->DirectivesAhead(Directives, part.End)) {
       for (const std::string_view line : Directives) Follower.FollowDirective(line);
       return;
     }
     // A line longer than a view: the directives are found line by line.
     TLogFileReader skimmer;
-    errorText.clear();
+    std::string errorText;
     if (skimmer.OpenPart(path, Follower.HeaderState(), part.Begin, part.End, errorText)) {
       skimmer.SkipTo(part.End);
       Follower.SetHeaderState(skimmer.HeaderState());
@@ -381,7 +398,8 @@ private:
     part.Json.Reserve(2 * (part.End - part.Begin) + (64u << 10));
     if (TLogFileReader* const reader = part.Reader.get()) {
       const std::atomic<std::int64_t>& knownOffset = *part.KnownOffset;
-      while (!reader->Eof()) {
+      // The reader may reach past the part, to where its cut was found.
+      while (!reader->Eof() && reader->Position() < part.End) {
         if (reader->ReadRecord(state.Record, state.ErrorText)) {
           const std::int64_t offset = knownOffset.load(std::memory_order_relaxed);
           state.RecordJson.WriteUpToLineNr(part.Json, part.FileJson, state.Record, state.TextCodePage);

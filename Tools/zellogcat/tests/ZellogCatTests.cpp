@@ -394,3 +394,30 @@ TEST_F(ZellogCat, ThreadsGiveTheOutputOfOne) {
     }
   }
 }
+
+// Lines longer than what a part reads past its cut, and one longer than a
+// part's view after a header block that reorders the fields: the parts still
+// give the output of one thread.
+TEST_F(ZellogCat, LongLinesAcrossCuts) {
+  const std::string time = "2010-04-01T10:00:00";
+  std::string log = CurrentHeader;
+  for (int i = 0; i < 2000; ++i) log += time + " Pass - Info 10.0.0.1 short " + std::to_string(i) + "\r\n";
+  for (int i = 0; i < 120; ++i) log += time + " Pass - Info 10.0.0.2 " + std::string(10000 + i, 'x') + "\r\n";
+  log += "#Software: Tarnvel ZEL Corvane Edition\r\n#Version: 2.0\r\n"
+         "#Fields: x-event-class x-event-datetime x-event-action x-event-severity x-ip x-event-msg\r\n";
+  log += "Pass " + time + " - Info 10.0.0.3 " + std::string(17u << 20, 'y') + "\r\n";
+  for (int i = 0; i < 2000; ++i) log += "Pass " + time + " - Info 10.0.0.4 after " + std::to_string(i) + "\r\n";
+  const fs::path path = WriteFile("long.log", log);
+
+  const TCatResult one = Cat({Option("-j1"), FileArgument(path)});
+  ASSERT_EQ(one.Status, CatExitSuccess) << one.Err;
+  EXPECT_EQ(std::count(one.Out.begin(), one.Out.end(), '\n'), 2000 + 120 + 1 + 2000);
+  EXPECT_NE(one.Out.find("\"Message\":\"after 1999\",\"LineNr\":4120}"), std::string::npos);
+  for (const char* jobs : {"-j2", "-j3"}) {
+    const TCatResult many = Cat({Option(jobs), FileArgument(path)});
+    EXPECT_EQ(many.Status, CatExitSuccess) << jobs;
+    EXPECT_TRUE(many.Out == one.Out) << jobs << " differs first at byte "
+                                     << std::mismatch(one.Out.begin(), one.Out.end(), many.Out.begin()).first -
+                                            one.Out.begin();
+  }
+}
