@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "BenchPlatform.h"
 #include "FastTextReader_un.h"
@@ -22,7 +23,8 @@ constexpr const char* Usage =
     "  --dir DIR     where the default log lives (default: the temporary directory)\n"
     "  --size N      size of a generated log (default 256M)\n"
     "  --seed N      seed of a generated log (default 1)\n"
-    "  --repeat N    runs of each measurement, the best counts (default 3)\n";
+    "  --repeat N    runs of each measurement, the best counts (default 3)\n"
+    "  --passes record  only ReadRecord (and the file's warm-up scan): for profiling it\n";
 
 constexpr std::uint32_t RawScanWindow = 1u << 20;
 
@@ -38,7 +40,12 @@ void PrintPass(const char* name, const TBenchPass& pass, std::uint64_t bytes, co
 
 int main(int argc, char** argv) {
   TBenchLogOptions options;
-  return BenchMain("bench_logread", Usage, ParseBenchLogOptions(argc, argv, options), [&] {
+  bool recordOnly = false;
+  const bool parsed = ParseBenchLogOptions(argc, argv, options, [&](std::string_view name, const char* value) {
+    recordOnly = name == "--passes" && std::string_view(value) == "record";
+    return recordOnly || (name == "--passes" && std::string_view(value) == "all");
+  });
+  return BenchMain("bench_logread", Usage, parsed, [&] {
     const fs::path path = PrepareBenchLog(options);
     const std::u16string readerPath = path.u16string();
     std::printf("peak RSS after preparing the log: %.1f MiB\n", MiB(PeakResidentBytes()));
@@ -48,10 +55,15 @@ int main(int argc, char** argv) {
     std::printf("%llu bytes, %llu lines; best of %d runs each\n\n", static_cast<unsigned long long>(warm.Bytes),
                 static_cast<unsigned long long>(warm.Lines), options.Repeat);
 
-    const TBenchPass raw = MeasureBest(options.Repeat, [&] { return ScanCrLfMapped(path, RawScanWindow).Lines; });
-    PrintPass("raw CR LF scan (mapped, memchr)", raw, warm.Bytes, raw);
+    TBenchPass raw{};
+    if (recordOnly) {
+      raw = {1.0, warm.Lines};
+    } else {
+      raw = MeasureBest(options.Repeat, [&] { return ScanCrLfMapped(path, RawScanWindow).Lines; });
+      PrintPass("raw CR LF scan (mapped, memchr)", raw, warm.Bytes, raw);
+    }
 
-    const TBenchPass readLine = MeasureBest(options.Repeat, [&] {
+    const TBenchPass readLine = recordOnly ? TBenchPass{1.0, warm.Lines} : MeasureBest(options.Repeat, [&] {
       TFastTextReader reader(readerPath, fmShareDenyNone);
       std::string line;
       std::uint64_t lines = 0;
@@ -61,19 +73,20 @@ int main(int argc, char** argv) {
       }
       return lines;
     });
-    PrintPass("TFastTextReader::ReadLine", readLine, warm.Bytes, raw);
-
-    const TBenchPass readLineView = MeasureBest(options.Repeat, [&] {
-      TFastTextReader reader(readerPath, fmShareDenyNone);
-      std::uint64_t lines = 0;
-      std::size_t bytes = 0;
-      while (!reader.Eof()) {
-        bytes += reader.ReadLineView().size();
-        ++lines;
-      }
-      return bytes != 0 ? lines : 0;
-    });
-    PrintPass("TFastTextReader::ReadLineView", readLineView, warm.Bytes, raw);
+    if (!recordOnly) {
+      PrintPass("TFastTextReader::ReadLine", readLine, warm.Bytes, raw);
+      const TBenchPass readLineView = MeasureBest(options.Repeat, [&] {
+        TFastTextReader reader(readerPath, fmShareDenyNone);
+        std::uint64_t lines = 0;
+        std::size_t bytes = 0;
+        while (!reader.Eof()) {
+          bytes += reader.ReadLineView().size();
+          ++lines;
+        }
+        return bytes != 0 ? lines : 0;
+      });
+      PrintPass("TFastTextReader::ReadLineView", readLineView, warm.Bytes, raw);
+    }
 
     TBenchRecords counts;
     const TBenchPass readRecord = MeasureBest(options.Repeat, [&] {

@@ -43,53 +43,78 @@ void AppendJsonString(std::string& out, std::string_view utf8);
 #if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>
 
-// Copies fewer than 16 bytes with a few fixed-size moves (two that may
-// overlap), not a call.
-inline void CopyShort(char* to, const char* from, std::size_t count) noexcept {
+// Bytes that need attention: control characters, '"', '\\' and, compared
+// signed, every byte from 0x80.
+inline unsigned JsonAttentionMask(__m128i bytes) noexcept {
+  const __m128i attention =
+      _mm_or_si128(_mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)),
+                   _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))));
+  return static_cast<unsigned>(_mm_movemask_epi8(attention));
+}
+
+// Copies the `count` (below 16) bytes at `from` to `to` and returns how many
+// of them come before the first that needs attention (count when none
+// does). Most fields are short and every field ends in a short piece: two
+// overlapping loads go straight into registers, since bytes gathered in
+// memory first would wait for the stores to retire before one wide load.
+inline std::size_t CopyShortPlain(char* to, const char* from, std::size_t count) noexcept {
+  __m128i low;
+  __m128i high;
+  std::size_t half;
+  unsigned valid;
   if (count >= 8) {
-    std::memcpy(to, from, 8);
-    std::memcpy(to + count - 8, from + count - 8, 8);
+    low = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from));
+    high = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + count - 8));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to), low);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + count - 8), high);
+    half = 8;
+    valid = 0xFFFF;
   } else if (count >= 4) {
-    std::memcpy(to, from, 4);
-    std::memcpy(to + count - 4, from + count - 4, 4);
-  } else if (count > 0) {
-    to[0] = from[0];
-    to[count / 2] = from[count / 2];
-    to[count - 1] = from[count - 1];
+    std::int32_t first;
+    std::int32_t last;
+    std::memcpy(&first, from, 4);
+    std::memcpy(&last, from + count - 4, 4);
+    std::memcpy(to, &first, 4);
+    std::memcpy(to + count - 4, &last, 4);
+    low = _mm_cvtsi32_si128(first);
+    high = _mm_cvtsi32_si128(last);
+    half = 4;
+    valid = 0x0F0F;
+  } else {
+    for (std::size_t i = 0; i < count; ++i) {
+      const auto c = static_cast<unsigned char>(from[i]);
+      if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') return i;
+      to[i] = from[i];
+    }
+    return count;
   }
+  // The high half repeats what the low one holds below `half`: its first
+  // hit counts only when the low half has none.
+  const unsigned mask = JsonAttentionMask(_mm_unpacklo_epi64(low, high)) & valid;
+  if ((mask & 0xFF) != 0) return static_cast<std::size_t>(std::countr_zero(mask));
+  if (mask != 0) return count - half + static_cast<std::size_t>(std::countr_zero(mask >> 8));
+  return count;
 }
 
 template <typename TSpecial>
 char* WriteJsonPlainRuns(char* out, const char* p, const char* end, TSpecial&& special) noexcept {
-  const __m128i space = _mm_set1_epi8(0x20);
-  const __m128i quote = _mm_set1_epi8('"');
-  const __m128i backslash = _mm_set1_epi8('\\');
   while (p < end) {
     const std::size_t left = static_cast<std::size_t>(end - p);
-    __m128i bytes;
-    unsigned valid = 0xFFFF;
+    std::size_t plain;
     if (left >= 16) {
-      bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+      const unsigned mask = JsonAttentionMask(bytes);
+      if (mask == 0) {
+        p += 16;
+        out += 16;
+        continue;
+      }
+      plain = static_cast<std::size_t>(std::countr_zero(mask));
     } else {
-      // Most fields are short, and every field ends in a short piece: one
-      // block from a copy, as nothing past the text may be read.
-      alignas(16) char piece[16] = {};
-      CopyShort(piece, p, left);
-      bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(piece));
-      valid = (1u << left) - 1;
+      plain = CopyShortPlain(out, p, left);
+      if (plain == left) return out + left;
     }
-    // Signed, bytes from 0x80 compare below the blank too.
-    const __m128i attention = _mm_or_si128(_mm_cmplt_epi8(bytes, space),
-                                           _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(attention)) & valid;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-    if (mask == 0) {
-      const std::size_t taken = left >= 16 ? 16 : left;
-      p += taken;
-      out += taken;
-      continue;
-    }
-    const int plain = std::countr_zero(mask);
     p += plain;
     out += plain;
     p += special(out, p, end);

@@ -157,8 +157,6 @@ void TFastTextReader::ReserveRestOfLine() {
                              std::to_string(Size) + " bytes while it was read.");
 }
 
-bool TFastTextReader::Eof() const noexcept { return Stopped || (CurrentPosition == Size && !Shrunk); }
-
 std::string_view TFastTextReader::ReadLineView() {
   if (Eof())
     throw EFastTextReaderError("Cannot read over EOF.");

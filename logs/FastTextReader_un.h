@@ -52,9 +52,10 @@ public:
   // may hold many readers beside its own data, so there views are smaller.
   static constexpr std::uint32_t MaxViewSize = sizeof(void*) >= 8 ? 8u << 20 : 2u << 20;
 #else
-  // Each view is a copy into one buffer (pread): small enough that the scan
-  // finds the bytes still in cache.
-  static constexpr std::uint32_t MaxViewSize = 256u << 10;
+  // Each view is a copy into one buffer (pread), a call into the system:
+  // large enough that the calls cost little beside the copy, small enough
+  // that the scan finds the copied bytes still in a core's cache.
+  static constexpr std::uint32_t MaxViewSize = 1u << 20;
 #endif
 
   // fileName: UTF-16 (u16string) or the system's narrow file name encoding
@@ -76,7 +77,7 @@ public:
   // could not be mapped (the reader never touches a released view again) and
   // after the error for a file that shrank. A file that shrank is not at its
   // end before that error was raised.
-  bool Eof() const noexcept;
+  bool Eof() const noexcept { return Stopped || (CurrentPosition == Size && !Shrunk); }
 
   // The next line without its CR LF. Raises EFastTextReaderError at the end
   // ("Cannot read over EOF."), when the next view cannot be mapped, and once

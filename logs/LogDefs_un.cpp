@@ -321,6 +321,15 @@ bool TLogSecondsReader::ReadNewDay(std::string_view text, std::int64_t& seconds)
 
 namespace {
 
+// Whether exactly three bits are set. std::popcount is a call into the
+// compiler's runtime where the build may not assume the instruction.
+constexpr bool HasThreeBitsSet(std::uint32_t bits) noexcept {
+  const std::uint32_t third = bits & (bits - 1) & ((bits & (bits - 1)) - 1); // the lowest two cleared
+  return third != 0 && (third & (third - 1)) == 0;
+}
+static_assert(HasThreeBitsSet(0b10101) && HasThreeBitsSet(0b111u << 29) && !HasThreeBitsSet(0b11) &&
+              !HasThreeBitsSet(0b1111) && !HasThreeBitsSet(0));
+
 // TryPlainIPv4Value where 16 bytes from the text on may be read: the lengths
 // of the parts differ from line to line, so the parts are found from one mask
 // of the dots and converted without a branch on their lengths.
@@ -338,7 +347,7 @@ bool TryPlainIPv4Block(std::string_view text, std::uint32_t& value) noexcept {
   const std::uint32_t digitBytes =
       static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(digits, _mm_set1_epi8(9)), digits))) &
       inText;
-  if ((dots | digitBytes) != inText || std::popcount(dots) != 3)
+  if ((dots | digitBytes) != inText || !HasThreeBitsSet(dots))
     return false;
   // Byte i at digit[i + 3]; the zeros ahead stand for the missing hundreds and
   // tens of a short first part, a dot's zeroed byte for those of the others.

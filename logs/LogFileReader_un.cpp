@@ -319,23 +319,24 @@ int FindColumnStarts(std::string_view line, std::size_t from, int wanted, std::s
 // line, stays small enough to be inlined.
 [[noreturn]] void RaiseRangeError() { throw ERangeError(); }
 
+// Kept out of the hot path where it is the rare case.
+#if defined(_MSC_VER)
+#define ZELLOG_NOINLINE __declspec(noinline)
+#else
+#define ZELLOG_NOINLINE __attribute__((noinline))
+#endif
+
 // Appending to a cleared string is leaner than a general assignment, which must
 // allow for text inside the string itself (never the case here).
-#if defined(_WIN32)
-// A text no longer than the one it replaces is copied inline: shrinking writes
-// no filler, and a call into the runtime per field costs more than the copy
-// where the runtime sits in another DLL and copies short texts piecewise.
-void AssignText(std::string& target, std::string_view text) {
+void AppendToCleared(std::string& target, std::string_view text) {
   ReleaseLongText(target, text.size());
-  const std::size_t count = text.size();
-  if (count > target.size()) {
-    target.clear();
-    target.append(text.data(), count);
-    return;
-  }
-  target.resize(count);
-  char* const to = target.data();
-  const char* const from = text.data();
+  target.clear();
+  target.append(text.data(), text.size());
+}
+
+#if defined(_WIN32)
+// Copies count bytes inline (any count; the pieces may overlap each other).
+inline void CopyBytes(char* to, const char* from, std::size_t count) noexcept {
   if (count >= 16) {
     for (std::size_t at = 0; at + 16 < count; at += 16)
       std::memcpy(to + at, from + at, 16);
@@ -352,14 +353,27 @@ void AssignText(std::string& target, std::string_view text) {
     to[count - 1] = from[count - 1];
   }
 }
+
+// Where the runtime sits in another DLL, each call is an indirect jump into a
+// copy that dispatches on the size first: for fields of 5 to 100 bytes that
+// costs more than copying them inline. A text that fits the target's storage
+// is copied here; the string itself only sets its length (and fills what it
+// grows by, which the copy then overwrites).
+ZELLOG_NOINLINE void AssignTextRarely(std::string& target, std::string_view text) { AppendToCleared(target, text); }
+
+inline void AssignText(std::string& target, std::string_view text) {
+  const std::size_t count = text.size();
+  if (count > target.capacity() || target.capacity() > RetainedTextCapacity) [[unlikely]] {
+    AssignTextRarely(target, text);
+    return;
+  }
+  target.resize(count);
+  CopyBytes(target.data(), text.data(), count);
+}
 #else
 // Elsewhere the runtime's copy, one call that branches on the length once,
-// measured faster than the inline copy above.
-void AssignText(std::string& target, std::string_view text) {
-  ReleaseLongText(target, text.size());
-  target.clear();
-  target.append(text.data(), text.size());
-}
+// measured faster than an inline copy.
+inline void AssignText(std::string& target, std::string_view text) { AppendToCleared(target, text); }
 #endif
 
 // Runs action; anything it raises becomes "<prefix><class>/<message>" in
@@ -605,8 +619,6 @@ bool TLogFileReader::FindLineStart(const std::u16string& path, std::uint64_t pos
                                    std::uint64_t& lineStart) noexcept {
   return FindLineStartPath(path, position, lineStart);
 }
-
-bool TLogFileReader::Eof() const noexcept { return !TextReader || TextReader->Eof(); }
 
 bool TLogFileReader::ReadRecord(TLogRecord& record, std::string& errorText) {
   errorText.clear();

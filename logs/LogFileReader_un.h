@@ -171,7 +171,7 @@ public:
   void SetReadOptions(const TLogReadOptions& options);
 
   // True when there is no more line to read (also before Open).
-  bool Eof() const noexcept;
+  bool Eof() const noexcept { return !TextReader || TextReader->Eof(); }
 
   // Releases the file; on failure errorText becomes
   // "Could not close log file <path>. <class>/<message>" and the result is false.

@@ -1,51 +1,75 @@
 #include "LogTimeText.h"
 
 #include <cmath>
-#include <cstdint>
+#include <cstring>
 
 #include "CivilDate_un.h"
 
 namespace {
 
-void PutDigits(char* at, unsigned value, int count) {
-  for (int i = count - 1; i >= 0; --i) {
-    at[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
+// "00" to "99".
+constexpr auto TwoDigits = [] {
+  struct {
+    char Pairs[200];
+  } table{};
+  for (int i = 0; i < 100; ++i) {
+    table.Pairs[2 * i] = static_cast<char>('0' + i / 10);
+    table.Pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
   }
-}
+  return table;
+}();
+
+void PutTwoDigits(char* at, unsigned value) noexcept { std::memcpy(at, TwoDigits.Pairs + 2 * value, 2); }
 
 constexpr std::int64_t AutomationEpochFromUnixEpoch = -25569;  // 1899-12-30
 // Keeps the day count far from overflow; the year check below is the exact one.
 constexpr double MaxDayMagnitude = 4e6;
 
+// Rounds a magnitude to the nearest integer, halves away from zero, as
+// llround does but without a library call on the way of every line.
+std::int64_t RoundMagnitude(double magnitude) noexcept {
+  auto rounded = static_cast<std::int64_t>(magnitude + 0.5);
+  // The sum itself rounds up for the largest double below a half.
+  if (static_cast<double>(rounded) - magnitude > 0.5) --rounded;
+  return rounded;
+}
+
 }  // namespace
 
-bool AutomationDateToIsoText(double date, char (&text)[20]) {
+bool TIsoTimeWriter::Write(double date, char (&text)[20]) noexcept {
   if (!std::isfinite(date) || std::fabs(date) > MaxDayMagnitude) return false;
   // The day is the integral part and the time of day the magnitude of the
   // fraction, also before the epoch (-1.25 is 1899-12-29 06:00). Splitting
   // before scaling keeps the rounding to the second exact.
   const double whole = std::trunc(date);
   std::int64_t days = static_cast<std::int64_t>(whole);
-  std::int64_t seconds = std::llround(std::fabs(date - whole) * 86400.0);
+  std::int64_t seconds = RoundMagnitude(std::fabs(date - whole) * 86400.0);
   if (seconds >= 86400) {
     ++days;
     seconds -= 86400;
   }
-  const TCivilDate civil = CivilFromDays(days + AutomationEpochFromUnixEpoch);
-  if (civil.Year < 1 || civil.Year > 9999) return false;
+  if (days != Day) {
+    const TCivilDate civil = CivilFromDays(days + AutomationEpochFromUnixEpoch);
+    if (civil.Year < 1 || civil.Year > 9999) return false;
+    const auto year = static_cast<unsigned>(civil.Year);
+    PutTwoDigits(DayText, year / 100);
+    PutTwoDigits(DayText + 2, year % 100);
+    DayText[4] = '-';
+    PutTwoDigits(DayText + 5, civil.Month);
+    DayText[7] = '-';
+    PutTwoDigits(DayText + 8, civil.Day);
+    DayText[10] = 'T';
+    Day = days;
+  }
   const auto secondOfDay = static_cast<unsigned>(seconds);
-  PutDigits(text, static_cast<unsigned>(civil.Year), 4);
-  text[4] = '-';
-  PutDigits(text + 5, civil.Month, 2);
-  text[7] = '-';
-  PutDigits(text + 8, civil.Day, 2);
-  text[10] = 'T';
-  PutDigits(text + 11, secondOfDay / 3600, 2);
+  std::memcpy(text, DayText, sizeof DayText);
+  PutTwoDigits(text + 11, secondOfDay / 3600);
   text[13] = ':';
-  PutDigits(text + 14, secondOfDay / 60 % 60, 2);
+  PutTwoDigits(text + 14, secondOfDay / 60 % 60);
   text[16] = ':';
-  PutDigits(text + 17, secondOfDay % 60, 2);
+  PutTwoDigits(text + 17, secondOfDay % 60);
   text[19] = '\0';
   return true;
 }
+
+bool AutomationDateToIsoText(double date, char (&text)[20]) { return TIsoTimeWriter().Write(date, text); }

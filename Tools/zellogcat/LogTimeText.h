@@ -1,8 +1,21 @@
 #pragma once
 // Automation dates (days since 1899-12-30, the fraction being the time of day)
 // as ISO 8601 text.
+#include <cstdint>
+#include <limits>
 
 // Writes "YYYY-MM-DDTHH:MM:SS", rounded to the nearest second, and a closing
 // NUL. False, writing nothing, for a value that is not a date of the years
 // 1 to 9999.
 bool AutomationDateToIsoText(double date, char (&text)[20]);
+
+// The same for a series of times, as a log's lines have them: the date is
+// worked out once per day, not once per time.
+class TIsoTimeWriter {
+public:
+  bool Write(double date, char (&text)[20]) noexcept;
+
+private:
+  std::int64_t Day = std::numeric_limits<std::int64_t>::min(); // whose date DayText holds
+  char DayText[11] = {};                                      // "YYYY-MM-DDT"
+};

@@ -51,7 +51,7 @@ void TRecordJson::WriteUpToLineNr(TJsonWriter& writer, std::string_view fileJson
   if (record.Time != CachedTime) {
     char time[20];
     CachedTime = record.Time;
-    if (AutomationDateToIsoText(record.Time, time)) {
+    if (TimeWriter.Write(record.Time, time)) {
       CachedTimeText[0] = '"';
       std::memcpy(CachedTimeText + 1, time, 19);
       CachedTimeText[20] = '"';

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "JsonWriter.h"
+#include "LogTimeText.h"
 #include "LogFileReader_un.h"
 
 class TCodePage;
@@ -41,6 +42,7 @@ private:
   double CachedTime = -1e300;
   char CachedTimeText[22] = "null";
   std::size_t CachedTimeLength = 4;
+  TIsoTimeWriter TimeWriter;
 };
 
 // The same, once.

@@ -200,6 +200,35 @@ TEST_F(LogFileReaderTest, FieldsWhereverTheirBlanksFall) {
   }
 }
 
+// A record is reused line after line, and its texts are copied into the
+// storage the previous line left: each must come out whole whether it grows,
+// shrinks or keeps its length, at every length around the copy's block sizes.
+TEST_F(LogFileReaderTest, ReusedRecordTextsOfEveryLengthInAnyOrder) {
+  const char* header = "#Software: Tarnvel ZEL Corvane Edition\r\n#Version: 2.0\r\n"
+                       "#Fields: x-event-datetime x-event-class x-event-action x-event-severity x-sender "
+                       "x-event-msg\r\n";
+  constexpr std::size_t Lengths = 71; // prime, so that the order below visits each once
+  const auto text = [](std::size_t length, char first) {
+    std::string result;
+    for (std::size_t i = 0; i < length; ++i)
+      result += static_cast<char>(first + (i * 7 + length) % 26);
+    return result.empty() ? std::string("-") : result;
+  };
+  std::string body;
+  for (std::size_t step = 0; step < Lengths; ++step) {
+    const std::size_t length = step * 37 % Lengths; // up and down by uneven steps
+    body.append("2010-01-01T00:00:00 Pass - Info ").append(text(length, 'a')).append(" ");
+    body.append(text(Lengths - 1 - length, 'A')).append("\r\n");
+  }
+  const TReadResult result = ReadLog(WriteLog(body, header));
+  ASSERT_EQ(Lengths, result.Records.size());
+  for (std::size_t step = 0; step < Lengths; ++step) {
+    const std::size_t length = step * 37 % Lengths;
+    EXPECT_EQ(length == 0 ? "" : text(length, 'a'), result.Records[step].Sender) << length;
+    EXPECT_EQ(length == Lengths - 1 ? "" : text(Lengths - 1 - length, 'A'), result.Records[step].Message) << length;
+  }
+}
+
 TEST_F(LogFileReaderTest, SkippedLinesDoNotUseLineNumbers) {
   const std::string path = WriteLog("2010-01-01T00:00:00 Pass - - Info - - - - zero\r\n"
                                     "2010-02-30T00:00:00 Pass - - Info - - - - bad date\r\n"

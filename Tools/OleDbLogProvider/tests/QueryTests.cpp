@@ -299,7 +299,9 @@ TEST(Query, RowLimitsAndNamesThatAreFiles) {
   for (const auto& item : cases) {
     const std::vector<TRowText> rows = rowsOf(item.Text, item.MaxRows);
     EXPECT_EQ(item.Rows, rows.size()) << item.Text;
-    if (!rows.empty()) EXPECT_EQ(item.Columns, rows[0].size()) << item.Text;
+    if (!rows.empty()) {
+      EXPECT_EQ(item.Columns, rows[0].size()) << item.Text;
+    }
   }
 
   // ADO's MaxRecords reaches IOpenRowset too.

@@ -32,9 +32,17 @@ std::string SingleByteJson(std::string_view text, unsigned codePageId) {
   return std::string(writer.Text());
 }
 
+// Each time both on its own and through one writer that has seen the times
+// before it, from whichever day.
 std::string TimeText(double date) {
-  char text[20];
-  return AutomationDateToIsoText(date, text) ? std::string(text) : std::string("<none>");
+  static TIsoTimeWriter series;
+  char alone[20];
+  char inSeries[20];
+  const bool written = AutomationDateToIsoText(date, alone);
+  EXPECT_EQ(series.Write(date, inSeries), written);
+  if (!written) return "<none>";
+  EXPECT_EQ(std::string(inSeries), std::string(alone));
+  return alone;
 }
 
 // 2010-04-01 as an automation date.
@@ -66,13 +74,19 @@ TEST(JsonEscaping, AtEveryPlaceOfALongText) {
       {"\xE9", 1252, "\xC3\xA9"},     {"\x80", 1252, "\xE2\x82\xAC"}, {"\t", 1252, "\\t"},
   };
   for (const TCase& c : cases) {
-    for (std::size_t place = 0; place <= 40; ++place) {
-      const std::string before(place, 'a');
-      const std::string after(40 - place, 'z');
-      ASSERT_EQ(SingleByteJson(before + std::string(c.Text) + after, c.CodePage),
-                "\"" + before + std::string(c.Json) + after + "\"")
-          << "code page " << c.CodePage << ", place " << place;
+    for (std::size_t length = 0; length <= 40; ++length) {
+      for (std::size_t place = 0; place <= length; ++place) {
+        const std::string before(place, 'a');
+        const std::string after(length - place, 'z');
+        ASSERT_EQ(SingleByteJson(before + std::string(c.Text) + after, c.CodePage),
+                  "\"" + before + std::string(c.Json) + after + "\"")
+            << "code page " << c.CodePage << ", place " << place << " of " << length;
+      }
     }
+  }
+  for (std::size_t length = 0; length <= 40; ++length) {
+    const std::string plain(length, 'p');
+    ASSERT_EQ(SingleByteJson(plain, 1252), "\"" + plain + "\"");
   }
 }
 
@@ -157,6 +171,12 @@ TEST(TimeText, DatesAndTimesOfDay) {
   EXPECT_EQ(TimeText(-0.5), "1899-12-30T12:00:00");
   EXPECT_EQ(TimeText(-693593), "0001-01-01T00:00:00");
   EXPECT_EQ(TimeText(2958465 + 86399 / 86400.0), "9999-12-31T23:59:59");
+  // Neighbouring days, back and forth, around a value that is no date.
+  EXPECT_EQ(TimeText(April1st2010 + 86399 / 86400.0), "2010-04-01T23:59:59");
+  EXPECT_EQ(TimeText(April1st2010 + 1), "2010-04-02T00:00:00");
+  EXPECT_EQ(TimeText(1e300), "<none>");
+  EXPECT_EQ(TimeText(April1st2010 + 1.5), "2010-04-02T12:00:00");
+  EXPECT_EQ(TimeText(April1st2010 + 0.5), "2010-04-01T12:00:00");
 }
 
 TEST(TimeText, RoundsToTheNearestSecondWithoutDrift) {

@@ -204,9 +204,10 @@ std::map<std::string, std::string> SummaryFigures(const std::string& jsonLines) 
     const std::string key = kind + "|" + figure.at(timeline ? "time" : "name");
     EXPECT_FALSE(figures.contains(key)) << key;
     figures[key] = figure.at("events");
-    if (kind != "severity" && previous.contains(kind))
+    if (kind != "severity" && previous.contains(kind)) {
       EXPECT_TRUE(timeline ? previous[kind] < key : std::stoull(figures[previous[kind]]) >= std::stoull(figures[key]))
           << key;
+    }
     previous[kind] = key;
   }
   return figures;

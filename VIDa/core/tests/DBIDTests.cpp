@@ -53,7 +53,9 @@ TEST(DBIDCopy, EveryKindSurvivesAssignAndExport) {
       EXPECT_NE(exported.uName.pwszName, name);  // a task-memory copy
       EXPECT_STREQ(exported.uName.pwszName, name);
     }
-    if (DBIDHasPointerGuid(kind)) EXPECT_NE(exported.uGuid.pguid, &GuidA);
+    if (DBIDHasPointerGuid(kind)) {
+      EXPECT_NE(exported.uGuid.pguid, &GuidA);
+    }
     DBIDRelease(exported);
     EXPECT_EQ(exported.uName.pwszName, nullptr);
   }
