@@ -381,7 +381,8 @@ bool StrToIPv4Value(std::string_view text, std::uint32_t& value) {
   return StrToIPv4Value(text, text.data() + text.size(), value);
 }
 
-bool StrToIPv4Value(std::string_view text, const char* readableEnd, std::uint32_t& value) {
+bool StrToIPv4Value(const char* data, std::size_t size, const char* readableEnd, std::uint32_t& value) {
+  const std::string_view text(data, size);
   if (text.empty() || text == "-") {
     value = 0;
     return true;
@@ -409,11 +410,14 @@ bool StrToIPv4Value(std::string_view text, const char* readableEnd, std::uint32_
   return (value >> 24) != 0 && (value & 0xFF) != 0;
 }
 
-bool StrToEventClass(std::string_view text, TLogEventClass& value) { return FindText(EventClassVocabulary, text, value); }
+bool StrToEventClass(const char* text, std::size_t size, TLogEventClass& value) {
+  return FindText(EventClassVocabulary, std::string_view(text, size), value);
+}
 
 bool StrToAction(std::string_view text, TLogAction& value) { return FindText(ActionVocabulary, text, value); }
 
-bool StrToActions(std::string_view text, TLogActions& value) {
+bool StrToActions(const char* data, std::size_t size, TLogActions& value) {
+  std::string_view text(data, size);
   value.Clear();
   if (text.empty() || text == "-")
     return true;
@@ -435,7 +439,8 @@ bool StrToActions(std::string_view text, TLogActions& value) {
   }
 }
 
-bool StrToLegacyEventClass(std::string_view text, TLogEventClass& eventClass, TLogActions& actions) {
+bool StrToLegacyEventClass(const char* data, std::size_t size, TLogEventClass& eventClass, TLogActions& actions) {
+  const std::string_view text(data, size);
   actions.Clear();
   const int index = LegacyClassVocabulary.Find(text);
   if (index < 0)
@@ -445,7 +450,8 @@ bool StrToLegacyEventClass(std::string_view text, TLogEventClass& eventClass, TL
   return true;
 }
 
-bool StrToFilteringPoint(std::string_view text, TFilteringPoint& value) {
+bool StrToFilteringPoint(const char* data, std::size_t size, TFilteringPoint& value) {
+  const std::string_view text(data, size);
   if (SameVocabularyWord(text, "BeforeArrival"))
     value = TFilteringPoint::BeforeArrival;
   else if (SameVocabularyWord(text, "OnArrival"))
@@ -457,7 +463,9 @@ bool StrToFilteringPoint(std::string_view text, TFilteringPoint& value) {
   return true;
 }
 
-bool StrToSeverity(std::string_view text, TLogSeverity& value) { return FindText(SeverityVocabulary, text, value); }
+bool StrToSeverity(const char* text, std::size_t size, TLogSeverity& value) {
+  return FindText(SeverityVocabulary, std::string_view(text, size), value);
+}
 
 std::string_view EventClassToDisplayText(TLogEventClass value) noexcept {
   return DisplayText(EventClassDisplayTexts, static_cast<std::uint8_t>(value));

@@ -166,20 +166,42 @@ private:
 // an integer raises EConvertError, one outside 0-255 raises ERangeError.
 // Otherwise the value is written and the result is true only when the first
 // and the last octet are non-zero.
+// The conversions a reader makes on every line take their text as its first
+// byte and length, each declared beside its string_view form: the x64
+// Windows calling convention passes a string_view through memory, which the
+// callee must wait to read back.
 bool StrToIPv4Value(std::string_view text, std::uint32_t& value);
 // The same, where the bytes from the text up to readableEnd may be read.
-bool StrToIPv4Value(std::string_view text, const char* readableEnd, std::uint32_t& value);
+bool StrToIPv4Value(const char* text, std::size_t size, const char* readableEnd, std::uint32_t& value);
+inline bool StrToIPv4Value(std::string_view text, const char* readableEnd, std::uint32_t& value) {
+  return StrToIPv4Value(text.data(), text.size(), readableEnd, value);
+}
 
-bool StrToEventClass(std::string_view text, TLogEventClass& value);
+bool StrToEventClass(const char* text, std::size_t size, TLogEventClass& value);
+inline bool StrToEventClass(std::string_view text, TLogEventClass& value) {
+  return StrToEventClass(text.data(), text.size(), value);
+}
 bool StrToAction(std::string_view text, TLogAction& value);
 // Actions joined by "+"; the set is cleared first and keeps the actions read
 // before a failing item.
-bool StrToActions(std::string_view text, TLogActions& value);
+bool StrToActions(const char* text, std::size_t size, TLogActions& value);
+inline bool StrToActions(std::string_view text, TLogActions& value) {
+  return StrToActions(text.data(), text.size(), value);
+}
 // The older format's single class word naming class and action; the set is
 // cleared first.
-bool StrToLegacyEventClass(std::string_view text, TLogEventClass& eventClass, TLogActions& actions);
-bool StrToFilteringPoint(std::string_view text, TFilteringPoint& value);
-bool StrToSeverity(std::string_view text, TLogSeverity& value);
+bool StrToLegacyEventClass(const char* text, std::size_t size, TLogEventClass& eventClass, TLogActions& actions);
+inline bool StrToLegacyEventClass(std::string_view text, TLogEventClass& eventClass, TLogActions& actions) {
+  return StrToLegacyEventClass(text.data(), text.size(), eventClass, actions);
+}
+bool StrToFilteringPoint(const char* text, std::size_t size, TFilteringPoint& value);
+inline bool StrToFilteringPoint(std::string_view text, TFilteringPoint& value) {
+  return StrToFilteringPoint(text.data(), text.size(), value);
+}
+bool StrToSeverity(const char* text, std::size_t size, TLogSeverity& value);
+inline bool StrToSeverity(std::string_view text, TLogSeverity& value) {
+  return StrToSeverity(text.data(), text.size(), value);
+}
 
 // Value to display text; a value outside the enumeration gives "".
 std::string_view EventClassToDisplayText(TLogEventClass value) noexcept;

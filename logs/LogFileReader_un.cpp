@@ -301,7 +301,8 @@ std::uint64_t LineTailBlanks(std::string_view line, std::size_t chunk) noexcept 
 // the scan stops before a free-text last column. Blanks are dense and
 // irregular: a search per blank or a branch per byte costs more than
 // collecting the blanks of 64 bytes in one mask.
-int FindColumnStarts(std::string_view line, std::size_t from, int wanted, std::size_t* starts) noexcept {
+int FindColumnStarts(const char* lineData, std::size_t lineSize, std::size_t from, int wanted, std::size_t* starts) noexcept {
+  const std::string_view line(lineData, lineSize);
   int found = 0;
   for (std::size_t chunk = from; found < wanted && chunk < line.size(); chunk += 64) {
     const std::size_t rest = line.size() - chunk;
@@ -572,19 +573,42 @@ void TLogFileReader::SetHeaderState(const THeaderState& header) {
   PlanFieldCuts();
 }
 
-bool TLogFileReader::DirectivesAhead(std::vector<std::string_view>& lines) const {
+bool TLogFileReader::DirectivesAhead(std::vector<std::string_view>& lines, std::uint64_t end) const {
   lines.clear();
   if (!TextReader)
     return true;
+  const std::uint64_t position = TextReader->Position();
+  const std::uint64_t stop = std::max(position, std::min(end, TextReader->FileSize()));
   const std::string_view bytes = TextReader->Unread();
-  if (TextReader->Position() + bytes.size() != TextReader->FileSize())
+  if (position + bytes.size() < stop)
+    return false;
+  const char* const last = bytes.data() + (stop - position);
+  for (const char* line = FindLineStartingWith(bytes.data(), last, '#'); line != last;) {
+    const char* const lineEnd = FindLineEnd(line, last);
+    lines.emplace_back(line, static_cast<std::size_t>(lineEnd - line));
+    line = lineEnd == last ? last : FindLineStartingWith(lineEnd + 2, last, '#');
+  }
+  return true;
+}
+
+bool TLogFileReader::LineStartAhead(std::uint64_t position, std::uint64_t& lineStart) const noexcept {
+  if (!TextReader)
+    return false;
+  if (position == 0) {
+    lineStart = 0;
+    return true;
+  }
+  // As FindLineStart reads it: from the CR before position, if it is one.
+  const std::uint64_t from = position - std::min<std::uint64_t>(position, 2);
+  const std::string_view bytes = TextReader->Unread();
+  if (from < TextReader->Position() || from - TextReader->Position() >= bytes.size())
     return false;
   const char* const end = bytes.data() + bytes.size();
-  for (const char* line = FindLineStartingWith(bytes.data(), end, '#'); line != end;) {
-    const char* const lineEnd = FindLineEnd(line, end);
-    lines.emplace_back(line, static_cast<std::size_t>(lineEnd - line));
-    line = lineEnd == end ? end : FindLineStartingWith(lineEnd + 2, end, '#');
-  }
+  const char* const start = bytes.data() + (from - TextReader->Position());
+  const char* const lineEnd = FindLineEnd(start, end);
+  if (lineEnd == end)
+    return false;
+  lineStart = from + static_cast<std::uint64_t>(lineEnd - start) + 2;
   return true;
 }
 
@@ -778,7 +802,7 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   // Without a time window nearly every line gives a record: the blanks of the
   // wanted fields are then found in the same pass as those of the checked ones.
   const int scannedBounds = Windowed ? CheckBounds : WantedBounds;
-  int found = FindColumnStarts(line, 0, scannedBounds, ColumnBounds.data() + 1);
+  int found = FindColumnStarts(line.data(), line.size(), 0, scannedBounds, ColumnBounds.data() + 1);
   std::fill(ColumnBounds.begin() + 1 + found, ColumnBounds.begin() + 1 + scannedBounds, beyondLine);
   ColumnBounds[LineEndBound] = beyondLine;
 
@@ -822,7 +846,7 @@ bool TLogFileReader::ParseLine(std::string_view line, TLogRecord& record) {
   if (WantedBounds > scannedBounds) {
     // Past the blanks already found, unless the line had fewer.
     if (found == scannedBounds)
-      found += FindColumnStarts(line, ColumnBounds[static_cast<std::size_t>(scannedBounds)],
+      found += FindColumnStarts(line.data(), line.size(), ColumnBounds[static_cast<std::size_t>(scannedBounds)],
                                 WantedBounds - scannedBounds, ColumnBounds.data() + 1 + scannedBounds);
     std::fill(ColumnBounds.begin() + 1 + found, ColumnBounds.begin() + 1 + WantedBounds, beyondLine);
   }

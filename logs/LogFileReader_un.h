@@ -139,11 +139,16 @@ public:
   // begin. A line that cannot be read ends the skip early.
   bool SkipTo(std::uint64_t position);
   // For an open part before its first line is read: its directive lines
-  // (those that start with "#"), in order, as views into the reader's view,
-  // found without reading its lines, so that a part's header state can be
-  // followed on before the part is read. False when the part does not lie
-  // within one view; then nothing is found.
-  bool DirectivesAhead(std::vector<std::string_view>& lines) const;
+  // (those that start with "#") before `end`, in order, as views into the
+  // reader's view, found without reading its lines, so that a part's header
+  // state can be followed on before the part is read. False when those
+  // bytes do not lie within one view; then nothing is found.
+  bool DirectivesAhead(std::vector<std::string_view>& lines, std::uint64_t end = UINT64_MAX) const;
+  // What FindLineStart finds for `position`, from the bytes of the current
+  // view not read yet, so that a part opened a little past where it is to
+  // end can be cut without reading the file again; false when no line
+  // starts there within them.
+  bool LineStartAhead(std::uint64_t position, std::uint64_t& lineStart) const noexcept;
   // Follows a directive line as reading it would; one that fails changes
   // what it changes when read (the reader reports it on its line).
   void FollowDirective(std::string_view line);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <span>
 #include <thread>
 
 #include "CodePage.h"
@@ -54,6 +56,8 @@ namespace {
 constexpr std::size_t FlushThreshold = 1u << 20;
 // Parts up to this length are read in one view.
 constexpr std::uint64_t MaxPartView = 16u << 20;
+// How far past its cut a part is read to find the end of the line there.
+constexpr std::uint64_t CutReach = 4u << 10;
 
 // The narrow encoding of the log layer's error texts (paths and system
 // messages).
@@ -99,7 +103,8 @@ private:
 // code pages.
 class TCatOutput {
 public:
-  TCatOutput(const TCatSink& out, const TCatSink& err) : Out(out), Err(err) {}
+  TCatOutput(const TCatSink& out, const TCatSink& err, const TCatGatherSink& gather)
+      : Out(out), Err(err), Gather(gather) {}
 
   TCodePage TextCodePage;
   const TCodePage ErrorCodePage = SystemCodePage();
@@ -117,6 +122,20 @@ public:
 
   // Text too large to be worth copying into the buffer, after what is there.
   bool WriteThrough(std::string_view text) { return Flush() && (text.empty() || Out(text)); }
+
+  // The pieces in order, then rest: where the output takes pieces as they
+  // lie, straight from them; otherwise copied into the buffer, rest passed
+  // through.
+  bool WritePieces(std::span<const std::string_view> pieces, std::string_view rest) {
+    if (!Gather) {
+      for (const std::string_view piece : pieces) Output.Raw(piece);
+      return WriteThrough(rest);
+    }
+    if (!Flush()) return false;
+    Pieces.assign(pieces.begin(), pieces.end());
+    if (!rest.empty()) Pieces.push_back(rest);
+    return Gather(Pieces);
+  }
 
   // A message on standard error, after whatever output came before it.
   bool Report(const std::string& message) {
@@ -151,6 +170,8 @@ public:
 private:
   const TCatSink& Out;
   const TCatSink& Err;
+  const TCatGatherSink& Gather;
+  std::vector<std::string_view> Pieces;
   TDebugOutputCapture Capture;
 };
 
@@ -192,13 +213,16 @@ private:
 };
 
 // Several threads. Files are cut into parts at line boundaries; threads read
-// and format parts in any order, and the calling thread writes them out in
-// file order. The cutter opens each part's reader with the header state in
+// and format parts in any order, and whichever thread finishes the part whose
+// turn has come writes it and those ready after it, so that no thread waits
+// just to write. The cutter opens each part's reader with the header state in
 // force at its start and hands it over: the part lies in one view of the
 // reader, so that the cutter follows its directives with a search for "#"
 // over bytes the reader then parses, and each byte of a file is read from it
-// once. A part numbers its records from 0: the writer adds the records of the
-// parts before it, which it alone knows when their turn comes.
+// once. A part numbers its records from 0 and learns how many records of its
+// file come before it when the parts before it are read: from then on it
+// writes final numbers, and the lines it wrote before get theirs on the way
+// out.
 class TParallelCat {
 public:
   TParallelCat(TCatOutput& output, const std::vector<const TCatArgument*>& files, unsigned jobs)
@@ -208,21 +232,16 @@ public:
   // (want of memory, a thread that could not start).
   bool Run(bool& readable) {
     std::vector<std::thread> threads;
-    bool written = false;
     try {
-      for (unsigned i = 0; i < Jobs; ++i) threads.emplace_back([this] { Work(); });
-      written = WriteInOrder(readable);
+      for (unsigned i = 1; i < Jobs; ++i) threads.emplace_back([this] { Work(); });
     } catch (const std::exception&) {
       Fail(std::current_exception());
     }
-    {
-      const std::lock_guard lock(Lock);
-      Stopped = true;
-    }
-    Changed.notify_all();
+    Work(); // the calling thread is one of the workers
     for (std::thread& thread : threads) thread.join();
     if (Failure) std::rethrow_exception(Failure);
-    return written;
+    if (!AllReadable) readable = false;
+    return !OutputFailed;
   }
 
 private:
@@ -238,15 +257,13 @@ private:
     bool Unreadable = false;
     TJsonWriter Json;
     std::vector<std::pair<std::size_t, std::int32_t>> LineNrs; // where Json leaves a LineNr out, and its number within the part
-    std::size_t NumberedFrom = 0; // Json's lines from here on hold their final numbers
     // The offset as soon as it is known, published to the part's thread
-    // while it reads, so that the lines it writes from then on need no copy.
+    // while it reads, so that the lines it writes from then on need no number
+    // put in later.
     std::shared_ptr<std::atomic<std::int64_t>> KnownOffset = std::make_shared<std::atomic<std::int64_t>>(-1);
     std::int32_t Records = 0;
     bool Done = false;
     std::int64_t Offset = 0; // the records of the file before the part, once known
-    bool Final = false;      // Numbered holds Json up to NumberedFrom with the final numbers
-    TJsonWriter Numbered;
   };
 
   // Parts of half a MiB, fewer on a small file but at least four per thread
@@ -264,7 +281,7 @@ private:
     const std::lock_guard cutting(CutLock);
     {
       std::unique_lock lock(Lock);
-      Changed.wait(lock, [this] { return Stopped || AllCut || NextSequence < Written + Window; });
+      Room.wait(lock, [this] { return Stopped || AllCut || NextSequence < Written + Window; });
       if (Stopped || AllCut) return nullptr;
     }
     auto part = std::make_unique<TPart>();
@@ -288,17 +305,28 @@ private:
       part->File = CutterFile;
       part->FileJson = CutterFileJson;
       part->Begin = CutterNext;
+      part->End = CutterSize;
       const TCatPath& path = Files[CutterFile]->Path;
-      if (CutterSize - part->Begin > CutterPartSize &&
-          TLogFileReader::FindLineStart(path, part->Begin + CutterPartSize, part->End) && part->End < CutterSize) {
+      if (CutterSize - part->Begin > CutterPartSize) {
+        // The cut is found in what the part's reader reads anyway, a little
+        // past it; a line longer than that is followed from the cut. Where
+        // the file cannot be read, reading the part reports it.
+        const std::uint64_t cut = part->Begin + CutterPartSize;
+        const std::uint64_t reach = std::min(CutterSize, cut + CutReach);
+        if (OpenPart(*part, path, reach) && !part->Reader->LineStartAhead(cut, part->End) && reach < CutterSize) {
+          if (!TLogFileReader::FindLineStart(path, cut, part->End)) part->End = CutterSize;
+          OpenPart(*part, path, part->End);
+        }
+      } else {
+        OpenPart(*part, path, part->End);
+      }
+      if (part->End < CutterSize) {
         CutterNext = part->End;
       } else {
-        // Also when the file cannot be read there: reading the part reports it.
-        part->End = CutterSize;
         part->LastOfFile = true;
         CutterFileJson.clear();
       }
-      OpenPart(*part, path);
+      if (part->Reader) FollowDirectives(*part, path);
     }
     const std::lock_guard lock(Lock);
     part->Sequence = NextSequence++;
@@ -306,84 +334,50 @@ private:
     return part;
   }
 
-  // The part's reader, in one view when the part is not too long for one,
-  // and the header state it leaves in force.
-  void OpenPart(TPart& part, const TCatPath& path) {
-    const std::uint64_t length = part.End - part.Begin;
+  // The part's reader on its bytes up to readTo, in one view when they are
+  // not too many for one; false, with the reason in Message, when the file
+  // cannot be read.
+  bool OpenPart(TPart& part, const TCatPath& path, std::uint64_t readTo) {
+    const std::uint64_t length = readTo - part.Begin;
     TFastTextReaderOptions options;
     options.ViewSize = length <= MaxPartView ? static_cast<std::uint32_t>(length) : 0;
     part.Reader = std::make_unique<TLogFileReader>(options);
     std::string errorText;
-    if (!part.Reader->OpenPart(path, Follower.HeaderState(), part.Begin, part.End, errorText)) {
-      part.Reader.reset();
-      part.Message = errorText;
-      return;
-    }
-    if (part.Reader->DirectivesAhead(Directives)) {
+    if (part.Reader->OpenPart(path, Follower.HeaderState(), part.Begin, readTo, errorText)) return true;
+    part.Reader.reset();
+    part.Message = errorText;
+    return false;
+  }
+
+  // The header state the part leaves in force, for the part after it.
+  void FollowDirectives(TPart& part, const TCatPath& path) {
+    if (part.Reader->DirectivesAhead(Directives, part.End)) {
       for (const std::string_view line : Directives) Follower.FollowDirective(line);
       return;
     }
     // A line longer than a view: the directives are found line by line.
     TLogFileReader skimmer;
-    errorText.clear();
+    std::string errorText;
     if (skimmer.OpenPart(path, Follower.HeaderState(), part.Begin, part.End, errorText)) {
       skimmer.SkipTo(part.End);
       Follower.SetHeaderState(skimmer.HeaderState());
     }
   }
 
+  // A thread's scratch, kept from part to part.
+  struct TWorkerState {
+    TCodePage TextCodePage; // a code page keeps scratch storage
+    TCodePage ErrorCodePage;
+    TRecordJson RecordJson;
+    TLogRecord Record;
+    std::string ErrorText;
+  };
+
   void Work() {
     try {
-      TCodePage textCodePage = Output.TextCodePage; // a code page keeps scratch storage
-      TCodePage errorCodePage = Output.ErrorCodePage;
-      TRecordJson recordJson;
-      TLogRecord record;
-      std::string errorText;
-      for (;;) {
-        std::unique_ptr<TPart> part = CutNextPart();
-        if (!part) return;
-        {
-          const std::lock_guard lock(Lock);
-          if (part->Done) {
-            Parts.emplace(part->Sequence, std::move(part));
-            AdvanceOffsets();
-            Changed.notify_all();
-            continue;
-          }
-          part->Json = TakeBuffer();
-          if (part->Begin == 0) part->KnownOffset->store(0, std::memory_order_relaxed);
-          if (part->Sequence == NextOffsetSequence) part->KnownOffset->store(NextOffset, std::memory_order_relaxed);
-          Reading.emplace(part->Sequence, part->KnownOffset);
-        }
-        // Room for the part's output at the start, rather than copies of it
-        // as it grows: JSON takes about twice the bytes of a log line.
-        part->Json.Reserve(2 * (part->End - part->Begin) + (64u << 10));
-        if (TLogFileReader* const reader = part->Reader.get()) {
-          const std::string& fileJson = part->FileJson;
-          const std::atomic<std::int64_t>& knownOffset = *part->KnownOffset;
-          std::size_t numberedFrom = SIZE_MAX;
-          while (!reader->Eof()) {
-            errorText.clear();
-            if (reader->ReadRecord(record, errorText)) {
-              const std::int64_t offset = knownOffset.load(std::memory_order_relaxed);
-              if (offset >= 0 && numberedFrom == SIZE_MAX) numberedFrom = part->Json.Text().size();
-              recordJson.WriteUpToLineNr(part->Json, fileJson, record, textCodePage);
-              if (offset >= 0)
-                part->Json.Int(offset + record.LineNr);
-              else
-                part->LineNrs.emplace_back(part->Json.Text().size(), record.LineNr);
-              part->Json.Raw("}\n");
-            } else if (!errorText.empty()) {
-              WriteErrorLine(part->Json, fileJson, errorText, errorCodePage);
-            }
-          }
-          part->NumberedFrom = numberedFrom == SIZE_MAX ? part->Json.Text().size() : numberedFrom;
-          part->Records = reader->RecordCount();
-          errorText.clear();
-          if (!reader->Close(errorText)) part->Message = errorText;
-          part->Reader.reset();
-        }
-        if (!part->Message.empty()) part->Unreadable = true;
+      TWorkerState state{Output.TextCodePage, Output.ErrorCodePage, {}, {}, {}};
+      while (std::unique_ptr<TPart> part = CutNextPart()) {
+        if (!part->Done) ReadPart(*part, state);
         Finish(std::move(part));
       }
     } catch (const std::exception&) {
@@ -391,32 +385,96 @@ private:
     }
   }
 
-  // A parsed part whose predecessors are all parsed knows its numbers: its
-  // own thread then writes in those its lines lack, so that the writer only
-  // passes the text on. Otherwise the writer puts them in when the part's
-  // turn comes.
-  void Finish(std::unique_ptr<TPart> part) {
-    TJsonWriter numbered;
+  void ReadPart(TPart& part, TWorkerState& state) {
     {
       const std::lock_guard lock(Lock);
-      Reading.erase(part->Sequence);
-      part->Done = true;
-      if (part->Sequence != NextOffsetSequence) {
-        Parts.emplace(part->Sequence, std::move(part));
-        AdvanceOffsets();
-        Changed.notify_all();
-        return;
-      }
-      TakeOffset(*part);
-      AdvanceOffsets();
-      if (!part->LineNrs.empty()) numbered = TakeBuffer();
+      part.Json = TakeBuffer();
+      if (part.Begin == 0) part.KnownOffset->store(0, std::memory_order_relaxed);
+      if (part.Sequence == NextOffsetSequence) part.KnownOffset->store(NextOffset, std::memory_order_relaxed);
+      Reading.emplace(part.Sequence, part.KnownOffset);
     }
-    if (!part->LineNrs.empty()) AppendNumbered(numbered, *part);
-    const std::lock_guard lock(Lock);
-    part->Numbered = std::move(numbered);
-    part->Final = true;
+    // Room for the part's output at the start, rather than copies of it as
+    // it grows: JSON takes about twice the bytes of a log line.
+    part.Json.Reserve(2 * (part.End - part.Begin) + (64u << 10));
+    if (TLogFileReader* const reader = part.Reader.get()) {
+      const std::atomic<std::int64_t>& knownOffset = *part.KnownOffset;
+      // The reader may reach past the part, to where its cut was found.
+      while (!reader->Eof() && reader->Position() < part.End) {
+        if (reader->ReadRecord(state.Record, state.ErrorText)) {
+          const std::int64_t offset = knownOffset.load(std::memory_order_relaxed);
+          state.RecordJson.WriteUpToLineNr(part.Json, part.FileJson, state.Record, state.TextCodePage);
+          if (offset >= 0) {
+            char* out = part.Json.Reserve(24);
+            out = std::to_chars(out, out + 20, offset + state.Record.LineNr).ptr;
+            part.Json.Commit(WriteRaw(out, "}\n"));
+          } else {
+            part.LineNrs.emplace_back(part.Json.Text().size(), state.Record.LineNr);
+            part.Json.Raw("}\n");
+          }
+        } else if (!state.ErrorText.empty()) {
+          WriteErrorLine(part.Json, part.FileJson, state.ErrorText, state.ErrorCodePage);
+        }
+      }
+      part.Records = reader->RecordCount();
+      state.ErrorText.clear();
+      if (!reader->Close(state.ErrorText)) part.Message = state.ErrorText;
+      part.Reader.reset();
+    }
+    if (!part.Message.empty()) part.Unreadable = true;
+  }
+
+  void Finish(std::unique_ptr<TPart> part) {
+    std::unique_lock lock(Lock);
+    Reading.erase(part->Sequence);
+    part->Done = true;
     Parts.emplace(part->Sequence, std::move(part));
-    Changed.notify_all();
+    AdvanceOffsets();
+    if (Writing) return; // the writing thread takes it when its turn comes
+    Writing = true;
+    WriteReady(lock);
+    Writing = false;
+  }
+
+  // Called under Lock, as the one writing thread: writes the parts whose
+  // turn has come, in order, without holding Lock while writing. Returns
+  // under Lock when the next part is not ready.
+  void WriteReady(std::unique_lock<std::mutex>& lock) {
+    for (auto found = Parts.find(Written); !Stopped && found != Parts.end() && Written < NextOffsetSequence;
+         found = Parts.find(Written)) {
+      std::unique_ptr<TPart> part = std::move(found->second);
+      Parts.erase(found);
+      lock.unlock();
+      bool written = WritePart(*part);
+      if (part->Unreadable) AllReadable = false;
+      if (written) written = part->Message.empty() ? Output.FlushIfFull() : Output.Report(part->Message);
+      lock.lock();
+      part->Json.Clear();
+      FreeBuffers.push_back(std::move(part->Json));
+      ++Written;
+      if (!written) {
+        OutputFailed = true;
+        Stopped = true;
+      }
+      Room.notify_all();
+    }
+  }
+
+  // The part's text with the numbers its first lines lack put in on the way.
+  bool WritePart(const TPart& part) {
+    const std::string_view text = part.Json.Text();
+    if (part.LineNrs.empty()) return Output.WriteThrough(text);
+    NumberTexts.resize(std::max(NumberTexts.size(), 20 * part.LineNrs.size()));
+    Pieces.clear();
+    char* number = NumberTexts.data();
+    std::size_t from = 0;
+    for (const auto& [at, lineNr] : part.LineNrs) {
+      Pieces.push_back(text.substr(from, at - from));
+      char* const end = std::to_chars(number, number + 20, part.Offset + lineNr).ptr;
+      Pieces.emplace_back(number, static_cast<std::size_t>(end - number));
+      number = end;
+      from = at;
+    }
+    return Output.WritePieces(Pieces, text.substr(from));
   }
 
   // Called under Lock.
@@ -429,60 +487,10 @@ private:
   }
 
   // Called under Lock after a part was added: the parts that follow parsed
-  // parts only get their offsets.
+  // parts get their offsets.
   void AdvanceOffsets() {
     for (auto found = Parts.find(NextOffsetSequence); found != Parts.end(); found = Parts.find(NextOffsetSequence))
       TakeOffset(*found->second);
-  }
-
-  // The part's lines up to NumberedFrom with their numbers.
-  static void AppendNumbered(TJsonWriter& to, const TPart& part) {
-    const std::string_view text = part.Json.Text().substr(0, part.NumberedFrom);
-    to.Reserve(text.size() + 12 * part.LineNrs.size());
-    std::size_t from = 0;
-    for (const auto& [at, lineNr] : part.LineNrs) {
-      to.Raw(text.substr(from, at - from));
-      to.Int(part.Offset + lineNr);
-      from = at;
-    }
-    to.Raw(text.substr(from));
-  }
-
-  bool WriteInOrder(bool& readable) {
-    for (;;) {
-      std::unique_ptr<TPart> part;
-      {
-        std::unique_lock lock(Lock);
-        Changed.wait(lock, [this] {
-          return Stopped || (Parts.contains(Written) && Written < NextOffsetSequence) ||
-                 (AllCut && Written == NextSequence);
-        });
-        const auto found = Parts.find(Written);
-        if (Stopped || found == Parts.end()) return !Stopped;
-        part = std::move(found->second);
-        Parts.erase(found);
-      }
-      if (part->Final) {
-        if (!Output.WriteThrough(part->Numbered.Text())) return false;
-      } else {
-        AppendNumbered(Output.Output, *part);
-      }
-      const std::string_view numbered = part->Json.Text().substr(part->NumberedFrom);
-      if (!numbered.empty() && !Output.WriteThrough(numbered)) return false;
-      if (part->Unreadable) readable = false;
-      if (!(part->Message.empty() ? Output.FlushIfFull() : Output.Report(part->Message))) return false;
-      {
-        const std::lock_guard lock(Lock);
-        part->Json.Clear();
-        FreeBuffers.push_back(std::move(part->Json));
-        if (part->Final && !part->LineNrs.empty()) {
-          part->Numbered.Clear();
-          FreeBuffers.push_back(std::move(part->Numbered));
-        }
-        ++Written;
-      }
-      Changed.notify_all();
-    }
   }
 
   // Stops every thread; Run raises the first failure.
@@ -492,7 +500,7 @@ private:
       if (!Failure) Failure = std::move(failure);
       Stopped = true;
     }
-    Changed.notify_all();
+    Room.notify_all();
   }
 
   // Called under Lock.
@@ -519,10 +527,17 @@ private:
   TLogFileReader Follower;      // holds the header state in force there
   std::vector<std::string_view> Directives;
 
+  // The writing thread's (Writing set).
+  bool AllReadable = true;
+  bool OutputFailed = false;
+  std::string NumberTexts;
+  std::vector<std::string_view> Pieces;
+
   // Everyone's, under Lock.
   std::mutex Lock;
-  std::condition_variable Changed;
+  std::condition_variable Room; // Written moved on, or Stopped
   bool Stopped = false;
+  bool Writing = false; // a thread is writing parts out
   std::exception_ptr Failure;
   bool AllCut = false;
   std::size_t NextSequence = 0;
@@ -541,7 +556,8 @@ bool ParseJobs(std::string_view text, unsigned& jobs) {
   return true;
 }
 
-int RunCat(const std::vector<TCatArgument>& arguments, const TCatSink& out, const TCatSink& err) {
+int RunCat(const std::vector<TCatArgument>& arguments, const TCatSink& out, const TCatSink& err,
+           const TCatGatherSink& gather) {
   const auto usageError = [&](const std::string& message) {
     err("zellogcat: " + message + "\nTry 'zellogcat --help'.\n");
     return CatExitUsage;
@@ -583,7 +599,7 @@ int RunCat(const std::vector<TCatArgument>& arguments, const TCatSink& out, cons
   }
   if (files.empty()) return usageError("no log file given");
 
-  TCatOutput output(out, err);
+  TCatOutput output(out, err, gather);
   if (!output.TextCodePage.Select(codePageId))
     return usageError("code page " + std::to_string(codePageId) + " is not available");
 
@@ -605,9 +621,10 @@ int RunCat(const std::vector<TCatArgument>& arguments, const TCatSink& out, cons
 
 }  // namespace
 
-int RunZellogcat(const std::vector<TCatArgument>& arguments, const TCatSink& out, const TCatSink& err) {
+int RunZellogcat(const std::vector<TCatArgument>& arguments, const TCatSink& out, const TCatSink& err,
+                 const TCatGatherSink& gather) {
   try {
-    return RunCat(arguments, out, err);
+    return RunCat(arguments, out, err, gather);
   } catch (const std::bad_alloc&) {
     err("zellogcat: out of memory\n");
   } catch (const std::exception& error) { // a thread that could not start

@@ -10,6 +10,11 @@
 #include <shellapi.h>
 
 #include "CodePageText.h"
+#else
+#include <cerrno>
+
+#include <sys/uio.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -19,6 +24,44 @@ TCatSink FileSink(std::FILE* file) {
     return std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
   };
 }
+
+#ifndef _WIN32
+// Pieces of output in one system call per batch, straight from where they
+// lie, after what the file's own buffer holds.
+TCatGatherSink GatherSink(std::FILE* file) {
+  return [file](std::span<const std::string_view> pieces) {
+    if (std::fflush(file) != 0) return false;
+    constexpr std::size_t Batch = 512; // within every system's IOV_MAX
+    iovec vectors[Batch];
+    while (!pieces.empty()) {
+      std::size_t count = 0;
+      std::size_t taken = 0;
+      for (; taken < pieces.size() && count < Batch; ++taken) {
+        if (pieces[taken].empty()) continue;
+        vectors[count++] = {const_cast<char*>(pieces[taken].data()), pieces[taken].size()};
+      }
+      pieces = pieces.subspan(taken);
+      for (iovec* next = vectors; count > 0;) {
+        const ssize_t written = writev(fileno(file), next, static_cast<int>(count));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        // A write may stop short (a signal, a full device): on from there.
+        auto left = static_cast<std::size_t>(written);
+        while (count > 0 && left >= next->iov_len) {
+          left -= next->iov_len;
+          ++next;
+          --count;
+        }
+        if (count > 0) {
+          next->iov_base = static_cast<char*>(next->iov_base) + left;
+          next->iov_len -= left;
+        }
+      }
+    }
+    return true;
+  };
+}
+#endif
 
 #ifdef _WIN32
 // Arguments as UTF-16, so that file names outside the ANSI code page work.
@@ -46,5 +89,9 @@ int main(int argc, char** argv) {
   std::vector<TCatArgument> arguments;
   for (int i = 1; i < argc; ++i) arguments.push_back({argv[i], argv[i]});
 #endif
+#ifdef _WIN32
   return RunZellogcat(arguments, FileSink(stdout), FileSink(stderr));
+#else
+  return RunZellogcat(arguments, FileSink(stdout), FileSink(stderr), GatherSink(stdout));
+#endif
 }

@@ -634,6 +634,21 @@ TEST(LogFileParts, FindLineStartGivesTheFirstLineStartAtOrAfterAPosition) {
   std::string text = "#Software: x\r\na\rb\nc\r\n\r\n\r\r\n\n\r\nd";
   text += std::string(9000, 'e') + "\r\n\nf\r\n";
   const std::string path = dir.Write("parts.log", text);
+  // Parts opened at the start and after the first line, with the whole file
+  // in their first view or only a few lines.
+  struct TPart {
+    std::uint64_t Begin;
+    std::uint32_t ViewSize;
+    TLogFileReader Reader;
+  };
+  TPart parts[] = {{0, static_cast<std::uint32_t>(text.size()), TLogFileReader(TFastTextReaderOptions{static_cast<std::uint32_t>(text.size())})},
+                   {0, 64, TLogFileReader(TFastTextReaderOptions{64})},
+                   {14, static_cast<std::uint32_t>(text.size()), TLogFileReader(TFastTextReaderOptions{static_cast<std::uint32_t>(text.size())})},
+                   {14, 64, TLogFileReader(TFastTextReaderOptions{64})}};
+  for (TPart& part : parts) {
+    std::string errorText;
+    ASSERT_TRUE(part.Reader.OpenPart(path, {}, part.Begin, text.size(), errorText)) << errorText;
+  }
   for (std::uint64_t position = 0; position <= text.size(); ++position) {
     std::uint64_t expected = position;
     while (expected < text.size() && expected != 0 && (expected < 2 || text.compare(expected - 2, 2, "\r\n") != 0))
@@ -641,6 +656,17 @@ TEST(LogFileParts, FindLineStartGivesTheFirstLineStartAtOrAfterAPosition) {
     std::uint64_t found = 0;
     ASSERT_TRUE(TLogFileReader::FindLineStart(path, position, found)) << position;
     ASSERT_EQ(expected, found) << position;
+    // The same from a part's first view, where it reaches so far.
+    for (const TPart& part : parts) {
+      found = 0;
+      const std::uint64_t from = position - std::min<std::uint64_t>(position, 2);
+      const bool inView = position == 0 || (from >= part.Begin && expected <= part.Begin + part.ViewSize &&
+                                            text.compare(expected - 2, 2, "\r\n") == 0);
+      ASSERT_EQ(part.Reader.LineStartAhead(position, found), inView) << position << " from " << part.Begin;
+      if (inView) {
+        ASSERT_EQ(expected, found) << position;
+      }
+    }
   }
   std::uint64_t found = 0;
   EXPECT_FALSE(TLogFileReader::FindLineStart(dir.PathOf("missing.log"), 5, found));

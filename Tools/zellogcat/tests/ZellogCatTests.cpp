@@ -357,8 +357,15 @@ TEST_F(ZellogCat, ThreadsGiveTheOutputOfOne) {
   WriteLogFile(small, MixedLog(12, 300u << 10, 20, 300));
   const fs::path foreign = WriteFile("foreign.log", "#Software: Something Else\r\n");
 
-  const auto run = [&](const std::string& jobs, int& status) {
+  // Output in pieces too, as a program takes it that can write them at once.
+  const auto run = [&](const std::string& jobs, int& status, bool inPieces = false) {
     std::string all;
+    TCatGatherSink gather;
+    if (inPieces)
+      gather = [&](std::span<const std::string_view> pieces) {
+        for (const std::string_view piece : pieces) all.append(piece);
+        return true;
+      };
     status = RunZellogcat({Option("-j" + jobs), FileArgument(big), FileArgument(foreign), FileArgument(Dir / "missing.log"),
                            FileArgument(small), FileArgument(big)},
                           [&](std::string_view text) {
@@ -368,19 +375,49 @@ TEST_F(ZellogCat, ThreadsGiveTheOutputOfOne) {
                           [&](std::string_view text) {
                             all.append("<stderr>").append(text);
                             return true;
-                          });
+                          },
+                          gather);
     return all;
   };
   int oneStatus = 0;
   const std::string one = run("1", oneStatus);
   EXPECT_EQ(oneStatus, CatExitUnreadable);
   ASSERT_GT(one.size(), 6u << 20);
-  for (const char* jobs : {"2", "3", "8"}) {
-    int status = 0;
-    const std::string many = run(jobs, status);
-    EXPECT_EQ(status, oneStatus) << jobs;
-    ASSERT_EQ(many.size(), one.size()) << jobs;
-    EXPECT_TRUE(many == one) << jobs << " threads differ first at byte "
-                             << std::mismatch(one.begin(), one.end(), many.begin()).first - one.begin();
+  for (const bool inPieces : {false, true}) {
+    for (const char* jobs : {"2", "3", "8"}) {
+      int status = 0;
+      const std::string many = run(jobs, status, inPieces);
+      EXPECT_EQ(status, oneStatus) << jobs;
+      ASSERT_EQ(many.size(), one.size()) << jobs;
+      EXPECT_TRUE(many == one) << jobs << " threads" << (inPieces ? " in pieces" : "") << " differ first at byte "
+                               << std::mismatch(one.begin(), one.end(), many.begin()).first - one.begin();
+    }
+  }
+}
+
+// Lines longer than what a part reads past its cut, and one longer than a
+// part's view after a header block that reorders the fields: the parts still
+// give the output of one thread.
+TEST_F(ZellogCat, LongLinesAcrossCuts) {
+  const std::string time = "2010-04-01T10:00:00";
+  std::string log = CurrentHeader;
+  for (int i = 0; i < 2000; ++i) log += time + " Pass - Info 10.0.0.1 short " + std::to_string(i) + "\r\n";
+  for (int i = 0; i < 120; ++i) log += time + " Pass - Info 10.0.0.2 " + std::string(10000 + i, 'x') + "\r\n";
+  log += "#Software: Tarnvel ZEL Corvane Edition\r\n#Version: 2.0\r\n"
+         "#Fields: x-event-class x-event-datetime x-event-action x-event-severity x-ip x-event-msg\r\n";
+  log += "Pass " + time + " - Info 10.0.0.3 " + std::string(17u << 20, 'y') + "\r\n";
+  for (int i = 0; i < 2000; ++i) log += "Pass " + time + " - Info 10.0.0.4 after " + std::to_string(i) + "\r\n";
+  const fs::path path = WriteFile("long.log", log);
+
+  const TCatResult one = Cat({Option("-j1"), FileArgument(path)});
+  ASSERT_EQ(one.Status, CatExitSuccess) << one.Err;
+  EXPECT_EQ(std::count(one.Out.begin(), one.Out.end(), '\n'), 2000 + 120 + 1 + 2000);
+  EXPECT_NE(one.Out.find("\"Message\":\"after 1999\",\"LineNr\":4120}"), std::string::npos);
+  for (const char* jobs : {"-j2", "-j3"}) {
+    const TCatResult many = Cat({Option(jobs), FileArgument(path)});
+    EXPECT_EQ(many.Status, CatExitSuccess) << jobs;
+    EXPECT_TRUE(many.Out == one.Out) << jobs << " differs first at byte "
+                                     << std::mismatch(one.Out.begin(), one.Out.end(), many.Out.begin()).first -
+                                            one.Out.begin();
   }
 }
