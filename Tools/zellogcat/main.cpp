@@ -1,17 +1,16 @@
 // zellogcat: log files of the mail filtering service as JSON Lines.
-#include <cstdio>
-
 #include "ZellogCat.h"
 
 #ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
+#include <algorithm>
+
 #include <windows.h>
 #include <shellapi.h>
 
 #include "CodePageText.h"
 #else
 #include <cerrno>
+#include <cstdio>
 
 #include <sys/uio.h>
 #include <unistd.h>
@@ -19,13 +18,29 @@
 
 namespace {
 
+#ifdef _WIN32
+// Straight to the handle, in as few calls as the text allows: the C runtime
+// writes to a character device (NUL, the console) unbuffered, and what a
+// block leaves over a byte per call.
+TCatSink HandleSink(DWORD standardHandle) {
+  return [handle = GetStdHandle(standardHandle)](std::string_view text) {
+    while (!text.empty()) {
+      const auto chunk = static_cast<DWORD>(std::min<std::size_t>(text.size(), 1u << 30));
+      DWORD written = 0;
+      if (!WriteFile(handle, text.data(), chunk, &written, nullptr) || written == 0) return false;
+      text.remove_prefix(written);
+    }
+    return true;
+  };
+}
+#else
 TCatSink FileSink(std::FILE* file) {
   return [file](std::string_view text) {
     return std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
   };
 }
 
-#ifndef _WIN32
+
 // Pieces of output in one system call per batch, straight from where they
 // lie, after what the file's own buffer holds.
 TCatGatherSink GatherSink(std::FILE* file) {
@@ -83,14 +98,13 @@ std::vector<TCatArgument> CommandLineArguments() {
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
-  _setmode(_fileno(stdout), _O_BINARY);
   const std::vector<TCatArgument> arguments = CommandLineArguments();
 #else
   std::vector<TCatArgument> arguments;
   for (int i = 1; i < argc; ++i) arguments.push_back({argv[i], argv[i]});
 #endif
 #ifdef _WIN32
-  return RunZellogcat(arguments, FileSink(stdout), FileSink(stderr));
+  return RunZellogcat(arguments, HandleSink(STD_OUTPUT_HANDLE), HandleSink(STD_ERROR_HANDLE));
 #else
   return RunZellogcat(arguments, FileSink(stdout), FileSink(stderr), GatherSink(stdout));
 #endif
