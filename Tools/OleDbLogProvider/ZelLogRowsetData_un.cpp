@@ -43,6 +43,7 @@ TZelLogRowsetData::TZelLogRowsetData(std::wstring folder, std::int64_t maxRows)
       maxRows_(maxRows) {}
 
 TZelLogRowsetData::~TZelLogRowsetData() {
+  StopReadAhead();
   if (readerOpened_) {
     std::string ignored;
     reader_->Close(ignored);
@@ -72,6 +73,8 @@ HRESULT TZelLogRowsetData::Open(TOleDbExecParams* request) {
   }
   // Records are reused from here on; reserve the error text's storage once.
   errorText_.reserve(256);
+  // Reading a line touches only the reader, the file list and the filter.
+  AllowReadAhead();
   return S_OK;
 }
 

@@ -3,6 +3,8 @@
 #include <oledberr.h>
 
 #include <algorithm>
+#include <climits>
+#include <exception>
 
 #include "OLEDbError.h"
 #include "OLEDbProperties.h"
@@ -31,6 +33,22 @@ void TOleDbStreamRecordPool::GiveBack(std::int32_t slot) {
   if (Record(slot)) free_.push_back(slot);
 }
 
+void TOleDbStreamRecordPool::Exchange(std::int32_t slot, std::unique_ptr<TOleDbStreamRecord>& record) noexcept {
+  records_[static_cast<std::size_t>(slot)].swap(record);
+}
+
+namespace {
+// A second thread only pays when the process may run on a second processor.
+bool SeveralProcessors() noexcept {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) return (process & (process - 1)) != 0;
+  SYSTEM_INFO info{};
+  GetSystemInfo(&info);
+  return info.dwNumberOfProcessors > 1;
+}
+}  // namespace
+
 void TOleDbStreamingRowsetData::DeclareForwardOnly(TOleDbPropertySets& sets) {
   const TOleDbVariant no = TOleDbVariant::Bool(false);
   for (DBPROPID id : {DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS}) {
@@ -47,6 +65,55 @@ void TOleDbStreamingRowsetData::DeclareRowLimit(TOleDbPropertySets& sets) {
 TOleDbStreamingRowsetData::TOleDbStreamingRowsetData(TOleDbStreamRecordPool::TFactory newRecord,
                                                      TRefusals refusals)
     : newRecord_(newRecord), refusals_(refusals) {}
+
+TOleDbStreamingRowsetData::~TOleDbStreamingRowsetData() { StopReadAhead(); }
+
+void TOleDbStreamingRowsetData::StopReadAhead() noexcept { readAhead_.reset(); }
+
+void TOleDbStreamingRowsetData::StartReadAhead() {
+  // One attempt per rowset: a thread that cannot start, or a source read to
+  // its end, leaves reading inline.
+  readAheadAfter_ = -1;
+  if (!SeveralProcessors()) return;
+  const std::int64_t rowsLeft = rowLimit_ >= 0 ? rowLimit_ - (currentIndex_ + 1) : -1;
+  try {
+    readAhead_ = std::make_unique<TOleDbReadAhead>(static_cast<IOleDbRecordSource&>(*this), newRecord_, rowsLeft);
+  } catch (...) {
+    // No memory for the spare records or no thread: reading inline loses nothing.
+  }
+}
+
+bool TOleDbStreamingRowsetData::ReadInto(std::int32_t slot, bool wanted) {
+  if (!readAhead_ && readAheadAfter_ >= 0 && rowsReadInline_ >= readAheadAfter_) StartReadAhead();
+  if (readAhead_) {
+    std::unique_ptr<TOleDbStreamRecord> record;
+    pool_.Exchange(slot, record);
+    const TOleDbReadAhead::TTake taken = readAhead_->Take(record);
+    pool_.Exchange(slot, record);
+    switch (taken) {
+      case TOleDbReadAhead::TTake::Row:
+        pool_.Record(slot)->valuesKnown_ = false;
+        // The thread has read its last row: the source is at its end.
+        if (readAhead_->AtEnd()) StopReadAhead();
+        return true;
+      case TOleDbReadAhead::TTake::End:
+        StopReadAhead();
+        return false;
+      case TOleDbReadAhead::TTake::Failed: {
+        // The row where reading failed fails as it would have inline; the
+        // next move reads on inline from where the thread stopped.
+        const std::exception_ptr failure = readAhead_->Failure();
+        StopReadAhead();
+        std::rethrow_exception(failure);
+      }
+    }
+  }
+  TOleDbStreamRecord& record = *pool_.Record(slot);
+  record.valuesKnown_ = false;
+  const bool row = ReadNextRecord(record, wanted);
+  if (row && rowsReadInline_ < INT32_MAX) ++rowsReadInline_;
+  return row;
+}
 
 std::int32_t TOleDbStreamingRowsetData::WritableSlot() {
   const TOleDbStreamRecord* current = pool_.Record(currentSlot_);
@@ -81,9 +148,7 @@ TOleDbCursorPosition TOleDbStreamingRowsetData::MoveCursor(TOleDbMoveKind kind, 
 
   while (target > currentIndex_ && !NoMoreRows()) {
     const std::int32_t slot = WritableSlot();
-    TOleDbStreamRecord& record = *pool_.Record(slot);
-    record.valuesKnown_ = false;
-    if (ReadNextRecord(record, currentIndex_ + 1 == target)) {
+    if (ReadInto(slot, currentIndex_ + 1 == target)) {
       ++currentIndex_;
       if (slot == spareSlot_) spareSlot_ = TOleDbStreamRecordPool::NoSlot;
       currentSlot_ = slot;
@@ -100,7 +165,8 @@ TOleDbCursorPosition TOleDbStreamingRowsetData::MoveCursor(TOleDbMoveKind kind, 
 }
 
 bool TOleDbStreamingRowsetData::NoMoreRows() const {
-  return (rowLimit_ >= 0 && currentIndex_ + 1 >= rowLimit_) || AtEndOfSource();
+  if (rowLimit_ >= 0 && currentIndex_ + 1 >= rowLimit_) return true;
+  return readAhead_ ? readAhead_->AtEnd() : AtEndOfSource();
 }
 
 TOleDbCursorPosition TOleDbStreamingRowsetData::FetchCurrentRow(TOleDbRowHandle& handle) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "OLEDbReadAhead.h"
 #include "OLEDbRowsetData.h"
 
 // One row as read from the source; data classes derive their record from it.
@@ -43,6 +44,8 @@ public:
   std::int32_t TakeFree(TFactory factory);
   // A slot that is neither held nor current any more.
   void GiveBack(std::int32_t slot);
+  // Puts record in slot's place and the slot's record in record's.
+  void Exchange(std::int32_t slot, std::unique_ptr<TOleDbStreamRecord>& record) noexcept;
   std::size_t Size() const noexcept { return records_.size(); }
 
 private:
@@ -50,7 +53,7 @@ private:
   std::vector<std::int32_t> free_;
 };
 
-class TOleDbStreamingRowsetData : public TOleDbRowsetData {
+class TOleDbStreamingRowsetData : public TOleDbRowsetData, private IOleDbRecordSource {
 public:
   // What the consumer is told when it asks for what a forward-only,
   // read-only source cannot give.
@@ -61,6 +64,7 @@ public:
   };
 
   TOleDbStreamingRowsetData(TOleDbStreamRecordPool::TFactory newRecord, TRefusals refusals);
+  ~TOleDbStreamingRowsetData() override;
 
   // What the rowset over such data, and the command that makes one, report:
   // DBPROP_CANFETCHBACKWARDS and DBPROP_CANSCROLLBACKWARDS false and not
@@ -95,6 +99,12 @@ public:
   std::int32_t KnownRowCount() const noexcept { return knownRowCount_; }
   // Records made so far: bounded by the rows held at the same time.
   std::size_t RecordsAllocated() const noexcept { return pool_.Size(); }
+  // True while a second thread reads ahead of the cursor.
+  bool ReadingAhead() const noexcept { return readAhead_ != nullptr; }
+
+  // Rows read one by one before a second thread may read ahead: long enough
+  // that small reads never start one.
+  static constexpr std::int32_t ReadAheadAfterRows = 4096;
 
 protected:
   // Reads the next record of the source into record. True when it is a row
@@ -114,7 +124,25 @@ protected:
   // value no handle was given.
   TOleDbStreamRecord& HeldRecord(std::int32_t rowValue);
 
+  // Lets a second thread read the records ahead of the cursor once afterRows
+  // rows have been read, when the process may run on more than one
+  // processor. Everything a consumer sees stays the same; rows are then
+  // read with wanted true. The data class promises that ReadNextRecord and
+  // AtEndOfSource touch nothing but its source (no COM, no error objects, no
+  // state the consumer's calls use), and its destructor calls StopReadAhead
+  // before it lets go of what they use.
+  void AllowReadAhead(std::int32_t afterRows = ReadAheadAfterRows) noexcept { readAheadAfter_ = afterRows; }
+  // Stops the second thread and waits for it. Rows it read that the cursor
+  // has not reached are dropped with it: for the data class's destructor.
+  void StopReadAhead() noexcept;
+
 private:
+  bool ReadAheadRecord(TOleDbStreamRecord& record) override { return ReadNextRecord(record, true); }
+  bool ReadAheadAtEnd() const override { return AtEndOfSource(); }
+  // Reads the next record of the source into slot's record, inline or from
+  // the thread reading ahead; true when it is a row.
+  bool ReadInto(std::int32_t slot, bool wanted);
+  void StartReadAhead();
   // A slot the next record may be read into: the current one unless a
   // handle holds it.
   std::int32_t WritableSlot();
@@ -131,4 +159,9 @@ private:
   // row has landed in yet.
   std::int32_t currentSlot_ = TOleDbStreamRecordPool::NoSlot;
   std::int32_t spareSlot_ = TOleDbStreamRecordPool::NoSlot;
+  // Rows read inline so far, and how many before reading ahead (negative:
+  // never, also after reading ahead failed).
+  std::int32_t rowsReadInline_ = 0;
+  std::int32_t readAheadAfter_ = -1;
+  std::unique_ptr<TOleDbReadAhead> readAhead_;
 };

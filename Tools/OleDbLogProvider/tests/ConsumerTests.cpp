@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "ProviderTestSupport.h"
@@ -448,5 +450,60 @@ TEST(Consumer, SchemaRowsetsDescribeAPatternThatMatchesALog) {
   for (std::size_t i = 0; i < file.size(); ++i) {
     pattern[i][L"TABLE_NAME"] = L"a1.log";
     EXPECT_EQ(file[i], pattern[i]);
+  }
+}
+
+// Long enough for a second thread to read ahead: every row, damaged ones and
+// a file gone before its turn among them, as the log layer reads them, also
+// under TOP and when the consumer lets the rowset go halfway.
+TEST(Consumer, ALongLogReadAheadGivesEveryRowAsTheLogLayerReadsIt) {
+  TTempFolder folder(L"readahead");
+  std::ostringstream damaged;
+  damaged << std::ifstream(std::filesystem::path(ZELLOG_EXAMPLE_LOGS) / "mail1-20100402-damaged.log", std::ios::binary)
+                 .rdbuf();
+  const std::string example = damaged.str();
+  // The data lines with the directives among them, many times over.
+  const std::string body = example.substr(example.find("\n2010") + 1);
+  std::string text = example;
+  for (int i = 0; i < 900; ++i) text += body;
+  folder.Write(L"a1.log", text);
+  folder.Write(L"a2.log", text);
+  folder.Write(L"a3.log", example);
+  const std::vector<TRowText> expected = ExpectedRows(folder.Name() + L"\\a1.log");
+  ASSERT_GT(expected.size(), 7000u);
+  TSession session = Connect(folder.Name());
+  ASSERT_TRUE(session.Open);
+  for (DBROWCOUNT batch : {1, 100}) {
+    TOpened opened = OpenTable(session, L"a1.log");
+    ASSERT_EQ(S_OK, opened.Result) << opened.Error.Description;
+    EXPECT_EQ(expected, TTableReader(opened.Rowset.Get(), TBindingKind::Native).ReadAll(batch)) << batch;
+  }
+  TOpened top = Execute(session, L"SELECT TOP 5000 * FROM a1.log");
+  ASSERT_EQ(S_OK, top.Result) << top.Error.Description;
+  EXPECT_EQ(std::vector<TRowText>(expected.begin(), expected.begin() + 5000),
+            TTableReader(top.Rowset.Get(), TBindingKind::Native).ReadAll(100));
+
+  TOpened pattern = OpenTable(session, L"a?.log");
+  ASSERT_EQ(S_OK, pattern.Result) << pattern.Error.Description;
+  std::filesystem::remove(folder.Path() / L"a2.log");
+  std::vector<TRowText> rows;
+  for (const wchar_t* name : {L"a1.log", L"a3.log"}) {
+    for (TRowText row : ExpectedRows(folder.Name() + L"\\" + name)) {
+      if (row.size() > 1) row.push_back(name);
+      rows.push_back(std::move(row));
+    }
+    if (rows.size() == expected.size()) rows.push_back({L"!GetData"});
+  }
+  EXPECT_EQ(rows, TTableReader(pattern.Rowset.Get(), TBindingKind::Native).ReadAll(100));
+
+  for (DBROWCOUNT fetched : {4500, 6000}) {
+    TOpened halfway = OpenTable(session, L"a1.log");
+    ASSERT_EQ(S_OK, halfway.Result) << halfway.Error.Description;
+    TTableReader reader(halfway.Rowset.Get(), TBindingKind::Native);
+    std::vector<HROW> held;
+    for (DBROWCOUNT i = 0; i < fetched; i += 100) {
+      ASSERT_EQ(S_OK, reader.Fetch(100, held));
+      reader.Release(held);
+    }
   }
 }

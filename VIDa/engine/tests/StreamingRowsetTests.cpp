@@ -2,8 +2,10 @@
 
 #include <oledberr.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,14 @@ public:
   explicit TNumberData(std::vector<int> source)
       : TOleDbStreamingRowsetData(&NewNumberRecord, {L"no way back", L"no bookmarks", L"no writing"}),
         source_(std::move(source)) {}
+  ~TNumberData() override { StopReadAhead(); }
+
+  // Reading ahead from the afterRows-th row on; reading entry failAt of the
+  // source fails once for want of memory.
+  void ReadAhead(std::int32_t afterRows, std::size_t failAt = SIZE_MAX) {
+    AllowReadAhead(afterRows);
+    failAt_ = failAt;
+  }
 
   const TNumberRecord& RecordOf(HROW row) {
     return static_cast<const TNumberRecord&>(HeldRecord(GetOwner()->OwnerRowHandles().FindHandle(row)->RowValue()));
@@ -38,6 +48,10 @@ public:
 
 protected:
   bool ReadNextRecord(TOleDbStreamRecord& record, bool wanted) override {
+    if (next_ == failAt_) {
+      failAt_ = SIZE_MAX;
+      throw std::bad_alloc();
+    }
     const int number = source_[next_++];
     if (number == 0) return false;
     auto& numbered = static_cast<TNumberRecord&>(record);
@@ -50,6 +64,7 @@ protected:
 private:
   std::vector<int> source_;
   std::size_t next_ = 0;
+  std::size_t failAt_ = SIZE_MAX;
 };
 
 class StreamingRowsetTest : public testing::Test {
@@ -162,4 +177,93 @@ TEST_F(StreamingRowsetTest, RefusesWhatAForwardOnlySourceCannotDo) {
   EXPECT_EQ(TakeNumbers(0, 1), V{3}) << "a refused move did not move";
 }
 
+// The numbers 1..count, with a 0 (no row) before every seventh.
+std::vector<int> Numbered(int count) {
+  std::vector<int> source;
+  for (int i = 1; i <= count; ++i) {
+    if (i % 7 == 0) source.push_back(0);
+    source.push_back(i);
+  }
+  return source;
+}
+
+bool SeveralProcessors() {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  return GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && (process & (process - 1)) != 0;
+}
+
+// Reading ahead on a second thread changes nothing a consumer sees: the
+// rows, where a read fails, the row limit, held rows and the end.
+TEST_F(StreamingRowsetTest, ReadingAheadGivesWhatReadingInlineGives) {
+  constexpr int Count = 3000;
+  const struct {
+    const char* Name;
+    std::int64_t Limit;    // negative: none
+    std::size_t FailAt;    // source entry whose first read fails for want of memory
+  } cases[] = {
+      {"to the end", -1, SIZE_MAX},
+      {"failing far ahead", -1, 2000},
+      {"failing on the first row read ahead", -1, 117},
+      {"a row limit", 1500, SIZE_MAX},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::vector<int> source = Numbered(Count);
+    Open(source);
+    data->ReadAhead(100, c.FailAt);
+    if (c.Limit >= 0) data->SetRowLimit(c.Limit);
+    const std::vector<HROW> held = Next(0, 2);
+    std::vector<int> numbers = Numbers(held);
+    bool readAhead = false;
+    HRESULT hr = S_OK;
+    int failures = 0;
+    for (DBROWCOUNT batch = 1; hr != DB_S_ENDOFROWSET; batch = batch % 150 + 7) {
+      const std::size_t before = numbers.size();
+      const std::vector<int> taken = TakeNumbers(0, batch, &hr);
+      numbers.insert(numbers.end(), taken.begin(), taken.end());
+      readAhead = readAhead || data->ReadingAhead();
+      if (hr == E_OUTOFMEMORY || hr == DB_S_ROWLIMITEXCEEDED) {
+        ++failures;
+        if (hr == E_OUTOFMEMORY) {
+          EXPECT_EQ(numbers.size(), before);
+        }
+        // The failed read is that of the row after the last one handed out.
+        int failed = 0;
+        for (std::size_t k = c.FailAt; k < source.size() && failed == 0; ++k) failed = source[k];
+        EXPECT_EQ(numbers.back() + 1, failed);
+      } else {
+        ASSERT_TRUE(hr == S_OK || hr == DB_S_ENDOFROWSET) << std::hex << hr;
+      }
+    }
+    EXPECT_EQ(failures, c.FailAt == SIZE_MAX ? 0 : 1);
+    const int expected = c.Limit >= 0 ? static_cast<int>(c.Limit) : Count;
+    ASSERT_EQ(numbers.size(), static_cast<std::size_t>(expected));
+    for (int i = 0; i < expected; ++i) ASSERT_EQ(numbers[static_cast<std::size_t>(i)], i + 1);
+    EXPECT_EQ(data->GetRowCount(), static_cast<DBCOUNTITEM>(expected));
+    EXPECT_EQ(Numbers(held), (V{1, 2})) << "held rows keep their records";
+    Release(held);
+    // A failure in the thread's first block ends it within the fetch that started it.
+    if (SeveralProcessors() && c.FailAt > 1000) {
+      EXPECT_TRUE(readAhead);
+    }
+  }
+}
+
+// A consumer that stops fetching leaves the thread waiting for room; letting
+// the rowset go stops it, and skipping rows reads them on the thread.
+TEST_F(StreamingRowsetTest, ReadingAheadStopsWhenTheRowsetGoesMidStream) {
+  for (DBROWOFFSET skip : {0, 1000}) {
+    Open(Numbered(100000));
+    data->ReadAhead(10);
+    EXPECT_EQ(TakeNumbers(0, 20).back(), 20);
+    EXPECT_EQ(TakeNumbers(skip, 1), V{21 + static_cast<int>(skip)});
+    if (SeveralProcessors()) {
+      EXPECT_TRUE(data->ReadingAhead());
+    }
+    Sleep(20);
+    data->SetOwner(nullptr);
+    data = nullptr;
+  }
+}
 }  // namespace
