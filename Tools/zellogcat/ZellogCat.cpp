@@ -227,9 +227,10 @@ private:
 // turn has come writes it and those ready after it, so that no thread waits
 // just to write. The cutter opens each part's reader with the header state in
 // force at its start and hands it over: the part lies in one view of the
-// reader, so that the cutter follows its directives with a search for "#"
-// over bytes the reader then parses, and each byte of a file is read from it
-// once. A part numbers its records from 0 and learns how many records of its
+// reader, which reaches a little past the part to find its cut, so that the
+// cutter follows its directives with a search for "#" over bytes the reader
+// then parses, and each byte of a file is read from it once, but for those
+// few past each cut. A part numbers its records from 0 and learns how many records of its
 // file come before it when the parts before it are read: from then on it
 // writes final numbers, and the lines it wrote before get theirs on the way
 // out.
