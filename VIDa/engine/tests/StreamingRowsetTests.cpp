@@ -23,7 +23,13 @@ struct TNumberRecord : TOleDbStreamRecord {
   bool Complete = false;
 };
 
-std::unique_ptr<TOleDbStreamRecord> NewNumberRecord() { return std::make_unique<TNumberRecord>(); }
+// Set, making a record fails for want of memory.
+bool noMoreRecords = false;
+
+std::unique_ptr<TOleDbStreamRecord> NewNumberRecord() {
+  if (noMoreRecords) throw std::bad_alloc();
+  return std::make_unique<TNumberRecord>();
+}
 
 // A source of numbers read forward; a 0 in it is something that is no row
 // (as a directive line in a log).
@@ -248,6 +254,24 @@ TEST_F(StreamingRowsetTest, ReadingAheadGivesWhatReadingInlineGives) {
       EXPECT_TRUE(readAhead);
     }
   }
+}
+
+TEST_F(StreamingRowsetTest, WithoutMemoryForReadingAheadRowsAreReadInline) {
+  Open(Numbered(1000));
+  data->ReadAhead(10);
+  EXPECT_EQ(TakeNumbers(0, 1), V{1});
+  noMoreRecords = true;
+  HRESULT hr = S_OK;
+  std::vector<int> numbers;
+  while (hr != DB_S_ENDOFROWSET) {
+    const std::vector<int> taken = TakeNumbers(0, 1, &hr);
+    numbers.insert(numbers.end(), taken.begin(), taken.end());
+    ASSERT_TRUE(hr == S_OK || hr == DB_S_ENDOFROWSET) << std::hex << hr;
+    EXPECT_FALSE(data->ReadingAhead());
+  }
+  noMoreRecords = false;
+  ASSERT_EQ(numbers.size(), 999u);
+  EXPECT_EQ(numbers.back(), 1000);
 }
 
 // A consumer that stops fetching leaves the thread waiting for room; letting
