@@ -2,6 +2,10 @@
 // Run through bench/peers.sh, which installs @duckdb/node-api under build/.
 //
 //   node bench/peers.mjs --log LOG --zellogcat BIN --bench-logread BIN [--threads N] [--repeat N]
+//                        [--wine-run SCRIPT --wine-prefix DIR --zellogcat-exe EXE]
+//
+// With the wine options, the Windows zellogcat.exe runs beside the native one
+// over the same log.
 //
 // DuckDB reads the log as lines, drops the directives and splits each data
 // line as the current format's field list has it (the peer cannot follow the
@@ -78,9 +82,20 @@ async function best(run) {
   return { seconds, cpu };
 }
 
-// Runs zellogcat under the shell, whose "times" gives its children's CPU time.
 function zellogcat(jobs, out = '/dev/null') {
-  const result = spawnSync('sh', ['-c', '"$0" -j "$1" "$2" > "$3" || exit $?; times', args.zellogcat, String(jobs), log, out],
+  return timedRun([args.zellogcat, '-j', String(jobs), log], out);
+}
+
+// zellogcat.exe under wine, the log through wine's Z: drive.
+function zellogcatExe(jobs) {
+  const winLog = `Z:${log.replaceAll('/', '\\')}`;
+  return timedRun([args['wine-run'], args['wine-prefix'], args['zellogcat-exe'], '-j', String(jobs), winLog], '/dev/null');
+}
+
+// Runs a command under the shell, whose "times" gives its children's CPU
+// time (for wine, that of the Windows process, not of its server).
+function timedRun(command, out) {
+  const result = spawnSync('sh', ['-c', 'out="$1"; shift; "$@" > "$out" || exit $?; times', 'sh', out, ...command],
                            { stdio: ['ignore', 'pipe', 'inherit'], encoding: 'utf8' });
   if (result.status !== 0) throw new Error(`zellogcat exited with ${result.status}`);
   const children = result.stdout.trim().split('\n').pop().match(/(\d+)m([\d.]+)s\s+(\d+)m([\d.]+)s/);
@@ -154,6 +169,9 @@ const duckN = await duckdb(threads);
 console.log(`DuckDB's answer: ${JSON.stringify(duck1.rows[0])}`);
 const cat1 = await best(() => zellogcat(1));
 const catN = await best(() => zellogcat(threads));
+const wine = args['zellogcat-exe'] && args['wine-run'] && args['wine-prefix'];
+const exe1 = wine ? await best(() => zellogcatExe(1)) : null;
+const exeN = wine ? await best(() => zellogcatExe(threads)) : null;
 const readRecord = readRecordSeconds();
 console.log();
 line('DuckDB, 1 thread', duck1);
@@ -161,6 +179,11 @@ line(`DuckDB, ${threads} threads`, duckN, duck1, 'DuckDB 1 thread');
 line('zellogcat -j 1 > /dev/null', cat1, duck1, 'DuckDB 1 thread');
 line(`zellogcat -j ${threads} > /dev/null`, catN, duckN, `DuckDB ${threads} threads`);
 line(`zellogcat -j ${threads} > /dev/null`, catN, cat1, 'zellogcat -j 1');
+if (wine) {
+  line('zellogcat.exe -j 1 (wine)', exe1, cat1, 'zellogcat -j 1');
+  line(`zellogcat.exe -j ${threads} (wine)`, exeN, catN, `zellogcat -j ${threads}`);
+  line(`zellogcat.exe -j ${threads} (wine)`, exeN, exe1, 'zellogcat.exe -j 1');
+}
 console.log(`${'TLogFileReader::ReadRecord'.padEnd(30)} ${readRecord.toFixed(3).padStart(7)} s ${mb(readRecord)} MB/s   ${ratio(duck1.seconds, readRecord)} wall of DuckDB 1 thread`);
 console.log(`load average after the runs: ${loadAverage()}`);
 console.log();

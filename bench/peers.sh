@@ -25,6 +25,14 @@ if [ ! -d "$PEERS_DIR/node_modules/@duckdb/node-api" ]; then
   npm install --prefix "$PEERS_DIR" --no-audit --no-fund --loglevel=error @duckdb/node-api </dev/null
 fi
 
+# With ZELLOG_WIN_DIR set to a Windows build tree whose wine prefix is set up,
+# its zellogcat.exe runs beside the native one.
+WINE_ARGS=()
+if [ -n "${ZELLOG_WIN_DIR:-}" ] && [ -f "$ZELLOG_WIN_DIR/Tools/zellogcat/zellogcat.exe" ]; then
+  WINE_ARGS=(--wine-run "$ROOT/cmake/wine-run.sh" --wine-prefix "$(cd "$ZELLOG_WIN_DIR" && pwd)/wineprefix"
+             --zellogcat-exe "$(cd "$ZELLOG_WIN_DIR" && pwd)/Tools/zellogcat/zellogcat.exe")
+fi
+
 ZELLOG_PEERS_DIR="$PEERS_DIR" node "$ROOT/bench/peers.mjs" --log "$LOG" \
   --zellogcat "$NATIVE_DIR/Tools/zellogcat/zellogcat" --bench-logread "$NATIVE_DIR/bench/bench_logread" \
-  --threads "$THREADS" --repeat "$REPEAT"
+  --threads "$THREADS" --repeat "$REPEAT" "${WINE_ARGS[@]}"

@@ -52,7 +52,7 @@ echo
 LOG="$(sed -n 's/^log: \(.*\) ([0-9.]* MiB.*/\1/p' "$NATIVE_OUT" | head -n 1)"
 if command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1; then
   echo "==> zellogcat and DuckDB (bench/peers.sh)"
-  bash "$ROOT/bench/peers.sh" "$NATIVE_DIR" "$LOG"
+  ZELLOG_WIN_DIR="$WIN_DIR" bash "$ROOT/bench/peers.sh" "$NATIVE_DIR" "$LOG"
 else
   echo "==> zellogcat and DuckDB skipped: node and npm are needed (Debian: apt-get install nodejs npm)"
 fi

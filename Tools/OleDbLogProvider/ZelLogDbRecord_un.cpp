@@ -47,10 +47,17 @@ double ZelLogRowTime(double time) noexcept {
 }
 
 void TZelLogDbRecord::Complete() noexcept {
-  Time = ZelLogRowTime(Parsed.Time);
+  // Neighbouring lines mostly share their second: the rounding is redone
+  // only when the parsed time changed (a NaN never compares equal).
+  if (!(Parsed.Time == timeSource_)) {
+    Time = ZelLogRowTime(Parsed.Time);
+    timeSource_ = Parsed.Time;
+  }
   Verbose = Parsed.LogMode ? VARIANT_TRUE : VARIANT_FALSE;
+  // VARIANT_TRUE is all bits set: each flag's bit spread over its value.
+  const unsigned bits = Parsed.Actions.Bits;
   for (std::size_t i = 0; i < Actions.size(); ++i)
-    Actions[i] = Parsed.Actions.Contains(static_cast<TLogAction>(i)) ? VARIANT_TRUE : VARIANT_FALSE;
+    Actions[i] = static_cast<VARIANT_BOOL>(-static_cast<int>((bits >> i) & 1u));
 }
 
 const std::string& EventClassDisplayText(TLogEventClass value) noexcept {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -31,6 +32,10 @@ public:
 
   // Derives the values that are not the parsed fields themselves.
   void Complete() noexcept;
+
+private:
+  // The parsed time Time was derived from.
+  double timeSource_ = std::numeric_limits<double>::quiet_NaN();
 };
 
 // The time a log row delivers: rounded to the whole second (halves to even),

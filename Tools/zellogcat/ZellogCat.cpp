@@ -56,6 +56,16 @@ namespace {
 constexpr std::size_t FlushThreshold = 1u << 20;
 // Parts up to this length are read in one view.
 constexpr std::uint64_t MaxPartView = 16u << 20;
+// Each part opens its file and reads it: on POSIX a read into a buffer,
+// where larger parts cost more in page faults than their opening saves; on
+// Windows an opening, a mapping and a view, each a call into the system
+// that costs several times a read (and under wine a round trip to its
+// server), so parts there are larger.
+#ifdef _WIN32
+constexpr std::uint64_t MaxPartSize = 2u << 20;
+#else
+constexpr std::uint64_t MaxPartSize = 512u << 10;
+#endif
 // How far past its cut a part is read to find the end of the line there.
 constexpr std::uint64_t CutReach = 4u << 10;
 
@@ -217,9 +227,10 @@ private:
 // turn has come writes it and those ready after it, so that no thread waits
 // just to write. The cutter opens each part's reader with the header state in
 // force at its start and hands it over: the part lies in one view of the
-// reader, so that the cutter follows its directives with a search for "#"
-// over bytes the reader then parses, and each byte of a file is read from it
-// once. A part numbers its records from 0 and learns how many records of its
+// reader, which reaches a little past the part to find its cut, so that the
+// cutter follows its directives with a search for "#" over bytes the reader
+// then parses, and each byte of a file is read from it once, but for those
+// few past each cut. A part numbers its records from 0 and learns how many records of its
 // file come before it when the parts before it are read: from then on it
 // writes final numbers, and the lines it wrote before get theirs on the way
 // out.
@@ -266,13 +277,12 @@ private:
     std::int64_t Offset = 0; // the records of the file before the part, once known
   };
 
-  // Parts of half a MiB, fewer on a small file but at least four per thread
+  // Parts of MaxPartSize, fewer on a small file but at least four per thread
   // where it allows: enough to even out the threads, and small enough that a
   // part's bytes and output stay in the caches and the parts on their way
-  // hold little memory (larger ones cost more in page faults than their
-  // opening saves).
+  // hold little memory.
   std::uint64_t PartSizeFor(std::uint64_t fileSize) const {
-    return std::clamp<std::uint64_t>(fileSize / (4 * Jobs), 256u << 10, 512u << 10);
+    return std::clamp<std::uint64_t>(fileSize / (4 * Jobs), 256u << 10, MaxPartSize);
   }
 
   // The next part in file order, or none at the end or when stopped. One

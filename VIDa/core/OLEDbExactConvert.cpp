@@ -1,6 +1,7 @@
 #include "OLEDbExactConvert.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -327,6 +328,68 @@ bool ConvertExactly(DBTYPE sourceType, DBTYPE destinationType, const void* sourc
       if (destinationType == DBTYPE_VARIANT) return OwnTypeToVariant(sourceType, source, destination, outcome);
       return false;
   }
+}
+
+namespace {
+// The length of text up to its first zero within units, and whether every
+// byte before it is ASCII.
+std::size_t MeasureNarrow(const char* text, std::size_t units, bool& ascii) noexcept {
+  unsigned high = 0;
+#if defined(OLEDB_EXACTCONVERT_SSE2)
+  if (units >= 16) {
+    const __m128i zero = _mm_setzero_si128();
+    for (std::size_t i = 0;; i += 16) {
+      // The last block ends at the text's end, overlapping bytes already seen.
+      if (units - i < 16) i = units - 16;
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+      const auto zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero)));
+      const auto highs = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+      if (zeros != 0) {
+        const auto at = static_cast<unsigned>(std::countr_zero(zeros));
+        ascii = (high | (highs & ((1u << at) - 1))) == 0;
+        return i + at;
+      }
+      high |= highs;
+      if (i + 16 == units) {
+        ascii = high == 0;
+        return units;
+      }
+    }
+  }
+#endif
+  std::size_t i = 0;
+  for (; i < units && text[i] != 0; ++i) high |= static_cast<unsigned char>(text[i]) & 0x80u;
+  ascii = high == 0;
+  return i;
+}
+
+// Widens count bytes of ASCII text, writing nothing past out + count.
+void WidenAscii(const char* text, std::size_t count, wchar_t* out) noexcept {
+  std::size_t i = 0;
+#if defined(OLEDB_EXACTCONVERT_SSE2)
+  if (count >= 8) {
+    if (WidenAsciiBlocks(text, count, out) == count) return;
+  }
+#endif
+  for (; i < count; ++i) out[i] = static_cast<wchar_t>(text[i]);
+}
+}  // namespace
+
+bool ConvertTextToWide(const char* text, std::size_t units, void* destination, DBLENGTH maxLength,
+                       TConversionOutcome& outcome) noexcept {
+  if (maxLength < sizeof(wchar_t) || !SingleByteSystemCodePage() || !AsciiUnchanged()) return false;
+  bool ascii = false;
+  TText measured;
+  measured.Narrow = text;
+  measured.Units = MeasureNarrow(text, units, ascii);
+  if (!ascii) return ConvertText(measured, DBTYPE_WSTR, destination, maxLength, outcome);
+  if (measured.Units > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
+  const std::size_t copied = std::min<std::size_t>(measured.Units, maxLength / sizeof(wchar_t) - 1);
+  wchar_t* out = static_cast<wchar_t*>(destination);
+  WidenAscii(text, copied, out);
+  out[copied] = L'\0';
+  Succeed(outcome, measured.Units * sizeof(wchar_t), copied < measured.Units);
+  return true;
 }
 
 // ---- Remembered answers of the library ------------------------------------------

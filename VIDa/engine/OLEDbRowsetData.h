@@ -379,15 +379,21 @@ private:
     const TOleDbColumns* ColumnSet = nullptr;
     std::uint64_t ColumnsVersion = 0;
     std::vector<const TOleDbColumn*> Columns;
-    // Per binding of the column's own type (client-owned, not long): how its
-    // value is copied without asking the converter (Kind 0: it is not), with
-    // what the copy needs of the binding and the column, side by side.
+    // Per binding that asks for a client-owned value of a column that is not
+    // long: how its value reaches the buffer straight from the row's values
+    // (Kind 0: through the general path), copied when the binding has the
+    // column's type and converted otherwise, with what that needs of the
+    // binding and the column, side by side.
     struct TCopyStep {
       std::uint8_t Kind = 0;
       // Byte size of a fixed-size type.
       std::uint8_t Size = 0;
       bool WantsLength = false;
       bool WantsStatus = false;
+      // The converted value is the consumer's to free (BSTR, VARIANT).
+      bool HandsOut = false;
+      DBTYPE SourceType = DBTYPE_EMPTY;
+      DBTYPE Type = DBTYPE_EMPTY;
       std::size_t Column = 0;
       DBBYTEOFFSET Value = 0;
       DBBYTEOFFSET Length = 0;

@@ -78,8 +78,10 @@ void CopyFixed(const void* source, void* destination, std::size_t size) noexcept
 }
 
 // How a value reaches a binding of the column's own type without the
-// converter.
-enum class TSameTypeCopy : std::uint8_t { None, Fixed, Text, WideText, Bytes };
+// converter; Convert: a binding of another type, through ConvertData.
+// Widen: single-byte text to a WSTR binding, converted here when the
+// converter exists (as ConvertData would), else like Convert.
+enum class TSameTypeCopy : std::uint8_t { None, Fixed, Text, WideText, Bytes, Convert, Widen };
 
 TSameTypeCopy SameTypeCopyOf(DBTYPE type) noexcept {
   switch (type) {
@@ -113,6 +115,8 @@ inline bool CopySameType(TSameTypeCopy copy, DBTYPE type, const void* source, vo
       CopyBytes(source, sourceLength, destination, maxLength, destinationLength, status);
       return true;
     case TSameTypeCopy::None:
+    case TSameTypeCopy::Convert:
+    case TSameTypeCopy::Widen:
       break;
   }
   return false;
@@ -126,6 +130,12 @@ bool CopySameType(DBTYPE type, const void* source, void* destination, DBLENGTH s
 // Values whose conversion allocates what the consumer frees.
 bool IsConsumerOwned(DBTYPE type) noexcept {
   return type == DBTYPE_BSTR || type == DBTYPE_VARIANT || (type & DBTYPE_BYREF) != 0;
+}
+
+// Column types whose value in the row is all a conversion reads: fixed-size
+// values and terminated text.
+bool ConvertsFromRowValue(DBTYPE type) noexcept {
+  return type == DBTYPE_STR || type == DBTYPE_WSTR || IsPlainValueType(type);
 }
 
 // Frees a value a failed read had already stored and clears its slot.
@@ -199,13 +209,22 @@ const TOleDbRowsetData::TBindingColumns& TOleDbRowsetData::ResolveBindings(const
     const TOleDbColumn* column = columnSet->FindByOrdinal(binding.iOrdinal);
     if (!column) throw EOleDbException(DB_E_BADORDINAL);
     entry.Columns[i] = column;
-    const bool copied = binding.wType == column->DataType && (binding.dwPart & DBPART_VALUE) != 0 &&
-                        binding.dwMemOwner != DBMEMOWNER_PROVIDEROWNED && !column->IsLong();
-    const TSameTypeCopy copy = copied ? SameTypeCopyOf(binding.wType) : TSameTypeCopy::None;
+    const bool direct = (binding.dwPart & DBPART_VALUE) != 0 && binding.dwMemOwner != DBMEMOWNER_PROVIDEROWNED &&
+                        !column->IsLong() && binding.wType != DBTYPE_IUNKNOWN;
+    TSameTypeCopy copy = TSameTypeCopy::None;
+    if (direct && binding.wType == column->DataType)
+      copy = SameTypeCopyOf(binding.wType);
+    else if (direct && column->DataType == DBTYPE_STR && binding.wType == DBTYPE_WSTR)
+      copy = TSameTypeCopy::Widen;
+    else if (direct && ConvertsFromRowValue(column->DataType))
+      copy = TSameTypeCopy::Convert;
     entry.Copies[i] = {static_cast<std::uint8_t>(copy),
                        static_cast<std::uint8_t>(copy == TSameTypeCopy::Fixed ? TypeSize(binding.wType) : 0),
                        (binding.dwPart & DBPART_LENGTH) != 0,
                        (binding.dwPart & DBPART_STATUS) != 0,
+                       IsConsumerOwned(binding.wType),
+                       column->DataType,
+                       binding.wType,
                        column->Index,
                        binding.obValue,
                        binding.obLength,
@@ -275,7 +294,25 @@ void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& re
           DBLENGTH length = step.Size;
           DBSTATUS status = DBSTATUS_S_OK;
           bool copied = true;
-          if (copy == TSameTypeCopy::Fixed)
+          TConversionOutcome outcome;
+          if (copy == TSameTypeCopy::Widen && GetDataConvert() &&
+              ConvertTextToWide(static_cast<const char*>(value.Data), value.Length, destination, step.MaxLength,
+                                outcome)) {
+            length = outcome.Length;
+            status = outcome.Status;
+          } else if (copy == TSameTypeCopy::Convert || copy == TSameTypeCopy::Widen) {
+            // What TransferValue does for such a binding, without looking
+            // the value up again.
+            length = step.MaxLength;
+            ConvertData(step.SourceType, step.Type, value.Data, destination,
+                        StoredLength(step.SourceType, value.Data, value.Length), step.MaxLength,
+                        bindings[i].bPrecision, bindings[i].bScale, length, status);
+            if (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED) {
+              if (step.HandsOut) handedOut_.push_back({step.Value, step.Type});
+            } else {
+              ++failed;
+            }
+          } else if (copy == TSameTypeCopy::Fixed)
             CopyFixed(value.Data, destination, step.Size);
           else if (copy == TSameTypeCopy::Text)
             copied = CopyText<char>(value.Data, value.Length, destination, step.MaxLength, length, status);

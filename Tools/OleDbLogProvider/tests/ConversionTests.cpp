@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "LogGenerator.h"
@@ -260,6 +261,15 @@ TEST(Conversion, GetDataConvertsAsTheConversionLibrary) {
     for (const std::size_t at : {length, std::size_t{0}, length / 2, length - 1}) {
       std::string text(length, 'm');
       if (at < length) text[at] = static_cast<char>(at % 2 ? 0xE9 : 0x80);
+      blockLines.push_back("2021-03-27T10:00:00 Pass - OnArrival Info 10.0.0.1 " + text + " r@example.com Hi " + text);
+    }
+  }
+  // A zero byte ends a text: a byte beyond ASCII after it must not count.
+  for (const std::size_t length : {20, 40}) {
+    for (const auto& [zero, other] : {std::pair<std::size_t, std::size_t>{5, 12}, {12, 5}, {17, 3}}) {
+      std::string text(length, 'z');
+      text[zero] = '\0';
+      text[other] = static_cast<char>(0xE9);
       blockLines.push_back("2021-03-27T10:00:00 Pass - OnArrival Info 10.0.0.1 " + text + " r@example.com Hi " + text);
     }
   }
