@@ -1,5 +1,6 @@
 #include "LogTimeText.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -36,13 +37,14 @@ std::int64_t RoundMagnitude(double magnitude) noexcept {
 
 }  // namespace
 
-bool TIsoTimeWriter::Write(double date, char (&text)[20]) noexcept {
+bool TIsoTimeWriter::Split(double date, std::uint64_t& timeOfDay) noexcept {
   if (!std::isfinite(date) || std::fabs(date) > MaxDayMagnitude) return false;
   // The day is the integral part and the time of day the magnitude of the
   // fraction, also before the epoch (-1.25 is 1899-12-29 06:00). Splitting
-  // before scaling keeps the rounding to the second exact.
-  const double whole = std::trunc(date);
-  std::int64_t days = static_cast<std::int64_t>(whole);
+  // before scaling keeps the rounding to the second exact. The magnitude is
+  // bounded, so the conversion truncates exactly, without a library call.
+  std::int64_t days = static_cast<std::int64_t>(date);
+  const auto whole = static_cast<double>(days);
   std::int64_t seconds = RoundMagnitude(std::fabs(date - whole) * 86400.0);
   if (seconds >= 86400) {
     ++days;
@@ -62,12 +64,29 @@ bool TIsoTimeWriter::Write(double date, char (&text)[20]) noexcept {
     Day = days;
   }
   const auto secondOfDay = static_cast<unsigned>(seconds);
+  const unsigned parts[3] = {secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60};
+  const unsigned char bytes[8] = {static_cast<unsigned char>('0' + parts[0] / 10),
+                                  static_cast<unsigned char>('0' + parts[0] % 10),
+                                  ':',
+                                  static_cast<unsigned char>('0' + parts[1] / 10),
+                                  static_cast<unsigned char>('0' + parts[1] % 10),
+                                  ':',
+                                  static_cast<unsigned char>('0' + parts[2] / 10),
+                                  static_cast<unsigned char>('0' + parts[2] % 10)};
+  std::uint64_t text = 0;
+  for (int i = 0; i < 8; ++i) {
+    const int shift = std::endian::native == std::endian::little ? 8 * i : 56 - 8 * i;
+    text |= std::uint64_t{bytes[i]} << shift;
+  }
+  timeOfDay = text;
+  return true;
+}
+
+bool TIsoTimeWriter::Write(double date, char (&text)[20]) noexcept {
+  std::uint64_t timeOfDay = 0;
+  if (!Split(date, timeOfDay)) return false;
   std::memcpy(text, DayText, sizeof DayText);
-  PutTwoDigits(text + 11, secondOfDay / 3600);
-  text[13] = ':';
-  PutTwoDigits(text + 14, secondOfDay / 60 % 60);
-  text[16] = ':';
-  PutTwoDigits(text + 17, secondOfDay % 60);
+  std::memcpy(text + sizeof DayText, &timeOfDay, sizeof timeOfDay);
   text[19] = '\0';
   return true;
 }

@@ -14,6 +14,13 @@ bool AutomationDateToIsoText(double date, char (&text)[20]);
 class TIsoTimeWriter {
 public:
   bool Write(double date, char (&text)[20]) noexcept;
+  // The same in two pieces, for a caller that writes them out itself: the
+  // date "YYYY-MM-DDT" in DateText() until the next call, and the time of
+  // day "HH:MM:SS" as the eight bytes of timeOfDay in memory order, built
+  // in a register, so that it is stored whole rather than read back from
+  // small stores.
+  bool Split(double date, std::uint64_t& timeOfDay) noexcept;
+  const char* DateText() const noexcept { return DayText; }
 
 private:
   std::int64_t Day = std::numeric_limits<std::int64_t>::min(); // whose date DayText holds

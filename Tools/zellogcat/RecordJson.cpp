@@ -49,17 +49,8 @@ void WriteActions(TJsonWriter& writer, TLogActions actions) {
 void TRecordJson::WriteUpToLineNr(TJsonWriter& writer, std::string_view fileJson, const TLogRecord& record,
                                   const TCodePage& codePage) {
   if (record.Time != CachedTime) {
-    char time[20];
     CachedTime = record.Time;
-    if (TimeWriter.Write(record.Time, time)) {
-      CachedTimeText[0] = '"';
-      std::memcpy(CachedTimeText + 1, time, 19);
-      CachedTimeText[20] = '"';
-      CachedTimeLength = 21;
-    } else {
-      std::memcpy(CachedTimeText, "null", 4);
-      CachedTimeLength = 4;
-    }
+    CachedTimeValid = TimeWriter.Split(record.Time, CachedTimeOfDay);
   }
   const std::size_t texts = record.Version.size() + record.Server.size() + record.Source.size() + record.IP.size() +
                             record.MessageID.size() + record.Sender.size() + record.Recipients.size() +
@@ -74,7 +65,15 @@ void TRecordJson::WriteUpToLineNr(TJsonWriter& writer, std::string_view fileJson
   out = WriteText(out, ",\"Server\":", record.Server, codePage);
   out = WriteText(out, ",\"Source\":", record.Source, codePage);
   out = WriteRaw(out, ",\"Time\":");
-  out = WriteRaw(out, std::string_view(CachedTimeText, CachedTimeLength));
+  if (CachedTimeValid) {
+    *out++ = '"';
+    std::memcpy(out, TimeWriter.DateText(), 11);
+    std::memcpy(out + 11, &CachedTimeOfDay, 8);
+    out += 19;
+    *out++ = '"';
+  } else {
+    out = WriteRaw(out, "null");
+  }
   out = WriteRaw(out, ",\"Class\":");
   out = WriteName(out, LogEventClassNames, static_cast<unsigned>(record.Class));
   out = WriteRaw(out, ",\"Actions\":");

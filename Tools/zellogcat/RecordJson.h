@@ -40,8 +40,8 @@ public:
 private:
   // Neighbouring records often share their time to the second.
   double CachedTime = -1e300;
-  char CachedTimeText[22] = "null";
-  std::size_t CachedTimeLength = 4;
+  bool CachedTimeValid = false;
+  std::uint64_t CachedTimeOfDay = 0;
   TIsoTimeWriter TimeWriter;
 };
 

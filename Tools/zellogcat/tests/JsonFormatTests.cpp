@@ -116,6 +116,9 @@ TEST(JsonEscaping, Utf16PairsAndUnpairedSurrogates) {
   EXPECT_EQ(Utf16Json(u"Gr\u00FC\u00DFe \u2615"), "\"Gr\xC3\xBC\xC3\x9F" "e \xE2\x98\x95\"");
   EXPECT_EQ(Utf16Json(u"\U0001F389"), "\"\xF0\x9F\x8E\x89\"");
   EXPECT_EQ(Utf16Json(u"\"\\\n"), R"("\"\\\n")");
+  // The edges of the two- and three-byte forms and around the surrogates.
+  EXPECT_EQ(Utf16Json(u"\u0080\u07FF\u0800\uD7FF\uE000\uFFFF"),
+            "\"\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\"");
 
   const char16_t loneHigh[] = {u'a', 0xD83C, u'b', 0};
   EXPECT_EQ(Utf16Json(loneHigh), "\"a" + Replacement + "b\"");
