@@ -9,6 +9,7 @@
 // nothing.
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -259,6 +260,101 @@ private:
   // The last block enumerated and the index of its first entry.
   mutable std::size_t cursorBlock_ = 0;
   mutable std::size_t cursorStart_ = 0;
+};
+
+// Unordered map from a handle key (not 0) to an object of type T (not
+// owned), for handles a consumer may hold by the hundred thousand and
+// touches on every row: finding, adding and removing a key cost the same
+// whatever the count. Open addressing with linear probing, kept at most half
+// full; storage only grows, so nothing is allocated until more keys are held
+// at once than ever before.
+template <class T>
+class THandleIndex {
+public:
+  std::size_t Count() const noexcept { return count_; }
+
+  // The object of key, or null (also for key 0).
+  T* Find(std::int32_t key) const noexcept {
+    if (key == 0 || slots_.empty()) return nullptr;
+    for (std::size_t i = Home(key);; i = (i + 1) & mask_) {
+      const TSlot& slot = slots_[i];
+      if (slot.Key == key) return slot.Object;
+      if (slot.Key == 0) return nullptr;
+    }
+  }
+  // Makes room for one more key: the one step that allocates, so that a
+  // failure leaves the map as it was.
+  void ReserveOneMore() {
+    if ((count_ + 1) * 2 > slots_.size()) Rehash(slots_.empty() ? 16 : slots_.size() * 2);
+  }
+  // Adds key (not 0) unless it is present, after ReserveOneMore; answers
+  // whether it was added.
+  bool TryAdd(std::int32_t key, T* object) noexcept {
+    std::size_t i = Home(key);
+    for (; slots_[i].Key != 0; i = (i + 1) & mask_)
+      if (slots_[i].Key == key) return false;
+    slots_[i] = {key, object};
+    ++count_;
+    return true;
+  }
+  // Absent keys are ignored; answers whether the key was present.
+  bool Remove(std::int32_t key) noexcept {
+    if (key == 0 || slots_.empty()) return false;
+    std::size_t hole = Home(key);
+    for (; slots_[hole].Key != key; hole = (hole + 1) & mask_)
+      if (slots_[hole].Key == 0) return false;
+    // Entries after the hole that would no longer be found move into it.
+    for (std::size_t next = (hole + 1) & mask_; slots_[next].Key != 0; next = (next + 1) & mask_) {
+      const std::size_t home = Home(slots_[next].Key);
+      const bool reachable = hole < next ? (home > hole && home <= next) : (home > hole || home <= next);
+      if (!reachable) {
+        slots_[hole] = slots_[next];
+        hole = next;
+      }
+    }
+    slots_[hole] = {};
+    --count_;
+    return true;
+  }
+  // Keeps the storage.
+  void Clear() noexcept {
+    std::fill(slots_.begin(), slots_.end(), TSlot{});
+    count_ = 0;
+  }
+  // Calls visit(key, object) for every entry, in no particular order.
+  template <class F>
+  void ForEach(F&& visit) const {
+    for (const TSlot& slot : slots_)
+      if (slot.Key != 0) visit(slot.Key, slot.Object);
+  }
+
+private:
+  struct TSlot {
+    std::int32_t Key = 0;
+    T* Object = nullptr;
+  };
+
+  // Keys are issued in sequence, several objects drawing from one sequence:
+  // a multiplicative hash spreads every stride over the table.
+  std::size_t Home(std::int32_t key) const noexcept {
+    return static_cast<std::size_t>((static_cast<std::uint64_t>(static_cast<std::uint32_t>(key)) *
+                                     0x9E3779B97F4A7C15ull) >> shift_) & mask_;
+  }
+
+  void Rehash(std::size_t capacity) {
+    std::vector<TSlot> old(capacity);
+    old.swap(slots_);
+    mask_ = capacity - 1;
+    shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
+    count_ = 0;
+    for (const TSlot& slot : old)
+      if (slot.Key != 0) TryAdd(slot.Key, slot.Object);
+  }
+
+  std::vector<TSlot> slots_;
+  std::size_t mask_ = 0;
+  unsigned shift_ = 63;
+  std::size_t count_ = 0;
 };
 
 // Map from a 32-bit key to an object of type T (not owned).

@@ -38,6 +38,8 @@ std::int32_t TOleDbRowHandle::Release() {
 }
 
 TOleDbRowHandle& TOleDbRowHandles::CreateHandle(std::int32_t rowValue) {
+  // Everything that allocates comes first: a failure changes nothing.
+  index_.ReserveOneMore();
   if (freeSlots_.empty()) {
     // Room for every slot to come back without allocating, grown
     // geometrically: an exact reserve would reallocate for every new row.
@@ -47,9 +49,13 @@ TOleDbRowHandle& TOleDbRowHandles::CreateHandle(std::int32_t rowValue) {
     freeSlots_.push_back(&slots_.back());
   }
   TOleDbRowHandle& handle = *freeSlots_.back();
-  const std::uintptr_t hRow = map_.AddNew(RowHandleSequence(), &handle);
-  handle.key_ = HandleKeyOf(static_cast<std::uint32_t>(hRow));
-  recent_[static_cast<std::uint32_t>(handle.key_) % recent_.size()] = &handle;
+  // A number still held here from the sequence's last round is skipped.
+  std::int32_t key;
+  do {
+    key = HandleKeyOf(RowHandleSequence().Next());
+  } while (!index_.TryAdd(key, &handle));
+  handle.key_ = key;
+  ordered_ = false;
   freeSlots_.pop_back();
   handle.rowValue_ = rowValue;
   handle.refCount_.store(0);
@@ -58,7 +64,8 @@ TOleDbRowHandle& TOleDbRowHandles::CreateHandle(std::int32_t rowValue) {
 
 void TOleDbRowHandles::DestroyHandle(TOleDbRowHandle& handle) noexcept {
   if (handle.key_ == 0) return;
-  map_.Remove(handle.key_);
+  index_.Remove(handle.key_);
+  ordered_ = false;
   handle.key_ = 0;
   handle.rowValue_ = -1;
   handle.refCount_.store(0);
@@ -70,16 +77,30 @@ void TOleDbRowHandles::RemoveListener(TOleDbRowHandleEventsListener& listener) n
   if (it != listeners_.end()) listeners_.erase(it);
 }
 
+TOleDbRowHandle& TOleDbRowHandles::HandleAt(std::size_t index) const {
+  if (index >= index_.Count()) RaiseHandleIndexError(index);
+  if (!ordered_) {
+    order_.clear();
+    order_.reserve(index_.Count());
+    index_.ForEach([&](std::int32_t, TOleDbRowHandle* handle) { order_.push_back(handle); });
+    std::sort(order_.begin(), order_.end(), [](const TOleDbRowHandle* a, const TOleDbRowHandle* b) {
+      return DecimalTextRank(a->Key()) < DecimalTextRank(b->Key());
+    });
+    ordered_ = true;
+  }
+  return *order_[index];
+}
+
 void TOleDbRowHandles::Clear() noexcept {
   SuspendEvents();
-  for (std::size_t i = 0; i < map_.Count(); ++i) {
-    TOleDbRowHandle& handle = *map_.ObjectAt(i);
-    handle.key_ = 0;
-    handle.rowValue_ = -1;
-    handle.refCount_.store(0);
-    freeSlots_.push_back(&handle);
-  }
-  map_.Clear();
+  index_.ForEach([&](std::int32_t, TOleDbRowHandle* handle) {
+    handle->key_ = 0;
+    handle->rowValue_ = -1;
+    handle->refCount_.store(0);
+    freeSlots_.push_back(handle);
+  });
+  index_.Clear();
+  ordered_ = false;
   ResumeEvents();
 }
 

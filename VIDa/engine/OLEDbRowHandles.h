@@ -6,7 +6,7 @@
 // so a stale HROW or one of another rowset is unknown here and reported,
 // never followed. Handle objects are pooled: fetching, adding references and
 // releasing allocate nothing once the pool has grown to the number of rows
-// held at the same time.
+// held at the same time, and cost the same however many rows are held.
 #include <windows.h>
 #include <oledb.h>
 
@@ -85,19 +85,14 @@ public:
   // Null for 0, stale and foreign HROWs.
   TOleDbRowHandle* FindHandle(HROW hRow) const noexcept {
     std::int32_t key;
-    if (!HandleKeyFromValue(hRow, key)) return nullptr;
-    // A slot holds the key of its handle exactly while the handle is in the
-    // map, so a recent slot that still holds the key is the answer.
-    TOleDbRowHandle*& recent = recent_[static_cast<std::uint32_t>(key) % recent_.size()];
-    if (recent && recent->key_ == key) return recent;
-    TOleDbRowHandle* found = map_.Find(key);
-    if (found) recent = found;
-    return found;
+    return HandleKeyFromValue(hRow, key) ? index_.Find(key) : nullptr;
   }
 
-  // Handles in enumeration order of their HROWs' decimal texts.
-  std::size_t Count() const noexcept { return map_.Count(); }
-  TOleDbRowHandle& HandleAt(std::size_t index) const { return *map_.ObjectAt(index); }
+  // Handles in enumeration order of their HROWs' decimal texts. Only pending
+  // changes are listed in that order, rarely: the order is sorted out on the
+  // first HandleAt after handles came or went.
+  std::size_t Count() const noexcept { return index_.Count(); }
+  TOleDbRowHandle& HandleAt(std::size_t index) const;
 
   void AddListener(TOleDbRowHandleEventsListener& listener) { listeners_.push_back(&listener); }
   void RemoveListener(TOleDbRowHandleEventsListener& listener) noexcept;
@@ -117,16 +112,16 @@ private:
   void NotifyStateChanged(TOleDbRowHandle& handle, bool active);
   bool QueryKeep(TOleDbRowHandle& handle);
 
-  THandleMap<TOleDbRowHandle> map_;
+  // The handles in the map by HROW: every fetch, read and release finds,
+  // adds or removes one, at a cost that does not grow with the rows held.
+  THandleIndex<TOleDbRowHandle> index_;
   std::deque<TOleDbRowHandle> slots_;            // owns every handle object
   std::vector<TOleDbRowHandle*> freeSlots_;      // capacity kept at slots_.size()
   std::vector<TOleDbRowHandleEventsListener*> listeners_;
   std::int32_t suspendCount_ = 0;
-  // Slots of handles made or found lately, by key: a consumer reads and
-  // releases the rows it has just fetched, and finding each of them in the
-  // map again would cost more than the rest of the row's handling. Slots
-  // live as long as the list, so an entry is at worst out of date.
-  mutable std::array<TOleDbRowHandle*, 256> recent_{};
+  // The handles in decimal-text order of their HROWs, while ordered_ is true.
+  mutable std::vector<TOleDbRowHandle*> order_;
+  mutable bool ordered_ = false;
 };
 
 // The rowset's holder of its handles; carries IRowset::AddRefRows and

@@ -159,3 +159,54 @@ TEST(HandleMap, StaysInOrderThroughManyChanges) {
   EXPECT_EQ(map.Count(), 0u);
   EXPECT_EQ(map.Find(expected.begin()->second), nullptr);
 }
+
+// Keys drawn as handle sequences draw them (runs, strides that meet the
+// table's size, values far apart) and removed in random order: every key
+// added and not removed is found with its object, every other one is not.
+TEST(HandleIndex, FindsExactlyTheKeysItHolds) {
+  struct TPattern {
+    const char* Name;
+    std::int32_t First;
+    std::int32_t Stride;
+  };
+  const TPattern patterns[] = {{"run", 1, 1}, {"stride 16", 7, 16}, {"stride 1024", 1, 1024},
+                               {"odd", -3001, 3}, {"far apart", 5, 0x01000193}};
+  for (const TPattern& pattern : patterns) {
+    std::mt19937 random(5);
+    THandleIndex<int> index;
+    std::map<std::int32_t, int*> expected;
+    std::vector<int> objects(4000);
+    std::vector<std::int32_t> keys;
+    for (int i = 0; i < 4000; ++i) {
+      const std::int32_t key =
+          static_cast<std::int32_t>(static_cast<std::uint32_t>(pattern.First) + static_cast<std::uint32_t>(i) *
+                                                                                    static_cast<std::uint32_t>(pattern.Stride));
+      if (key == 0) continue;
+      keys.push_back(key);
+      index.ReserveOneMore();
+      ASSERT_TRUE(index.TryAdd(key, &objects[i])) << pattern.Name;
+      ASSERT_FALSE(index.TryAdd(key, &objects[0])) << pattern.Name;
+      expected[key] = &objects[i];
+      // Now and then some of the keys go again, in random order.
+      if (random() % 4 == 0) {
+        const std::int32_t gone = keys[random() % keys.size()];
+        EXPECT_EQ(index.Remove(gone), expected.erase(gone) == 1) << pattern.Name;
+      }
+    }
+    ASSERT_EQ(index.Count(), expected.size()) << pattern.Name;
+    for (const std::int32_t key : keys) {
+      const auto it = expected.find(key);
+      ASSERT_EQ(index.Find(key), it == expected.end() ? nullptr : it->second) << pattern.Name << " " << key;
+    }
+    EXPECT_EQ(index.Find(0), nullptr);
+    std::size_t visited = 0;
+    index.ForEach([&](std::int32_t key, int* object) {
+      ++visited;
+      EXPECT_EQ(expected[key], object);
+    });
+    EXPECT_EQ(visited, expected.size()) << pattern.Name;
+    index.Clear();
+    EXPECT_EQ(index.Count(), 0u);
+    EXPECT_EQ(index.Find(keys.front()), nullptr);
+  }
+}

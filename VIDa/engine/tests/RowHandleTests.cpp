@@ -2,7 +2,9 @@
 
 #include <oledberr.h>
 
+#include <algorithm>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -131,6 +133,26 @@ TEST(RowHandles, RecycledHandleObjectsGetNewNumbers) {
   EXPECT_EQ(handles.FindHandle(oldRow), nullptr);
   EXPECT_EQ(handles.FindHandle(second.HRow()), &second);
   EXPECT_EQ(&second.Handles(), &handles);
+}
+
+// Handles are listed in the order of their HROWs' decimal texts, also after
+// others came and went between two listings.
+TEST(RowHandles, ListsHandlesInDecimalTextOrder) {
+  TOleDbRowHandles handles;
+  std::vector<TOleDbRowHandle*> made;
+  for (int i = 0; i < 300; ++i) made.push_back(&handles.CreateHandle(i));
+  for (int round = 0; round < 2; ++round) {
+    for (std::size_t i = round; i < made.size(); i += 7) handles.DestroyHandle(*made[i]);
+    for (int i = 0; i < 20; ++i) handles.CreateHandle(1000 + i);
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < handles.Count(); ++i)
+      texts.push_back(std::to_string(static_cast<std::int32_t>(handles.HandleAt(i).HRow())));
+    std::vector<std::string> sorted = texts;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(texts, sorted);
+    EXPECT_EQ(std::set<std::string>(texts.begin(), texts.end()).size(), texts.size());
+  }
+  EXPECT_THROW(handles.HandleAt(handles.Count()), EHandleMapError);
 }
 
 TEST(RowHandleEvents, FirstReferenceAndFinalReleaseAreReported) {
