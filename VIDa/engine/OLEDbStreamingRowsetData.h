@@ -5,6 +5,8 @@
 // to read the next record into a given one; the base keeps a record for every
 // row a consumer holds, learns the row count at the end of the source and
 // refuses what such a rowset cannot do, with the data class's own messages.
+// A long read may go on in a second thread that reads ahead of the cursor
+// (AllowReadAhead), unseen by the consumer.
 #include <cstdint>
 #include <memory>
 #include <span>
