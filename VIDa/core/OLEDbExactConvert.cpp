@@ -407,20 +407,38 @@ void WidenAscii(const char* text, std::size_t count, wchar_t* out) noexcept {
 }
 }  // namespace
 
-bool ConvertTextToWide(const char* text, std::size_t units, void* destination, DBLENGTH maxLength,
-                       TConversionOutcome& outcome) noexcept {
-  if (maxLength < sizeof(wchar_t) || !SingleByteSystemCodePage() || !AsciiUnchanged()) return false;
+bool ConvertTextToWide(const char* text, std::size_t units, DBTYPE destinationType, void* destination,
+                       DBLENGTH maxLength, TConversionOutcome& outcome) noexcept {
+  if (!SingleByteSystemCodePage() || !AsciiUnchanged()) return false;
   bool ascii = false;
   TText measured;
   measured.Narrow = text;
   measured.Units = MeasureNarrow(text, units, ascii);
-  if (!ascii) return ConvertText(measured, DBTYPE_WSTR, destination, maxLength, outcome);
+  if (!ascii) return ConvertText(measured, destinationType, destination, maxLength, outcome);
   if (measured.Units > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
-  const std::size_t copied = std::min<std::size_t>(measured.Units, maxLength / sizeof(wchar_t) - 1);
-  wchar_t* out = static_cast<wchar_t*>(destination);
-  WidenAscii(text, copied, out);
-  out[copied] = L'\0';
-  Succeed(outcome, measured.Units * sizeof(wchar_t), copied < measured.Units);
+  if (destinationType == DBTYPE_WSTR) {
+    if (maxLength < sizeof(wchar_t)) return false;
+    const std::size_t copied = std::min<std::size_t>(measured.Units, maxLength / sizeof(wchar_t) - 1);
+    wchar_t* out = static_cast<wchar_t*>(destination);
+    WidenAscii(text, copied, out);
+    out[copied] = L'\0';
+    Succeed(outcome, measured.Units * sizeof(wchar_t), copied < measured.Units);
+    return true;
+  }
+  if (destinationType != DBTYPE_BSTR && destinationType != DBTYPE_VARIANT) return false;
+  const BSTR value = SysAllocStringLen(nullptr, static_cast<UINT>(measured.Units));
+  if (!value) {
+    outcome = {E_OUTOFMEMORY, DBSTATUS_E_CANTCREATE, 0};
+    return true;
+  }
+  WidenAscii(text, measured.Units, value);
+  if (destinationType == DBTYPE_BSTR) {
+    std::memcpy(destination, &value, sizeof value);
+    Succeed(outcome, sizeof(BSTR));
+  } else {
+    PutVariant(destination, VT_BSTR, &value, sizeof value);
+    Succeed(outcome, sizeof(VARIANT));
+  }
   return true;
 }
 

@@ -33,11 +33,12 @@ bool ConvertExactly(DBTYPE sourceType, DBTYPE destinationType, const void* sourc
                     void* destination, DBLENGTH maxLength, TConversionOutcome& outcome);
 
 // DBTYPE_STR text of at most units bytes, measured up to its first zero, to
-// DBTYPE_WSTR: what ConvertExactly gives for the text so measured, in one
-// pass over text that is ASCII. False where ConvertExactly would leave the
-// conversion to the library.
-bool ConvertTextToWide(const char* text, std::size_t units, void* destination, DBLENGTH maxLength,
-                       TConversionOutcome& outcome) noexcept;
+// DBTYPE_WSTR, DBTYPE_BSTR or DBTYPE_VARIANT: what ConvertExactly gives for
+// the text so measured, widened without a second look at text that is
+// ASCII. False where ConvertExactly would leave the conversion to the
+// library.
+bool ConvertTextToWide(const char* text, std::size_t units, DBTYPE destinationType, void* destination,
+                       DBLENGTH maxLength, TConversionOutcome& outcome) noexcept;
 
 // Answers of the conversion library for small fixed-size values (a boolean,
 // a date) converted to text or to a fixed-size type, remembered so that the

@@ -79,8 +79,8 @@ void CopyFixed(const void* source, void* destination, std::size_t size) noexcept
 
 // How a value reaches a binding of the column's own type without the
 // converter; Convert: a binding of another type, through ConvertData.
-// Widen: single-byte text to a WSTR binding, converted here when the
-// converter exists (as ConvertData would), else like Convert.
+// Widen: single-byte text to a WSTR, BSTR or VARIANT binding, converted
+// here when the converter exists (as ConvertData would), else like Convert.
 enum class TSameTypeCopy : std::uint8_t { None, Fixed, Text, WideText, Bytes, Convert, Widen };
 
 TSameTypeCopy SameTypeCopyOf(DBTYPE type) noexcept {
@@ -214,7 +214,8 @@ const TOleDbRowsetData::TBindingColumns& TOleDbRowsetData::ResolveBindings(const
     TSameTypeCopy copy = TSameTypeCopy::None;
     if (direct && binding.wType == column->DataType)
       copy = SameTypeCopyOf(binding.wType);
-    else if (direct && column->DataType == DBTYPE_STR && binding.wType == DBTYPE_WSTR)
+    else if (direct && column->DataType == DBTYPE_STR &&
+             (binding.wType == DBTYPE_WSTR || binding.wType == DBTYPE_BSTR || binding.wType == DBTYPE_VARIANT))
       copy = TSameTypeCopy::Widen;
     else if (direct && ConvertsFromRowValue(column->DataType))
       copy = TSameTypeCopy::Convert;
@@ -296,10 +297,13 @@ void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& re
           bool copied = true;
           TConversionOutcome outcome;
           if (copy == TSameTypeCopy::Widen && GetDataConvert() &&
-              ConvertTextToWide(static_cast<const char*>(value.Data), value.Length, destination, step.MaxLength,
-                                outcome)) {
+              ConvertTextToWide(static_cast<const char*>(value.Data), value.Length, step.Type, destination,
+                                step.MaxLength, outcome)) {
+            // As ConvertData: only a BSTR that could not be made fails.
+            if (FAILED(outcome.Result)) throw EOleDbException(outcome.Result);
             length = outcome.Length;
             status = outcome.Status;
+            if (step.HandsOut) handedOut_.push_back({step.Value, step.Type});
           } else if (copy == TSameTypeCopy::Convert || copy == TSameTypeCopy::Widen) {
             // What TransferValue does for such a binding, without looking
             // the value up again.
