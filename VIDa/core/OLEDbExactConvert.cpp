@@ -357,6 +357,38 @@ std::size_t MeasureNarrow(const char* text, std::size_t units, bool& ascii) noex
     }
   }
 #endif
+  // Most texts are short: two overlapping words, the last ending at the
+  // text's end, looked at without a branch per byte.
+  const auto inWords = [&](auto word) noexcept {
+    using TWord = decltype(word);
+    constexpr std::size_t Size = sizeof(TWord);
+    constexpr TWord Ones = static_cast<TWord>(~TWord{0}) / 0xFF;
+    constexpr TWord Highs = Ones << 7;
+    TWord last;
+    std::memcpy(&word, text, Size);
+    std::memcpy(&last, text + units - Size, Size);
+    // One high bit per zero byte, exact up to the first one.
+    const TWord firstZeros = (word - Ones) & ~word & Highs;
+    const TWord lastZeros = (last - Ones) & ~last & Highs;
+    std::size_t end = units;
+    if (firstZeros != 0) {
+      end = static_cast<std::size_t>(std::countr_zero(firstZeros)) / 8;
+      const auto before = static_cast<TWord>((TWord{1} << (end * 8)) - 1);
+      ascii = (word & before & Highs) == 0;
+      return end;
+    }
+    if (lastZeros != 0) end = units - Size + static_cast<std::size_t>(std::countr_zero(lastZeros)) / 8;
+    // The bytes of last from the first one not in word up to end.
+    const std::size_t lastFrom = Size - (units - Size < Size ? units - Size : Size);
+    const std::size_t lastTo = end - (units - Size);
+    const TWord lastMask = lastTo <= lastFrom ? TWord{0}
+                                              : static_cast<TWord>(((lastTo == Size ? ~TWord{0} : (TWord{1} << (lastTo * 8)) - 1)) &
+                                                                   ~((TWord{1} << (lastFrom * 8)) - 1));
+    ascii = ((word & Highs) | (last & lastMask & Highs)) == 0;
+    return end;
+  };
+  if (units >= 8) return inWords(std::uint64_t{});
+  if (units >= 4) return inWords(std::uint32_t{});
   std::size_t i = 0;
   for (; i < units && text[i] != 0; ++i) high |= static_cast<unsigned char>(text[i]) & 0x80u;
   ascii = high == 0;

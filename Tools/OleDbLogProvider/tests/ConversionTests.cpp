@@ -265,8 +265,10 @@ TEST(Conversion, GetDataConvertsAsTheConversionLibrary) {
     }
   }
   // A zero byte ends a text: a byte beyond ASCII after it must not count.
-  for (const std::size_t length : {20, 40}) {
-    for (const auto& [zero, other] : {std::pair<std::size_t, std::size_t>{5, 12}, {12, 5}, {17, 3}}) {
+  for (const std::size_t length : {5, 6, 9, 13, 20, 40}) {
+    for (const auto& [zero, other] : {std::pair<std::size_t, std::size_t>{length / 3, 2 * length / 3},
+                                      {2 * length / 3, length / 3},
+                                      {length - 1, 0}}) {
       std::string text(length, 'z');
       text[zero] = '\0';
       text[other] = static_cast<char>(0xE9);
