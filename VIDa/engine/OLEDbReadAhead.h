@@ -2,7 +2,7 @@
 // Reading a forward-only source ahead of its consumer on a second thread. A
 // worker reads the next records into two blocks of spare records and hands
 // them over a block at a time, so the two threads meet once per block rather
-// than once per row, and memory stays flat however far ahead the worker is.
+// than once per row, and memory stays flat however long the consumer pauses.
 // The worker touches only the source and the records of its blocks: never
 // COM, error objects or row handles. What it fails with is kept and raised
 // on the consumer's thread at the row where it happened.
