@@ -10,7 +10,6 @@
 #include <windows.h>
 #include <oledb.h>
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
