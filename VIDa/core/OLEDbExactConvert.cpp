@@ -614,11 +614,13 @@ void TBindingAnswers::Remember(std::uint64_t value, DBTYPE destinationType, DBLE
   if (status != DBSTATUS_S_OK) return;
   std::size_t written;
   if (destinationType == DBTYPE_STR || destinationType == DBTYPE_WSTR) {
-    // The terminator found must be the one after the text the library
-    // measured: then every byte it wrote is known.
+    // A whole text is the text the library measured and its terminator:
+    // then every byte it wrote is known.
     const std::size_t unit = destinationType == DBTYPE_STR ? 1 : sizeof(wchar_t);
-    written = WrittenText(destinationType, destination, maxLength, MaxOutput);
-    if (written != length + unit) return;
+    if (length > MaxOutput - unit || length + unit > maxLength) return;
+    written = static_cast<std::size_t>(length) + unit;
+    const auto* terminator = static_cast<const unsigned char*>(destination) + length;
+    if (terminator[0] != 0 || terminator[unit - 1] != 0) return;
   } else {
     const int size = TypeSize(destinationType);
     if (!IsPlainValueType(destinationType) || size <= 0 || static_cast<std::size_t>(size) > MaxOutput) return;
