@@ -331,6 +331,58 @@ bool ConvertExactly(DBTYPE sourceType, DBTYPE destinationType, const void* sourc
 }
 
 namespace {
+bool IsIntegerType(DBTYPE type) noexcept {
+  switch (type) {
+    case DBTYPE_I1:
+    case DBTYPE_UI1:
+    case DBTYPE_I2:
+    case DBTYPE_UI2:
+    case DBTYPE_I4:
+    case DBTYPE_UI4:
+    case DBTYPE_I8:
+    case DBTYPE_UI8:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsOwnVariantType(DBTYPE type) noexcept {
+  switch (type) {
+    case DBTYPE_I1:
+    case DBTYPE_UI1:
+    case DBTYPE_I2:
+    case DBTYPE_UI2:
+    case DBTYPE_BOOL:
+    case DBTYPE_I4:
+    case DBTYPE_UI4:
+    case DBTYPE_R4:
+    case DBTYPE_R8:
+    case DBTYPE_CY:
+    case DBTYPE_DATE:
+      return true;
+    default:
+      return false;
+  }
+}
+}  // namespace
+
+bool ConvertsExactly(DBTYPE sourceType, DBTYPE destinationType) noexcept {
+  const bool toText = destinationType == DBTYPE_STR || destinationType == DBTYPE_WSTR || destinationType == DBTYPE_BSTR;
+  switch (sourceType) {
+    case DBTYPE_STR:
+    case DBTYPE_WSTR:
+      return toText || destinationType == DBTYPE_VARIANT;
+    case DBTYPE_I4:
+      return toText || destinationType == DBTYPE_VARIANT || IsIntegerType(destinationType);
+    case DBTYPE_BOOL:
+      return destinationType == DBTYPE_VARIANT || IsIntegerType(destinationType);
+    default:
+      return destinationType == DBTYPE_VARIANT && IsOwnVariantType(sourceType);
+  }
+}
+
+namespace {
 // The length of text up to its first zero within units, and whether every
 // byte before it is ASCII.
 std::size_t MeasureNarrow(const char* text, std::size_t units, bool& ascii) noexcept {
@@ -549,6 +601,38 @@ void TConversionMemo::Remember(const TRequest& request, const void* destination,
   entry.Outcome = outcome;
   entry.Written = static_cast<std::uint8_t>(written);
   std::memcpy(entry.Output.data(), destination, written);
+}
+
+bool TBindingAnswers::Keeps(DBTYPE sourceType, DBTYPE destinationType) noexcept {
+  const int sourceSize = TypeSize(sourceType);
+  if (!IsPlainValueType(sourceType) || sourceSize <= 0 || sourceSize > 8) return false;
+  return destinationType == DBTYPE_STR || destinationType == DBTYPE_WSTR || IsPlainValueType(destinationType);
+}
+
+void TBindingAnswers::Remember(std::uint64_t value, DBTYPE destinationType, DBLENGTH maxLength,
+                               const void* destination, DBLENGTH length, DBSTATUS status) noexcept {
+  if (status != DBSTATUS_S_OK) return;
+  std::size_t written;
+  if (destinationType == DBTYPE_STR || destinationType == DBTYPE_WSTR) {
+    // A whole text is the text the library measured and its terminator:
+    // then every byte it wrote is known.
+    const std::size_t unit = destinationType == DBTYPE_STR ? 1 : sizeof(wchar_t);
+    if (length > MaxOutput - unit || length + unit > maxLength) return;
+    written = static_cast<std::size_t>(length) + unit;
+    const auto* terminator = static_cast<const unsigned char*>(destination) + length;
+    if (terminator[0] != 0 || terminator[unit - 1] != 0) return;
+  } else {
+    const int size = TypeSize(destinationType);
+    if (!IsPlainValueType(destinationType) || size <= 0 || static_cast<std::size_t>(size) > MaxOutput) return;
+    written = static_cast<std::size_t>(size);
+  }
+  TAnswer& answer = answers_[next_];
+  next_ = static_cast<std::uint8_t>((next_ + 1) % answers_.size());
+  answer.Value = value;
+  answer.Length = length;
+  answer.Status = status;
+  answer.Written = static_cast<std::uint8_t>(written);
+  std::memcpy(answer.Output.data(), destination, written);
 }
 
 void TConversionMemo::Convert(IDataConvert& convert, const TRequest& request, void* destination,

@@ -14,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 // The outcome of one conversion, as IDataConvert::DataConvert reports it.
 struct TConversionOutcome {
@@ -32,6 +33,10 @@ struct TConversionOutcome {
 bool ConvertExactly(DBTYPE sourceType, DBTYPE destinationType, const void* source, DBLENGTH sourceLength,
                     void* destination, DBLENGTH maxLength, TConversionOutcome& outcome);
 
+// Whether ConvertExactly converts some values of the pair: false means it
+// never does.
+bool ConvertsExactly(DBTYPE sourceType, DBTYPE destinationType) noexcept;
+
 // DBTYPE_STR text of at most units bytes, measured up to its first zero, to
 // DBTYPE_WSTR, DBTYPE_BSTR or DBTYPE_VARIANT: what ConvertExactly gives for
 // the text so measured, widened without a second look at text that is
@@ -39,6 +44,57 @@ bool ConvertExactly(DBTYPE sourceType, DBTYPE destinationType, const void* sourc
 // library.
 bool ConvertTextToWide(const char* text, std::size_t units, DBTYPE destinationType, void* destination,
                        DBLENGTH maxLength, TConversionOutcome& outcome) noexcept;
+
+// The last answers the conversion library gave for one binding whose source
+// is a fixed-size value of at most 8 bytes (a boolean, a date), keyed by the
+// value's bits alone: everything else an answer depends on is the
+// binding's, so a binding's answers are kept with it and dropped with it.
+// Two of them: a boolean's both values, or a time and the one before it.
+class TBindingAnswers {
+public:
+  // Whether answers for bindings of sourceType as destinationType can be
+  // kept at all.
+  static bool Keeps(DBTYPE sourceType, DBTYPE destinationType) noexcept;
+
+  // Writes the answer kept for value into destination and sets length and
+  // status as the library did; false when there is none.
+  bool Recall(std::uint64_t value, void* destination, DBLENGTH& length, DBSTATUS& status) const noexcept {
+    for (const TAnswer& answer : answers_) {
+      if (answer.Written == 0 || answer.Value != value) continue;
+      auto* out = static_cast<unsigned char*>(destination);
+      // Whole words, the last one ending at the answer's end.
+      const std::size_t written = answer.Written;
+      if (written >= 8) {
+        for (std::size_t i = 0; i + 8 < written; i += 8) std::memcpy(out + i, answer.Output.data() + i, 8);
+        std::memcpy(out + written - 8, answer.Output.data() + written - 8, 8);
+      } else {
+        std::memcpy(out, answer.Output.data(), written);
+      }
+      length = answer.Length;
+      status = answer.Status;
+      return true;
+    }
+    return false;
+  }
+  // Keeps what a conversion of value to destinationType in maxLength bytes
+  // wrote into destination, when it is a whole answer: the conversion
+  // succeeded without truncation and what it wrote is known to the byte.
+  void Remember(std::uint64_t value, DBTYPE destinationType, DBLENGTH maxLength, const void* destination,
+                DBLENGTH length, DBSTATUS status) noexcept;
+
+private:
+  static constexpr std::size_t MaxOutput = 64;
+  struct TAnswer {
+    std::uint64_t Value = 0;
+    DBLENGTH Length = 0;
+    DBSTATUS Status = DBSTATUS_S_OK;
+    // 0: unused.
+    std::uint8_t Written = 0;
+    std::array<unsigned char, MaxOutput> Output{};
+  };
+  std::array<TAnswer, 2> answers_{};
+  std::uint8_t next_ = 0;
+};
 
 // Answers of the conversion library for small fixed-size values (a boolean,
 // a date) converted to text or to a fixed-size type, remembered so that the

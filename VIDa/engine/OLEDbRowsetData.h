@@ -386,7 +386,8 @@ private:
     // binding and the column, side by side.
     struct TCopyStep {
       std::uint8_t Kind = 0;
-      // Byte size of a fixed-size type.
+      // Byte size of a fixed-size type: the binding's when copied, the
+      // column's when the library's answers are kept.
       std::uint8_t Size = 0;
       bool WantsLength = false;
       bool WantsStatus = false;
@@ -401,8 +402,15 @@ private:
       DBLENGTH MaxLength = 0;
     };
     std::vector<TCopyStep> Copies;
+    // The library's last answers, per binding whose answers are kept.
+    std::vector<TBindingAnswers> Answers;
   };
-  const TBindingColumns& ResolveBindings(const TOleDbAccessor& accessor);
+  TBindingColumns& ResolveBindings(const TOleDbAccessor& accessor);
+  // A binding's value through ConvertData, as TransferValue converts it,
+  // into destination; the answer kept with the binding when its plan step
+  // keeps answers. False when the binding failed (status says why).
+  bool ConvertValue(const TBindingColumns::TCopyStep& step, TBindingAnswers& answers, const TOleDbColumnValue& value,
+                    BYTE* destination, const DBBINDING& binding, DBLENGTH& length, DBSTATUS& status);
   // Where a binding's value lies: from the row's values when the data class
   // gave them, else from GetColumnReadBuffer.
   TOleDbColumnValue LocateValue(TOleDbDataMode mode, std::span<const TOleDbColumnValue> rowValues,

@@ -3,6 +3,9 @@
 #include "OLEDbRowsetData.h"
 
 #include <oledberr.h>
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <xmmintrin.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -81,7 +84,10 @@ void CopyFixed(const void* source, void* destination, std::size_t size) noexcept
 // converter; Convert: a binding of another type, through ConvertData.
 // Widen: single-byte text to a WSTR, BSTR or VARIANT binding, converted
 // here when the converter exists (as ConvertData would), else like Convert.
-enum class TSameTypeCopy : std::uint8_t { None, Fixed, Text, WideText, Bytes, Convert, Widen };
+// Exact: a pair ConvertExactly may convert, tried here first as ConvertData
+// would. Recall: a fixed-size value whose answers from the library are kept
+// with the binding, replayed here when the value is one of them.
+enum class TSameTypeCopy : std::uint8_t { None, Fixed, Text, WideText, Bytes, Convert, Widen, Exact, Recall };
 
 TSameTypeCopy SameTypeCopyOf(DBTYPE type) noexcept {
   switch (type) {
@@ -117,6 +123,8 @@ inline bool CopySameType(TSameTypeCopy copy, DBTYPE type, const void* source, vo
     case TSameTypeCopy::None:
     case TSameTypeCopy::Convert:
     case TSameTypeCopy::Widen:
+    case TSameTypeCopy::Exact:
+    case TSameTypeCopy::Recall:
       break;
   }
   return false;
@@ -136,6 +144,34 @@ bool IsConsumerOwned(DBTYPE type) noexcept {
 // values and terminated text.
 bool ConvertsFromRowValue(DBTYPE type) noexcept {
   return type == DBTYPE_STR || type == DBTYPE_WSTR || IsPlainValueType(type);
+}
+
+// Asks for the cache line at address, which need not be valid, ahead of
+// its use.
+inline void Prefetch(const void* address) noexcept {
+#if defined(_MSC_VER) && !defined(__clang__)
+  _mm_prefetch(static_cast<const char*>(address), _MM_HINT_T0);
+#else
+  __builtin_prefetch(address);
+#endif
+}
+
+// The bits of a fixed-size value of size bytes, at most 8, as a word.
+std::uint64_t ValueBits(const void* source, std::size_t size) noexcept {
+  std::uint64_t bits = 0;
+  switch (size) {
+    case 2: {
+      std::uint16_t half;
+      std::memcpy(&half, source, sizeof half);
+      return half;
+    }
+    case 8:
+      std::memcpy(&bits, source, sizeof bits);
+      return bits;
+    default:
+      std::memcpy(&bits, source, size);
+      return bits;
+  }
 }
 
 // Frees a value a failed read had already stored and clears its slot.
@@ -193,10 +229,10 @@ std::span<const TOleDbColumn* const> TOleDbRowsetData::BindingColumns(const TOle
   return ResolveBindings(accessor).Columns;
 }
 
-const TOleDbRowsetData::TBindingColumns& TOleDbRowsetData::ResolveBindings(const TOleDbAccessor& accessor) {
+TOleDbRowsetData::TBindingColumns& TOleDbRowsetData::ResolveBindings(const TOleDbAccessor& accessor) {
   const TOleDbColumns* columnSet = columns_.get();
   const std::uint64_t version = columnSet->Version();
-  for (const TBindingColumns& entry : bindingColumns_)
+  for (TBindingColumns& entry : bindingColumns_)
     if (entry.Accessor == &accessor && entry.Handle == accessor.Handle() && entry.Bindings == accessor.Bindings() &&
         entry.ColumnSet == columnSet && entry.ColumnsVersion == version)
       return entry;
@@ -204,6 +240,7 @@ const TOleDbRowsetData::TBindingColumns& TOleDbRowsetData::ResolveBindings(const
   entry.Accessor = nullptr;
   entry.Columns.resize(accessor.BindingCount());
   entry.Copies.resize(accessor.BindingCount());
+  entry.Answers.assign(accessor.BindingCount(), TBindingAnswers{});
   for (DBCOUNTITEM i = 0; i < accessor.BindingCount(); ++i) {
     const DBBINDING& binding = accessor.Binding(i);
     const TOleDbColumn* column = columnSet->FindByOrdinal(binding.iOrdinal);
@@ -217,10 +254,17 @@ const TOleDbRowsetData::TBindingColumns& TOleDbRowsetData::ResolveBindings(const
     else if (direct && column->DataType == DBTYPE_STR &&
              (binding.wType == DBTYPE_WSTR || binding.wType == DBTYPE_BSTR || binding.wType == DBTYPE_VARIANT))
       copy = TSameTypeCopy::Widen;
+    else if (direct && ConvertsFromRowValue(column->DataType) && ConvertsExactly(column->DataType, binding.wType))
+      copy = TSameTypeCopy::Exact;
+    else if (direct && TBindingAnswers::Keeps(column->DataType, binding.wType))
+      copy = TSameTypeCopy::Recall;
     else if (direct && ConvertsFromRowValue(column->DataType))
       copy = TSameTypeCopy::Convert;
+    std::uint8_t size = 0;
+    if (copy == TSameTypeCopy::Fixed) size = static_cast<std::uint8_t>(TypeSize(binding.wType));
+    if (copy == TSameTypeCopy::Recall) size = static_cast<std::uint8_t>(TypeSize(column->DataType));
     entry.Copies[i] = {static_cast<std::uint8_t>(copy),
-                       static_cast<std::uint8_t>(copy == TSameTypeCopy::Fixed ? TypeSize(binding.wType) : 0),
+                       size,
                        (binding.dwPart & DBPART_LENGTH) != 0,
                        (binding.dwPart & DBPART_STATUS) != 0,
                        IsConsumerOwned(binding.wType),
@@ -276,16 +320,22 @@ void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& re
   result = S_OK;
   DBCOUNTITEM failed = 0;
   const DBCOUNTITEM count = accessor.BindingCount();
-  const TBindingColumns& plan = ResolveBindings(accessor);
+  TBindingColumns& plan = ResolveBindings(accessor);
   const std::span<const TOleDbColumnValue> rowValues = GetRowValues(mode, handle.RowValue());
   const DBBINDING* const bindings = accessor.Bindings();
   BYTE* const buffer = static_cast<BYTE*>(pData);
   handedOut_.clear();
   handedOut_.reserve(count);
+  // A row's values were most often made on another core, by a read ahead:
+  // asked for all at once, they arrive together rather than one after the
+  // other as the bindings come to them.
+  for (const TBindingColumns::TCopyStep& step : plan.Copies)
+    if (step.Kind != 0 && step.Column < rowValues.size()) Prefetch(rowValues[step.Column].Data);
   try {
     for (DBCOUNTITEM i = 0; i < count; ++i) {
-      // Most bindings of most consumers: the column's own type from a row
-      // that holds its values, copied here with nothing else to pay for.
+      // Most bindings of most consumers: the column's own type, or a type
+      // the toolkit converts to, from a row that holds its values, with
+      // nothing else to pay for.
       const TBindingColumns::TCopyStep& step = plan.Copies[i];
       if (step.Kind != 0 && step.Column < rowValues.size()) {
         const TOleDbColumnValue& value = rowValues[step.Column];
@@ -295,34 +345,49 @@ void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& re
           DBLENGTH length = step.Size;
           DBSTATUS status = DBSTATUS_S_OK;
           bool copied = true;
-          TConversionOutcome outcome;
-          if (copy == TSameTypeCopy::Widen && GetDataConvert() &&
-              ConvertTextToWide(static_cast<const char*>(value.Data), value.Length, step.Type, destination,
-                                step.MaxLength, outcome)) {
-            // As ConvertData: only a BSTR that could not be made fails.
-            if (FAILED(outcome.Result)) throw EOleDbException(outcome.Result);
-            length = outcome.Length;
-            status = outcome.Status;
-            if (step.HandsOut) handedOut_.push_back({step.Value, step.Type});
-          } else if (copy == TSameTypeCopy::Convert || copy == TSameTypeCopy::Widen) {
-            // What TransferValue does for such a binding, without looking
-            // the value up again.
-            length = step.MaxLength;
-            ConvertData(step.SourceType, step.Type, value.Data, destination,
-                        StoredLength(step.SourceType, value.Data, value.Length), step.MaxLength,
-                        bindings[i].bPrecision, bindings[i].bScale, length, status);
-            if (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED) {
+          switch (copy) {
+            case TSameTypeCopy::Fixed:
+              CopyFixed(value.Data, destination, step.Size);
+              break;
+            case TSameTypeCopy::Text:
+              copied = CopyText<char>(value.Data, value.Length, destination, step.MaxLength, length, status);
+              break;
+            case TSameTypeCopy::Widen:
+            case TSameTypeCopy::Exact:
+            case TSameTypeCopy::Recall:
+            case TSameTypeCopy::Convert: {
+              // The toolkit's own conversions and the library's kept
+              // answers are ConvertData's too, and like it need the
+              // converter.
+              const bool converter = GetDataConvert() != nullptr;
+              TConversionOutcome outcome;
+              bool converted = false;
+              if (converter && copy == TSameTypeCopy::Widen)
+                converted = ConvertTextToWide(static_cast<const char*>(value.Data), value.Length, step.Type,
+                                              destination, step.MaxLength, outcome);
+              else if (converter && copy == TSameTypeCopy::Exact)
+                converted = ConvertExactly(step.SourceType, step.Type, value.Data,
+                                           StoredLength(step.SourceType, value.Data, value.Length), destination,
+                                           step.MaxLength, outcome);
+              else if (converter && copy == TSameTypeCopy::Recall && value.Length == step.Size &&
+                       plan.Answers[i].Recall(ValueBits(value.Data, step.Size), destination, length, status))
+                break;
+              if (converted) {
+                // As ConvertData: only a BSTR that could not be made fails.
+                if (FAILED(outcome.Result)) throw EOleDbException(outcome.Result);
+                length = outcome.Length;
+                status = outcome.Status;
+              } else if (!ConvertValue(step, plan.Answers[i], value, destination, bindings[i], length, status)) {
+                ++failed;
+                break;
+              }
               if (step.HandsOut) handedOut_.push_back({step.Value, step.Type});
-            } else {
-              ++failed;
+              break;
             }
-          } else if (copy == TSameTypeCopy::Fixed)
-            CopyFixed(value.Data, destination, step.Size);
-          else if (copy == TSameTypeCopy::Text)
-            copied = CopyText<char>(value.Data, value.Length, destination, step.MaxLength, length, status);
-          else
-            copied = CopySameType(copy, bindings[i].wType, value.Data, destination, value.Length, step.MaxLength,
-                                  length, status);
+            default:
+              copied = CopySameType(copy, bindings[i].wType, value.Data, destination, value.Length, step.MaxLength,
+                                    length, status);
+          }
           if (copied) {
             if (step.WantsLength) StoreAt(buffer, step.Length, length);
             if (step.WantsStatus) StoreAt(buffer, step.Status, status);
@@ -342,6 +407,19 @@ void TOleDbRowsetData::ReadRowData(TOleDbDataMode mode, void* pData, HRESULT& re
   }
   handedOut_.clear();
   result = OleDbSummedResult(failed, count);
+}
+
+bool TOleDbRowsetData::ConvertValue(const TBindingColumns::TCopyStep& step, TBindingAnswers& answers,
+                                    const TOleDbColumnValue& value, BYTE* destination, const DBBINDING& binding,
+                                    DBLENGTH& length, DBSTATUS& status) {
+  length = step.MaxLength;
+  ConvertData(step.SourceType, step.Type, value.Data, destination,
+              StoredLength(step.SourceType, value.Data, value.Length), step.MaxLength, binding.bPrecision,
+              binding.bScale, length, status);
+  if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED) return false;
+  if (static_cast<TSameTypeCopy>(step.Kind) == TSameTypeCopy::Recall && value.Length == step.Size)
+    answers.Remember(ValueBits(value.Data, step.Size), step.Type, step.MaxLength, destination, length, status);
+  return true;
 }
 
 std::span<const TOleDbColumnValue> TOleDbRowsetData::GetRowValues(TOleDbDataMode, std::int32_t) { return {}; }
