@@ -35,7 +35,7 @@ TOleDbReadAhead::~TOleDbReadAhead() {
 }
 
 void TOleDbReadAhead::Work() noexcept {
-  for (std::size_t filling = 0;; filling ^= 1) {
+  for (std::size_t filling = 0;; filling = (filling + 1) % BlockCount) {
     TBlock& block = blocks_[filling];
     {
       TLockHeld held(lock_);
@@ -119,6 +119,6 @@ TOleDbReadAhead::TTake TOleDbReadAhead::Take(TRecord& record) noexcept {
     }
     if (wake) WakeConditionVariable(&emptied_);
     holding_ = false;
-    taking_ ^= 1;
+    taking_ = (taking_ + 1) % BlockCount;
   }
 }

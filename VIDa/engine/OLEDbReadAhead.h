@@ -1,8 +1,9 @@
 #pragma once
 // Reading a forward-only source ahead of its consumer on a second thread. A
-// worker reads the next records into two blocks of spare records and hands
-// them over a block at a time, so the two threads meet once per block rather
-// than once per row, and memory stays flat however long the consumer pauses.
+// worker reads the next records into a ring of blocks of spare records and
+// hands them over a block at a time, so the two threads meet once per block
+// rather than once per row, and memory stays flat however long the consumer
+// pauses.
 // The worker touches only the source and the records of its blocks: never
 // COM, error objects or row handles. What it fails with is kept and raised
 // on the consumer's thread at the row where it happened.
@@ -36,6 +37,10 @@ public:
   using TRecord = std::unique_ptr<TOleDbStreamRecord>;
   using TFactory = TRecord (*)();
   static constexpr std::size_t BlockRows = 256;
+  // The two threads run at nearly the same pace: with only two blocks one of
+  // them often waits for the other's block and pays for being woken; four
+  // absorb the unevenness. Eight were no faster.
+  static constexpr std::size_t BlockCount = 4;
 
   // Makes the spare records with factory on this thread, then starts the
   // worker over source, which may give at most rowsLeft more rows (negative:
@@ -76,7 +81,7 @@ private:
 
   IOleDbRecordSource& source_;
   std::int64_t rowsLeft_;
-  TBlock blocks_[2];
+  TBlock blocks_[BlockCount];
   SRWLOCK lock_ = SRWLOCK_INIT;
   CONDITION_VARIABLE filled_ = CONDITION_VARIABLE_INIT;
   CONDITION_VARIABLE emptied_ = CONDITION_VARIABLE_INIT;
