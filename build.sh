@@ -158,6 +158,10 @@ wine_start() {
     "$WINE" wineboot -i </dev/null >/dev/null 2>&1 || true
     "$WINESERVER" -w
   fi
+  # A server that an earlier run left in the prefix (a benchmark or a test
+  # program run by hand) would make "wineserver -p" fail.
+  "$WINESERVER" -k 2>/dev/null || true
+  "$WINESERVER" -w
   "$WINESERVER" -p
   # Start wine's own services now, detached from our output: started by the
   # first test instead, they would inherit ctest's pipes and keep it waiting.

@@ -39,7 +39,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # linker, because GNU ld warns about every type name whose comdat section
 # clang and GCC size differently.
 # The linker of the same LLVM version: older ones refuse its directives.
-set(ZELLOG_MINGW_LINK "-static -pthread -fuse-ld=lld --ld-path=/usr/bin/ld.lld-16 -L${ZELLOG_MINGW_GCC_DIR}")
+# GCC's own crtbegin.o and crtend.o (-B): on x86 they register the DWARF
+# unwind tables that GCC's unwinder searches; mingw-w64's stand-ins do not,
+# and every exception thrown would end the program.
+set(ZELLOG_MINGW_LINK
+    "-static -pthread -fuse-ld=lld --ld-path=/usr/bin/ld.lld-16 -B${ZELLOG_MINGW_GCC_DIR} -L${ZELLOG_MINGW_GCC_DIR}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT    "${ZELLOG_MINGW_LINK}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${ZELLOG_MINGW_LINK}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${ZELLOG_MINGW_LINK}")
