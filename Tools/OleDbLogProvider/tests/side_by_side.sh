@@ -78,7 +78,16 @@ query() {
 }
 same() {
   cmp -s "$WORK/$1.64" "$WORK/$1.32" || {
-    diff "$WORK/$1.64" "$WORK/$1.32" | head -20 >&2
+    # diff's own status, 1 for any difference, must not end the script
+    # (pipefail) before it has said what differed.
+    diff "$WORK/$1.64" "$WORK/$1.32" | head -20 >&2 || true
+    # A query that failed says why only on its standard error.
+    local bits
+    for bits in 64 32; do
+      if [ -s "$WORK/$1.$bits.err" ]; then
+        echo "the $bits-bit zellogq said: $(tr -d '\r' <"$WORK/$1.$bits.err" | tail -5)"
+      fi
+    done
     fail "$2 differs between the 64-bit and the 32-bit provider"
   }
 }
