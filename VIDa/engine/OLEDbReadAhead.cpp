@@ -52,7 +52,8 @@ void TOleDbReadAhead::Work() noexcept {
     {
       TLockHeld held(lock_);
       block.Full = true;
-      wake = consumerWaits_;
+      ++fullBlocks_;
+      wake = consumerWaits_ && (last || fullBlocks_ >= WakeBlocks);
     }
     if (wake) WakeConditionVariable(&filled_);
     if (last) return;
@@ -115,7 +116,8 @@ TOleDbReadAhead::TTake TOleDbReadAhead::Take(TRecord& record) noexcept {
     {
       TLockHeld held(lock_);
       block.Full = false;
-      wake = workerWaits_;
+      --fullBlocks_;
+      wake = workerWaits_ && BlockCount - fullBlocks_ >= WakeBlocks;
     }
     if (wake) WakeConditionVariable(&emptied_);
     holding_ = false;

@@ -41,6 +41,11 @@ public:
   // them often waits for the other's block and pays for being woken; four
   // absorb the unevenness. Eight were no faster.
   static constexpr std::size_t BlockCount = 4;
+  // A thread that had to sleep is woken only once half the ring is ready
+  // for it (or nothing more will come): each wake-up, which costs the waker
+  // a call into the system and the sleeper the time to be scheduled, then
+  // buys a run of several blocks rather than one.
+  static constexpr std::size_t WakeBlocks = BlockCount / 2;
 
   // Makes the spare records with factory on this thread, then starts the
   // worker over source, which may give at most rowsLeft more rows (negative:
@@ -85,6 +90,8 @@ private:
   SRWLOCK lock_ = SRWLOCK_INIT;
   CONDITION_VARIABLE filled_ = CONDITION_VARIABLE_INIT;
   CONDITION_VARIABLE emptied_ = CONDITION_VARIABLE_INIT;
+  // Blocks handed to the consumer and not yet given back; under lock_.
+  std::size_t fullBlocks_ = 0;
   // Who sleeps, so that a hand-over wakes only a thread that waits; under lock_.
   bool consumerWaits_ = false;
   bool workerWaits_ = false;

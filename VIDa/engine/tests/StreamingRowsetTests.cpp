@@ -41,10 +41,12 @@ public:
   ~TNumberData() override { StopReadAhead(); }
 
   // Reading ahead from the afterRows-th row on; reading entry failAt of the
-  // source fails once for want of memory.
-  void ReadAhead(std::int32_t afterRows, std::size_t failAt = SIZE_MAX) {
+  // source fails once for want of memory; every pauseEvery-th entry (0:
+  // none) keeps the reader a while, as a slow disk would.
+  void ReadAhead(std::int32_t afterRows, std::size_t failAt = SIZE_MAX, std::size_t pauseEvery = 0) {
     AllowReadAhead(afterRows);
     failAt_ = failAt;
+    pauseEvery_ = pauseEvery;
   }
 
   const TNumberRecord& RecordOf(HROW row) {
@@ -58,6 +60,7 @@ protected:
       failAt_ = SIZE_MAX;
       throw std::bad_alloc();
     }
+    if (pauseEvery_ != 0 && next_ % pauseEvery_ == 0) Sleep(1);
     const int number = source_[next_++];
     if (number == 0) return false;
     auto& numbered = static_cast<TNumberRecord&>(record);
@@ -71,6 +74,7 @@ private:
   std::vector<int> source_;
   std::size_t next_ = 0;
   std::size_t failAt_ = SIZE_MAX;
+  std::size_t pauseEvery_ = 0;
 };
 
 class StreamingRowsetTest : public testing::Test {
@@ -194,7 +198,8 @@ std::vector<int> Numbered(int count) {
 }
 
 // Reading ahead on a second thread changes nothing a consumer sees: the
-// rows, where a read fails, the row limit, held rows and the end.
+// rows, where a read fails, the row limit, held rows and the end, also when
+// the consumer keeps waiting for a slow reader.
 TEST_F(StreamingRowsetTest, ReadingAheadGivesWhatReadingInlineGives) {
   DWORD_PTR process = 0, system = 0;
   const bool severalProcessors =
@@ -203,11 +208,13 @@ TEST_F(StreamingRowsetTest, ReadingAheadGivesWhatReadingInlineGives) {
     std::int64_t Limit;  // negative: none
     std::size_t FailAt;  // source entry whose first read fails for want of memory
     int FailedRow;
-  } cases[] = {{-1, SIZE_MAX, 0}, {-1, 2000, 1751}, {-1, 117, 104}, {1500, SIZE_MAX, 0}};
+    std::size_t PauseEvery;
+  } cases[] = {{-1, SIZE_MAX, 0, 0},   {-1, 2000, 1751, 0},   {-1, 117, 104, 0},  {1500, SIZE_MAX, 0, 0},
+               {-1, SIZE_MAX, 0, 300}, {-1, 2000, 1751, 300}, {1500, SIZE_MAX, 0, 300}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.FailAt);
+    SCOPED_TRACE(testing::Message() << c.FailAt << " " << c.Limit << " " << c.PauseEvery);
     Open(Numbered(3000));
-    data->ReadAhead(100, c.FailAt);
+    data->ReadAhead(100, c.FailAt, c.PauseEvery);
     data->SetRowLimit(c.Limit);
     const std::vector<HROW> held = Next(0, 2);
     std::vector<int> numbers = Numbers(held);
