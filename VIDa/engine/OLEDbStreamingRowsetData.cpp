@@ -84,6 +84,7 @@ void TOleDbStreamingRowsetData::StartReadAhead() {
 }
 
 bool TOleDbStreamingRowsetData::ReadInto(std::int32_t slot, bool wanted) {
+  valuesOf_ = nullptr;
   if (!readAhead_ && readAheadAfter_ >= 0 && rowsReadInline_ >= readAheadAfter_) StartReadAhead();
   if (readAhead_) {
     std::unique_ptr<TOleDbStreamRecord> record;
@@ -92,7 +93,6 @@ bool TOleDbStreamingRowsetData::ReadInto(std::int32_t slot, bool wanted) {
     pool_.Exchange(slot, record);
     switch (taken) {
       case TOleDbReadAhead::TTake::Row:
-        pool_.Record(slot)->valuesKnown_ = false;
         // The thread has read its last row: the source is at its end.
         if (readAhead_->AtEnd()) StopReadAhead();
         return true;
@@ -109,7 +109,6 @@ bool TOleDbStreamingRowsetData::ReadInto(std::int32_t slot, bool wanted) {
     }
   }
   TOleDbStreamRecord& record = *pool_.Record(slot);
-  record.valuesKnown_ = false;
   const bool row = ReadNextRecord(record, wanted);
   if (row && rowsReadInline_ < INT32_MAX) ++rowsReadInline_;
   return row;
@@ -193,14 +192,15 @@ TOleDbStreamRecord& TOleDbStreamingRowsetData::HeldRecord(std::int32_t rowValue)
 }
 
 std::span<const TOleDbColumnValue> TOleDbStreamingRowsetData::GetRowValues(TOleDbDataMode, std::int32_t rowValue) {
-  TOleDbStreamRecord& record = HeldRecord(rowValue);
-  if (!record.valuesKnown_) {
-    // Sized once per record; records are reused, so reading allocates nothing.
-    record.values_.resize(Columns().Count());
-    if (!RecordValues(record, record.values_)) return {};
-    record.valuesKnown_ = true;
+  const TOleDbStreamRecord& record = HeldRecord(rowValue);
+  if (valuesOf_ != &record) {
+    valuesOf_ = nullptr;
+    // Sized once; reading allocates nothing after the first row.
+    values_.resize(Columns().Count());
+    if (!RecordValues(record, values_)) return {};
+    valuesOf_ = &record;
   }
-  return record.values_;
+  return values_;
 }
 
 bool TOleDbStreamingRowsetData::RecordValues(const TOleDbStreamRecord&, std::span<TOleDbColumnValue>) {

@@ -26,10 +26,6 @@ private:
   friend class TOleDbStreamingRowsetData;
   // Row handles that stand for this record.
   std::int32_t holders_ = 0;
-  // Its values by column index, once a read has asked for them; a record
-  // read anew forgets them.
-  std::vector<TOleDbColumnValue> values_;
-  bool valuesKnown_ = false;
 };
 
 // Records of the rows a consumer holds, reused as their handles go: a slot
@@ -75,8 +71,8 @@ public:
   // DBPROP_MAXROWS settable, for SetRowLimit.
   static void DeclareRowLimit(TOleDbPropertySets& sets);
 
-  // The held record's values, as RecordValues gives them, found once per
-  // record read.
+  // The held record's values, as RecordValues gives them, valid until the
+  // next call for another record or the next read.
   std::span<const TOleDbColumnValue> GetRowValues(TOleDbDataMode mode, std::int32_t rowValue) override;
   TOleDbCursorPosition MoveCursor(TOleDbMoveKind kind, DBCOUNTITEM count) override;
   TOleDbCursorPosition FetchCurrentRow(TOleDbRowHandle& handle) override;
@@ -166,4 +162,10 @@ private:
   std::int32_t rowsReadInline_ = 0;
   std::int32_t readAheadAfter_ = -1;
   std::unique_ptr<TOleDbReadAhead> readAhead_;
+  // The values of one record by column index, as a read last asked for
+  // them: one table kept warm for every row, not one per record (which a
+  // thread reading ahead cycles through by the thousand). Forgotten at every
+  // read, so it never outlives what it points into.
+  std::vector<TOleDbColumnValue> values_;
+  const TOleDbStreamRecord* valuesOf_ = nullptr;
 };
