@@ -162,10 +162,11 @@ private:
   std::int32_t rowsReadInline_ = 0;
   std::int32_t readAheadAfter_ = -1;
   std::unique_ptr<TOleDbReadAhead> readAhead_;
-  // The values of one record by column index, as a read last asked for
-  // them: one table kept warm for every row, not one per record (which a
-  // thread reading ahead cycles through by the thousand). Forgotten at every
-  // read, so it never outlives what it points into.
+  // The values, by column index, of the record GetRowValues was last asked
+  // about: one table kept warm for every row, not one per record (which a
+  // thread reading ahead cycles through by the thousand). Forgotten whenever
+  // a record is read from the source, so it never outlives what it points
+  // into.
   std::vector<TOleDbColumnValue> values_;
   const TOleDbStreamRecord* valuesOf_ = nullptr;
 };
