@@ -71,8 +71,6 @@ HRESULT TZelLogRowsetData::Open(TOleDbExecParams* request) {
   } else if (TZelLogOpenFailure failure = OpenLogFile(*reader_, folder_ + tableName, tableName)) {
     throw EOleError(failure.Text, failure.Code);
   }
-  // Records are reused from here on; reserve the error text's storage once.
-  errorText_.reserve(256);
   // Reading a line touches only the reader, the file list and the filter.
   AllowReadAhead();
   return S_OK;
@@ -85,16 +83,18 @@ bool TZelLogRowsetData::AtEndOfSource() const {
 
 bool TZelLogRowsetData::ReadNextRecord(TOleDbStreamRecord& base, bool wanted) {
   auto& record = static_cast<TZelLogDbRecord&>(base);
-  errorText_.clear();
+  // The error goes straight into the record: reading ahead writes nothing of
+  // this object, whose fields the consumer's thread reads at every row.
+  std::string& errorText = record.PendingError;
+  errorText.clear();
   const bool produced =
-      files_ ? files_->ReadRecord(*reader_, record.Parsed, errorText_) : reader_->ReadRecord(record.Parsed, errorText_);
+      files_ ? files_->ReadRecord(*reader_, record.Parsed, errorText) : reader_->ReadRecord(record.Parsed, errorText);
   record.LogFile = files_ ? &files_->CurrentName() : nullptr;
   // A directive or a skipped line is no row; a line that could not be read
   // is one, whose values fail with its error.
-  if (!produced && errorText_.empty()) return false;
+  if (!produced && errorText.empty()) return false;
   // A row that could not be read passes any filter: its values are unknown.
   if (produced && filtering_ && !filter_.Passes(record.Parsed, record.LogFile)) return false;
-  record.PendingError.assign(errorText_);
   if (produced && wanted) record.Complete();
   return true;
 }

@@ -73,7 +73,6 @@ private:
   bool readerOpened_ = false;
   // For a pattern name: the files reader_ reads one after another.
   std::unique_ptr<TZelLogFileSequence> files_;
-  std::string errorText_;
 };
 
 class TZelLogDbRowset : public TOleDbRowset {

@@ -147,7 +147,9 @@ private:
   // True when no further row will come: the source's end or the row limit.
   bool NoMoreRows() const;
 
-  TOleDbStreamRecordPool::TFactory newRecord_;
+  // Past the line of the record source's table pointer, which the worker
+  // reads at every row (a base's tail may otherwise hold fields).
+  alignas(64) TOleDbStreamRecordPool::TFactory newRecord_;
   TRefusals refusals_;
   std::int32_t currentIndex_ = -1;
   std::int32_t knownRowCount_ = -1;
