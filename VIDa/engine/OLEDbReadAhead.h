@@ -19,12 +19,16 @@
 
 class TOleDbStreamRecord;
 
+// The unit in which processors pass memory to each other: what one thread
+// writes at every row is kept off the lines the other thread reads.
+inline constexpr std::size_t CacheLineBytes = 64;
+
 // Where the worker reads from; called on the worker's thread only. The worker
 // reads an implementation's table of functions at every row, while the
 // consumer's thread writes the implementation's own fields at every row: the
 // table's pointer starts a cache line, and an implementation starts its own
 // fields on the next one.
-class alignas(64) IOleDbRecordSource {
+class alignas(CacheLineBytes) IOleDbRecordSource {
 public:
   // Reads the next record into record: true for a row, false for something
   // that is no row.
@@ -78,7 +82,7 @@ private:
   // Each block on lines of its own: the worker counts rows into one block
   // while the consumer reads another's count, and two counts on one line
   // would move it from processor to processor at every row.
-  struct alignas(64) TBlock {
+  struct alignas(CacheLineBytes) TBlock {
     std::vector<TEntry> Entries;
     std::size_t Count = 0;
     // Nothing follows this block: the end, the row limit or a failure.
@@ -105,7 +109,7 @@ private:
   std::atomic<bool> stop_{false};
   // The consumer's side, written at every row: on a line the worker does
   // not write.
-  alignas(64) std::size_t taking_ = 0;
+  alignas(CacheLineBytes) std::size_t taking_ = 0;
   bool holding_ = false;
   std::size_t next_ = 0;
   bool atEnd_ = false;

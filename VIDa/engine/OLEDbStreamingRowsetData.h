@@ -149,7 +149,7 @@ private:
 
   // Past the line of the record source's table pointer, which the worker
   // reads at every row (a base's tail may otherwise hold fields).
-  alignas(64) TOleDbStreamRecordPool::TFactory newRecord_;
+  alignas(CacheLineBytes) TOleDbStreamRecordPool::TFactory newRecord_;
   TRefusals refusals_;
   std::int32_t currentIndex_ = -1;
   std::int32_t knownRowCount_ = -1;
